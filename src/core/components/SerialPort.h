@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "Result.h"
+
+namespace velkon {
+
+// The session's serial control (MSComm1): a physical port addressed by its
+// COM number. Setters return a failure with a description naming the device.
+class SerialPort {
+public:
+    // EventCode of a communications event that reports received bytes.
+    static constexpr int kEventReceive = 2;
+
+    virtual ~SerialPort() = default;
+
+    // Raised for every communications event; the handler reads EventCode().
+    void setCommEventHandler(std::function<void()> handler) { m_onCommEvent = std::move(handler); }
+
+    virtual bool IsPortOpen() const = 0;
+    virtual Result SetPortOpen(bool open) = 0;
+    virtual Result SetCommPortNumber(int number) = 0;
+    // "9600,N,8,1": applied at once when the port is open, else at opening.
+    virtual Result SetLineSettings(const std::string& settings) = 0;
+    virtual std::string LineSettings() const = 0;
+    // 0 none, 1 Xon/Xoff, 2 hardware (RTS/CTS).
+    virtual Result SetHandshakeMode(int mode) = 0;
+    virtual Result SetDtrEnabled(bool enabled) = 0;
+    virtual Result SetReceiveBufferSize(int size) = 0;
+    virtual Result SetTransmitBufferSize(int size) = 0;
+    virtual int TransmitBufferSize() const = 0;
+    virtual void SetReceiveThreshold(int threshold) = 0;
+
+    virtual int EventCode() const = 0;
+    virtual int ReceiveWaiting() = 0;
+    // ReceiveWaiting := 0: drops every waiting received byte.
+    virtual void DiscardReceived() = 0;
+    // Takes at most maxBytes of the waiting bytes.
+    virtual Result ReadReceived(Bytes& out, int maxBytes) = 0;
+    virtual int TransmitWaiting() = 0;
+    virtual Result QueueTransmit(const Bytes& data) = 0;
+
+    // The session took less than was waiting because its queue was full; the
+    // port stops reporting arrivals until ResumeReceive, so the bytes wait in
+    // the driver (and the line's flow control holds back the sender).
+    virtual void HoldReceive() = 0;
+    virtual void ResumeReceive() = 0;
+
+protected:
+    void raiseCommEvent()
+    {
+        if (m_onCommEvent) m_onCommEvent();
+    }
+
+private:
+    std::function<void()> m_onCommEvent;
+};
+
+}  // namespace velkon

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "Result.h"
+
+namespace velkon {
+
+// Socket states as the session reads them.
+enum SocketState : int {
+    kSockClosed = 0,
+    kSockOpen = 1,
+    kSockListening = 2,
+    kSockConnectionPending = 3,
+    kSockResolvingHost = 4,
+    kSockHostResolved = 5,
+    kSockConnecting = 6,
+    kSockConnected = 7,
+    kSockClosing = 8,
+    kSockError = 9,
+};
+
+// Classic socket error numbers carried by error events and failures.
+enum SocketError : int {
+    kErrAddressInUse = 10048,
+    kErrAddressNotAvailable = 10049,
+    kErrNetworkDown = 10050,
+    kErrNetworkUnreachable = 10051,
+    kErrConnectionAborted = 10053,
+    kErrConnectionReset = 10054,
+    kErrTimedOut = 10060,
+    kErrConnectionRefused = 10061,
+    kErrHostUnreachable = 10065,
+    kErrHostNotFound = 11001,
+};
+
+// Events of the socket array; each carries the element index.
+struct SocketEvents {
+    std::function<void(int)> connect;
+    std::function<void(int)> close;
+    std::function<void(int, long)> connectionRequest;
+    std::function<void(int, int)> dataArrival;
+    std::function<void(int, int, const std::string&)> error;
+    // The element's send queue has room again after it reached its limit.
+    std::function<void(int)> sendProgress;
+};
+
+// The session's socket array (Winsock1). Element 0 is the session's own
+// socket; elements 1 and up are accepted clients, loaded on demand.
+class SocketArray {
+public:
+    static constexpr int kTcp = 0;
+    static constexpr int kUdp = 1;
+
+    virtual ~SocketArray() = default;
+
+    void setEvents(SocketEvents events) { m_events = std::move(events); }
+
+    virtual Result Load(int index) = 0;
+    virtual bool IsLoaded(int index) const = 0;
+
+    virtual Result SetProtocol(int index, int protocol) = 0;
+    virtual int Protocol(int index) const = 0;
+    virtual Result SetRemoteHost(int index, const std::string& host) = 0;
+    virtual std::string RemoteHost(int index) const = 0;
+    virtual Result SetRemotePort(int index, int port) = 0;
+    virtual int RemotePort(int index) const = 0;
+    virtual Result SetLocalPort(int index, int port) = 0;
+    virtual int LocalPort(int index) const = 0;
+    // This machine's address as text (empty when it has none).
+    virtual std::string LocalIP(int index) const = 0;
+    virtual int State(int index) const = 0;
+    virtual std::string RemoteHostIP(int index) const = 0;
+
+    virtual Result Connect(int index) = 0;
+    virtual Result Listen(int index) = 0;
+    // localAddress empty: any address.
+    virtual Result Bind(int index, int port, const std::string& localAddress) = 0;
+    virtual Result Accept(int index, long requestId) = 0;
+    virtual Result Close(int index) = 0;
+    virtual Result SendData(int index, const Bytes& data) = 0;
+    // Takes at most maxBytes of the bytes that have arrived (-1: all).
+    virtual Result GetData(int index, Bytes& out, int maxBytes) = 0;
+    // Bytes that have arrived and wait to be taken.
+    virtual int BytesAvailable(int index) const = 0;
+    // Bytes handed to SendData that are not yet given to the network.
+    virtual int BytesToWrite(int index) const = 0;
+
+protected:
+    const SocketEvents& events() const { return m_events; }
+
+private:
+    SocketEvents m_events;
+};
+
+}  // namespace velkon

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "Result.h"
+
+namespace velkon {
+
+// The session's virtual port control (VSPort1): a port the session creates so
+// that another program on this computer can open it like a serial port.
+class VirtualPort {
+public:
+    virtual ~VirtualPort() = default;
+
+    void setDataReceivedHandler(std::function<void()> handler) { m_onData = std::move(handler); }
+    void setOpenStateChangedHandler(std::function<void(bool)> handler)
+    {
+        m_onOpenState = std::move(handler);
+    }
+
+    // name is "COM" + number; true when the port exists afterwards.
+    virtual bool CreatePort(const std::string& name) = 0;
+    // true when the port is gone (also when there was none).
+    virtual bool DeletePort() = 0;
+    virtual void SetPortFlag(bool flag) = 0;
+    // Removes ports left behind by instances that no longer run.
+    virtual void ResetBus() = 0;
+
+    virtual int AvailableCount() = 0;
+    // Reads up to count bytes into buf (resized to what was read).
+    virtual int ReadBytes(Bytes& buf, int count) = 0;
+    // Delivers the bytes to the application; never blocks, never drops.
+    virtual int WriteBytes(const Bytes& buf) = 0;
+    virtual bool PurgeReceived() = 0;
+    virtual bool IsOpenedByApplication() = 0;
+    // Bytes accepted by WriteBytes that the application has not taken yet.
+    virtual int OutputWaiting() = 0;
+
+    // Flow control towards the application, as for SerialPort.
+    virtual void HoldReceive() = 0;
+    virtual void ResumeReceive() = 0;
+
+protected:
+    void raiseDataReceived()
+    {
+        if (m_onData) m_onData();
+    }
+    void raiseOpenStateChanged(bool opened)
+    {
+        if (m_onOpenState) m_onOpenState(opened);
+    }
+
+private:
+    std::function<void()> m_onData;
+    std::function<void(bool)> m_onOpenState;
+};
+
+}  // namespace velkon

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "components/Services.h"
+#include "components/SerialPort.h"
+#include "components/SocketArray.h"
+#include "components/Timer.h"
+#include "components/VirtualPort.h"
+#include "session/SessionSettings.h"
+
+namespace velkon {
+
+class StringTable;
+
+// Application-wide options; one instance, replaced as a whole by every
+// configuration read.
+struct GlobalSettings {
+    std::string OnErrorRunApp;
+    std::string Password;
+    int LogErrors = 0;
+    int PingEnabled = 0;
+    int PingFrequency = 1;
+    int PingTimeout = 9;
+    int PacketSize = 2000;
+    int LoadWithWindows = 0;
+};
+
+// The components one session owns for its whole life.
+struct SessionComponents {
+    std::unique_ptr<SerialPort> MSComm1;
+    std::unique_ptr<VirtualPort> VSPort1;
+    std::unique_ptr<SocketArray> Winsock1;
+    std::unique_ptr<Timer> Timer1;  // 5000 ms, reconnection
+    std::unique_ptr<Timer> Timer2;  // 50 ms, housekeeping
+};
+
+class ComponentFactory {
+public:
+    virtual ~ComponentFactory() = default;
+    virtual SessionComponents CreateSessionComponents() = 0;
+};
+
+// The modal dialogs a session opens. Each works on the shared transfer
+// record: a cancelled server dialog leaves -1 in AllowMultiConnect, a
+// cancelled client dialog -1 in ClientOptions.
+class SessionDialogs {
+public:
+    virtual ~SessionDialogs() = default;
+    virtual void ShowServerOptions(SessionOptionsTransfer& transfer) = 0;
+    virtual void ShowClientOptions(SessionOptionsTransfer& transfer) = 0;
+    // Returns false when cancelled.
+    virtual bool ShowLoginOptions(SessionOptionsTransfer& transfer) = 0;
+};
+
+class NetworkInfo {
+public:
+    virtual ~NetworkInfo() = default;
+    // IPv4 addresses of this computer as dotted texts.
+    virtual std::vector<std::string> LocalAddresses() = 0;
+};
+
+// Everything outside the core that sessions and the shell reach.
+struct Services {
+    Clock* clock = nullptr;
+    ProcessLauncher* launcher = nullptr;
+    FileStore* files = nullptr;
+    MessageBoxes* messages = nullptr;
+    Pinger* pinger = nullptr;
+    ComponentFactory* components = nullptr;
+    SessionDialogs* dialogs = nullptr;
+    NetworkInfo* network = nullptr;
+    StartEntry* startEntry = nullptr;
+};
+
+// State shared by every session of the program.
+struct AppState {
+    GlobalSettings globalSettings;
+    SessionOptionsTransfer transfer;
+    // Ticks towards the next ping pass, shared by all sessions.
+    std::int32_t PingTickCounter = 0;
+    bool LoginCancelled = false;
+    const StringTable* strings = nullptr;
+    // Folder of "default.vkc" and "errorlog.txt".
+    std::string programFolder;
+    Services services;
+};
+
+// Joins a folder and a file name with one "/" between them.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+}  // namespace velkon

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velkon {
+
+// The fixed lists of the session window, index 0 first. Indexes are what the
+// configuration file stores, so their order must never change.
+inline constexpr int kConnectorCount = 257;  // "None" and COM1..COM256
+inline constexpr std::array<const char*, 16> kBaudRates = {
+    "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",   "14400",
+    "19200", "28800", "38400", "57600", "115200", "230400", "460800", "921600"};
+// Parity texts are localized: None, Even, Odd, Mark, Space.
+inline constexpr std::array<int, 5> kParityTextIds = {2205, 2207, 2206, 2208, 2209};
+inline constexpr std::array<const char*, 4> kDataBits = {"5", "6", "7", "8"};
+inline constexpr std::array<const char*, 3> kStopBits = {"1", "1.5", "2"};
+// Flow control texts are localized: None, Xon/Xoff, Hardware, Opto-RS.
+inline constexpr std::array<int, 4> kFlowControlTextIds = {2213, 2214, 2215, 2216};
+inline constexpr std::array<const char*, 9> kBufferSizes = {
+    "1024", "4096", "8192", "16384", "32768", "65536", "131072", "262144", "524288"};
+
+// The options a session keeps outside its visible controls. One record is
+// shared by the whole program: the dialogs and the configuration file hand
+// values to and from a session through it.
+struct SessionOptionsTransfer {
+    std::int16_t AllowMultiConnect = 0;
+    std::int16_t ServerSerialOptions = 0;
+    std::int16_t ServerTCPOptions = 0;
+    std::int16_t ClientOptions = 0;
+    std::int16_t ConnectOnVirtualOpen = 0;
+    std::string UserPrompt;
+    std::string UserPromptResponse;
+    std::string PasswordPrompt;
+    std::string PasswordPromptResponse;
+};
+
+// A session's settings as its window holds them. Indexes are -1 when no list
+// entry is selected; check values are 0 or 1. Initial values are those of a
+// new session window.
+struct SessionSettings {
+    int Connector = 0;
+    int BaudRate = 6;
+    int Parity = 0;
+    int Databits = 3;
+    int Stopbits = 0;
+    int FlowControl = 0;
+    int BufferSize = 2;
+    int BufferSerialData = 0;
+    int CreateVirtualPort = 0;
+    int UseUDP = 0;
+    std::string LocalIP;
+    std::string IPAddress;
+    std::string PortNumber = "1000";
+    int TCPOption = 0;  // 0 client, 1 server
+    std::int16_t AllowMultiConnect = 1;
+    std::int16_t ServerSerialOptions = 0;
+    std::int16_t ServerTCPOptions = 0;
+    std::int16_t ClientOptions = 0;
+    std::int16_t ConnectOnVirtualOpen = 1;
+    std::string UserPrompt;
+    std::string UserPromptResponse;
+    std::string PasswordPrompt;
+    std::string PasswordPromptResponse;
+    int WaitForCr = 0;
+    std::string TimeoutValue = "150";
+};
+
+// "COM3" for 3; "" for 0 or out of range.
+std::string ConnectorName(int index);
+
+}  // namespace velkon
