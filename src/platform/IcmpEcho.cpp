@@ -74,9 +74,9 @@ int StatusForIcmpError(int type, int code)
     switch (type) {
         case kIcmpDestUnreachable:
             switch (code) {
-                case 0:  // net
-                case 6:  // net unknown
-                case 9:  // net administratively prohibited
+                case 0:   // net
+                case 6:   // net unknown
+                case 9:   // net administratively prohibited
                 case 11:  // net unreachable for type of service
                     return kPingDestNetUnreachable;
                 case 2:
@@ -340,9 +340,9 @@ private:
         m_raw = true;
         // Only the types that can answer an echo; optional, so failure is fine.
         icmp_filter filter{};
-        filter.data = ~((1u << kIcmpEchoReply) | (1u << kIcmpDestUnreachable) |
-                        (1u << kIcmpSourceQuench) | (1u << kIcmpTimeExceeded) |
-                        (1u << kIcmpParameterProblem));
+        filter.data =
+            ~((1u << kIcmpEchoReply) | (1u << kIcmpDestUnreachable) | (1u << kIcmpSourceQuench) |
+              (1u << kIcmpTimeExceeded) | (1u << kIcmpParameterProblem));
         ::setsockopt(m_fd, SOL_RAW, ICMP_FILTER, &filter, sizeof(filter));
         return true;
     }
@@ -380,11 +380,13 @@ private:
                 continue;  // local errors quote no request to match
             }
             const int status = StatusForIcmpError(error.ee_type, error.ee_code);
-            if (status == kPingSuccess || !ParseQuotedRequest(buffer, static_cast<std::size_t>(n), in)) {
+            if (status == kPingSuccess ||
+                !ParseQuotedRequest(buffer, static_cast<std::size_t>(n), in)) {
                 continue;
             }
             sockaddr_in offender{};
-            std::memcpy(&offender, SO_EE_OFFENDER(reinterpret_cast<sock_extended_err*>(CMSG_DATA(c))),
+            std::memcpy(&offender,
+                        SO_EE_OFFENDER(reinterpret_cast<sock_extended_err*>(CMSG_DATA(c))),
                         sizeof(offender));
             in.kind = Incoming::Kind::Error;
             in.status = status;
@@ -675,7 +677,10 @@ AsyncPinger::AsyncPinger(std::function<int()> pingTimeoutIndex, IcmpSocketKind k
     m_impl->kind = kind;
 }
 
-AsyncPinger::~AsyncPinger() { m_impl->Shutdown(); }
+AsyncPinger::~AsyncPinger()
+{
+    m_impl->Shutdown();
+}
 
 void AsyncPinger::PingAsync(const std::string& address, std::function<void(int status)> done)
 {

@@ -123,11 +123,11 @@ private:
     void startConnect(Element& el);
     void connectNext(Element& el);
     void onConnectWritable(Element& el);
-    void becomeConnected(Element& el, int fd);
+    void becomeConnected(Element& el, int fd, bool raiseConnect);
     void onAcceptable(Element& el);
     void onReadable(Element& el);
     void onWritable(Element& el);
-    void flushOutput(Element& el);
+    bool flushOutput(Element& el);
     void connectionFailed(Element& el, int number, const std::string& description);
     void finishIfDrained(Element& el);
     void releaseSocket(Element& el);

@@ -121,18 +121,20 @@ TEST_P(IcmpEchoTest, EchoDataBeyondTheDataAreaIsRefused)
 {
     IcmpEchoTransport transport(GetParam());
     EchoReply reply{};
-    EXPECT_EQ(11001, SendEcho(transport, "127.0.0.1", std::string(251, 'x'), reply,
-                              kLongestTimeoutIndex));
+    EXPECT_EQ(11001,
+              SendEcho(transport, "127.0.0.1", std::string(251, 'x'), reply, kLongestTimeoutIndex));
     EXPECT_EQ(0u, reply.DataSize);
 }
 
 TEST_P(IcmpEchoTest, AsyncPingAnswersThroughTheEventLoop)
 {
     int reads = 0;
-    AsyncPinger pinger([&reads] {
-        ++reads;
-        return kLongestTimeoutIndex;
-    }, GetParam());
+    AsyncPinger pinger(
+        [&reads] {
+            ++reads;
+            return kLongestTimeoutIndex;
+        },
+        GetParam());
     std::vector<int> answers;
     pinger.PingAsync("127.0.0.1", [&answers](int status) { answers.push_back(status); });
     EXPECT_TRUE(answers.empty()) << "answered inside PingAsync";

@@ -306,6 +306,8 @@ TEST(IniFileRead, IntegersTakeTheLeadingNumber)
         "below=-2147483649\n"
         "huge=99999999999999999999999999999\n"
         "hugeNegative=-99999999999999999999999999999\n"
+        "wraps=18446744073709551621\n"  // 2^64 + 5
+        "wrapsNegative=-18446744073709551621\n"
         "zeros=000000000000000000000000000012\n");
     EXPECT_EQ(file.ReadInt("S", "plain", -9), 42);
     EXPECT_EQ(file.ReadInt("S", "negative", -9), -1);
@@ -324,6 +326,8 @@ TEST(IniFileRead, IntegersTakeTheLeadingNumber)
     EXPECT_EQ(file.ReadInt("S", "below", -9), INT_MIN);
     EXPECT_EQ(file.ReadInt("S", "huge", -9), INT_MAX);
     EXPECT_EQ(file.ReadInt("S", "hugeNegative", -9), INT_MIN);
+    EXPECT_EQ(file.ReadInt("S", "wraps", -9), INT_MAX);
+    EXPECT_EQ(file.ReadInt("S", "wrapsNegative", -9), INT_MIN);
     EXPECT_EQ(file.ReadInt("S", "zeros", -9), 12);
 }
 

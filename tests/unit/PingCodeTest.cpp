@@ -181,10 +181,10 @@ TEST(PingCodeTest, ParsesNumbersAndDotsForms)
 TEST(PingCodeTest, RefusesWhatDoesNotConvert)
 {
     const char* const refused[] = {
-        "",           "localhost",     "255.255.255.255", "4294967295", "0xffffffff",
-        "1.2.3.256",  "256.1.1.1",     "1.2.3.4.5",       "1..2.3",     "1.2.3.",
-        ".1.2.3",     "1.2.3.4x",      "08.1.1.1",        "0x",         " 1.2.3.4",
-        "1.2.65536",  "1.16777216",    "4294967296",      "-1.2.3.4",   "host.example",
+        "",          "localhost",  "255.255.255.255", "4294967295", "0xffffffff",
+        "1.2.3.256", "256.1.1.1",  "1.2.3.4.5",       "1..2.3",     "1.2.3.",
+        ".1.2.3",    "1.2.3.4x",   "08.1.1.1",        "0x",         " 1.2.3.4",
+        "1.2.65536", "1.16777216", "4294967296",      "-1.2.3.4",   "host.example",
     };
     for (const char* text : refused) {
         std::uint32_t parsed = 0x12345678;

@@ -44,7 +44,10 @@ constexpr StatusEntry kStatusTexts[] = {
     {11255, "IP Pending"},
 };
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 int HexValue(char c)
 {
@@ -237,10 +240,9 @@ std::string SignedAddressText(const EchoReply& reply)
 {
     std::uint8_t bytes[4] = {};
     AddressToBytes(reply.Address, bytes);
-    const std::uint32_t value = static_cast<std::uint32_t>(bytes[0]) |
-                                (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                                (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                                (static_cast<std::uint32_t>(bytes[3]) << 24);
+    const std::uint32_t value =
+        static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+        (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
     // Two's complement reading, as the 32-bit field is shown signed.
     return std::to_string(static_cast<std::int32_t>(value));
 }
