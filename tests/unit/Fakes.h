@@ -436,15 +436,15 @@ public:
         ++clientShown;
         if (clientAnswer) clientAnswer(t);
     }
-    bool ShowLoginOptions(SessionOptionsTransfer& t) override
+    void ShowLoginOptions(SessionOptionsTransfer& t, bool& cancelled) override
     {
-        return loginAnswer ? loginAnswer(t) : false;
+        if (loginAnswer) loginAnswer(t, cancelled);
     }
     int serverShown = 0;
     int clientShown = 0;
     std::function<void(SessionOptionsTransfer&)> serverAnswer;
     std::function<void(SessionOptionsTransfer&)> clientAnswer;
-    std::function<bool(SessionOptionsTransfer&)> loginAnswer;
+    std::function<void(SessionOptionsTransfer&, bool&)> loginAnswer;
 };
 
 class FakeNetworkInfo : public NetworkInfo {

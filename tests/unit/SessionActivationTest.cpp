@@ -380,3 +380,32 @@ TEST(CommandInterface, RefusedSettingsWhileActiveAreShownNotFatal)
 
 }  // namespace
 }  // namespace velkon::test
+
+namespace velkon::test {
+namespace {
+
+TEST(LoginTexts, CancelKeepsTheTextsAndOtherClosesKeepThePreviousOutcome)
+{
+    SessionRig rig;
+    rig.world.dialogs.loginAnswer = [](SessionOptionsTransfer& t, bool& cancelled) {
+        t.UserPrompt = "user?";
+        t.PasswordPromptResponse = "";
+        cancelled = false;
+    };
+    rig.s().btnLogin_Click();
+    EXPECT_EQ(rig.s().settings().UserPrompt, "user?");
+    rig.world.dialogs.loginAnswer = [](SessionOptionsTransfer& t, bool& cancelled) {
+        t.UserPrompt = "changed";
+        cancelled = true;
+    };
+    rig.s().btnLogin_Click();
+    EXPECT_EQ(rig.s().settings().UserPrompt, "user?");
+    // Closed through the frame: the transfer record still holds the session's
+    // own texts, so nothing changes whatever the last outcome was.
+    rig.world.dialogs.loginAnswer = [](SessionOptionsTransfer&, bool&) {};
+    rig.s().btnLogin_Click();
+    EXPECT_EQ(rig.s().settings().UserPrompt, "user?");
+}
+
+}  // namespace
+}  // namespace velkon::test

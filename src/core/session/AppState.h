@@ -51,8 +51,9 @@ public:
     virtual ~SessionDialogs() = default;
     virtual void ShowServerOptions(SessionOptionsTransfer& transfer) = 0;
     virtual void ShowClientOptions(SessionOptionsTransfer& transfer) = 0;
-    // Returns false when cancelled.
-    virtual bool ShowLoginOptions(SessionOptionsTransfer& transfer) = 0;
+    // The dialog sets loginCancelled by its buttons; closing it otherwise
+    // leaves the value of the previous use.
+    virtual void ShowLoginOptions(SessionOptionsTransfer& transfer, bool& loginCancelled) = 0;
 };
 
 class NetworkInfo {

@@ -453,8 +453,7 @@ void Session::btnLogin_Click()
     t.UserPromptResponse = m_settings.UserPromptResponse;
     t.PasswordPrompt = m_settings.PasswordPrompt;
     t.PasswordPromptResponse = m_settings.PasswordPromptResponse;
-    const bool ok = dialogs->ShowLoginOptions(t);
-    if (ok) m_app.LoginCancelled = false;
+    dialogs->ShowLoginOptions(t, m_app.LoginCancelled);
     if (!m_app.LoginCancelled) {
         m_settings.UserPrompt = t.UserPrompt;
         m_settings.UserPromptResponse = t.UserPromptResponse;

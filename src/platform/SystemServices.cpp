@@ -1,0 +1,249 @@
+#include "SystemServices.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+
+#include "LocalAddresses.h"
+#include "PtyVirtualPort.h"
+#include "QtSocketArray.h"
+#include "RuntimeDir.h"
+#include "TermiosSerialPort.h"
+
+namespace velkon {
+
+QtTimer::QtTimer(int intervalMs) : m_timer(std::make_unique<QTimer>())
+{
+    m_timer->setInterval(intervalMs);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(m_timer.get(), &QTimer::timeout, [this] { raiseTick(); });
+}
+
+QtTimer::~QtTimer() = default;
+
+void QtTimer::SetEnabled(bool enabled)
+{
+    if (enabled) {
+        if (!m_timer->isActive()) m_timer->start();
+    } else {
+        m_timer->stop();
+    }
+}
+
+bool QtTimer::Enabled() const
+{
+    return m_timer->isActive();
+}
+
+LocalDateTime SystemClock::Now() const
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+            local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+bool ShellProcessLauncher::StartDetached(const std::string& commandLine)
+{
+    return QProcess::startDetached("/bin/sh", {"-c", QString::fromStdString(commandLine)});
+}
+
+bool PosixFileStore::Append(const std::string& path, const std::string& text)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return done == text.size();
+}
+
+bool PosixFileStore::Read(const std::string& path, std::string& content)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    content.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+bool PosixFileStore::Replace(const std::string& path, const std::string& content,
+                             bool privateFile)
+{
+    // Write a temporary file beside the target and rename it over the
+    // target, so a crash or a full disk never leaves a truncated file.
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+    mode_t mode = 0644;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return false;
+        }
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (privateFile) mode = 0600;
+    bool ok = ::fchmod(fd, mode) == 0;
+    std::size_t done = 0;
+    while (ok && done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+std::vector<std::string> SystemNetworkInfo::LocalAddresses()
+{
+    return ListLocalIPv4Addresses();
+}
+
+PlatformComponentFactory::PlatformComponentFactory(std::string programFolder)
+    : m_programFolder(std::move(programFolder))
+{
+}
+
+SessionComponents PlatformComponentFactory::CreateSessionComponents()
+{
+    SessionComponents c;
+    c.MSComm1 = std::make_unique<TermiosSerialPort>(m_programFolder);
+    c.VSPort1 = std::make_unique<PtyVirtualPort>();
+    c.Winsock1 = std::make_unique<QtSocketArray>();
+    c.Timer1 = std::make_unique<QtTimer>(5000);
+    c.Timer2 = std::make_unique<QtTimer>(50);
+    return c;
+}
+
+std::string XdgStartEntry::EntryPath()
+{
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (config && *config) {
+        base = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home ? home : "") + "/.config";
+    }
+    return base + "/autostart/velkon.desktop";
+}
+
+bool XdgStartEntry::SetStartWithWindows(bool on, const std::string& valueName,
+                                        const std::string& exePath, bool, bool)
+{
+    const std::string path = EntryPath();
+    if (!on) {
+        ::unlink(path.c_str());  // a missing entry is no error
+        return true;
+    }
+    QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
+    // Exec quoting: the path in double quotes, with \ " ` $ escaped.
+    std::string quoted = "\"";
+    for (char c : exePath) {
+        if (c == '\\' || c == '"' || c == '`' || c == '$') quoted += '\\';
+        quoted += c;
+    }
+    quoted += '"';
+    const std::string entry = "[Desktop Entry]\nType=Application\nName=" + valueName +
+                              "\nComment=RS232 to TCP/IP converter\nExec=" + quoted +
+                              "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+    PosixFileStore files;
+    return files.Replace(path, entry, false);
+}
+
+std::string ProgramFolder()
+{
+    const char* home = std::getenv("VELKON_HOME");
+    if (home && *home) return QDir(QString::fromLocal8Bit(home)).absolutePath().toStdString();
+    return QFileInfo(QString::fromStdString(ExecutablePath())).absolutePath().toStdString();
+}
+
+std::string ExecutablePath()
+{
+    char buffer[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
+    return QCoreApplication::applicationFilePath().toStdString();
+}
+
+InstanceLock::InstanceLock() = default;
+
+InstanceLock::~InstanceLock()
+{
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool InstanceLock::Acquire(std::string& error)
+{
+    std::string folder;
+    const Result made = EnsureRuntimeDirectory(folder);
+    if (!made) {
+        error = made.description();
+        return false;
+    }
+    const std::string path = folder + "/instance.lock";
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+        error = "another instance is running (" + path + ")";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velkon

@@ -1,0 +1,177 @@
+#include "IoOptionsDialogs.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "LoadResource.h"
+#include "shell/StringTable.h"
+
+namespace velkon {
+
+namespace {
+
+QHBoxLayout* ButtonRow(QPushButton* ok, QPushButton* cancel)
+{
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    return row;
+}
+
+// A group of three option buttons, top to bottom in index order. A value
+// outside 0..2 selects none.
+QGroupBox* OptionGroup(QWidget* parent, int titleId, const int (&ids)[3], QRadioButton* (&buttons)[3],
+                       int selected)
+{
+    auto* group = new QGroupBox(parent);
+    SetTextId(group, titleId);
+    auto* layout = new QVBoxLayout(group);
+    auto* exclusive = new QButtonGroup(group);
+    for (int i = 0; i < 3; ++i) {
+        buttons[i] = new QRadioButton(group);
+        SetTextId(buttons[i], ids[i]);
+        exclusive->addButton(buttons[i], i);
+        layout->addWidget(buttons[i]);
+    }
+    if (selected >= 0 && selected < 3) buttons[selected]->setChecked(true);
+    return group;
+}
+
+}  // namespace
+
+frmServerOptions::frmServerOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
+                                   QWidget* parent)
+    : QDialog(parent), m_transfer(transfer)
+{
+    SetTextId(this, 5019);
+    auto* layout = new QVBoxLayout(this);
+    chkMultiClients = new QCheckBox(this);
+    SetTextId(chkMultiClients, 5020);
+    layout->addWidget(chkMultiClients);
+    layout->addWidget(OptionGroup(this, 5025, {5026, 5027, 5028}, OptionSerial,
+                                  transfer.ServerSerialOptions));
+    layout->addWidget(
+        OptionGroup(this, 5021, {5022, 5023, 5024}, OptionTCP, transfer.ServerTCPOptions));
+    Command1 = new QPushButton(this);
+    Command2 = new QPushButton(this);
+    SetTextId(Command1, 1207);
+    SetTextId(Command2, 1208);
+    Command1->setDefault(true);
+    layout->addLayout(ButtonRow(Command1, Command2));
+    chkMultiClients->setChecked(transfer.AllowMultiConnect != 0);
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    LocalizeWindow(this, strings);
+}
+
+void frmServerOptions::Command1_Click()
+{
+    m_transfer.AllowMultiConnect = chkMultiClients->isChecked() ? 1 : 0;
+    for (int i = 0; i < 3; ++i) {
+        if (OptionTCP[i]->isChecked()) m_transfer.ServerTCPOptions = static_cast<std::int16_t>(i);
+        if (OptionSerial[i]->isChecked()) {
+            m_transfer.ServerSerialOptions = static_cast<std::int16_t>(i);
+        }
+    }
+    accept();
+}
+
+void frmServerOptions::Command2_Click()
+{
+    m_transfer.AllowMultiConnect = -1;
+    reject();
+}
+
+frmClientOptions::frmClientOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
+                                   QWidget* parent)
+    : QDialog(parent), m_transfer(transfer)
+{
+    SetTextId(this, 5013);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(OptionGroup(this, 5014, {5015, 5016, 5017}, Option1, transfer.ClientOptions));
+    chkConnectOnVirtualPort = new QCheckBox(this);
+    SetTextId(chkConnectOnVirtualPort, 5018);
+    chkConnectOnVirtualPort->setChecked(transfer.ConnectOnVirtualOpen != 0);
+    layout->addWidget(chkConnectOnVirtualPort);
+    Command1 = new QPushButton(this);
+    Command2 = new QPushButton(this);
+    SetTextId(Command1, 1207);
+    SetTextId(Command2, 1208);
+    Command1->setDefault(true);
+    layout->addLayout(ButtonRow(Command1, Command2));
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    LocalizeWindow(this, strings);
+}
+
+void frmClientOptions::Command1_Click()
+{
+    for (int i = 0; i < 3; ++i) {
+        if (Option1[i]->isChecked()) m_transfer.ClientOptions = static_cast<std::int16_t>(i);
+    }
+    m_transfer.ConnectOnVirtualOpen = chkConnectOnVirtualPort->isChecked() ? 1 : 0;
+    accept();
+}
+
+void frmClientOptions::Command2_Click()
+{
+    m_transfer.ClientOptions = -1;
+    reject();
+}
+
+frmLogin::frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled, QWidget* parent)
+    : QDialog(parent), m_transfer(transfer), m_loginCancelled(loginCancelled)
+{
+    setWindowTitle("Client Login Options");
+    auto* grid = new QGridLayout(this);
+    auto add = [&](const char* label, QLineEdit*& box, const std::string& value, int row, int col) {
+        grid->addWidget(new QLabel(label, this), row, col);
+        box = new QLineEdit(QString::fromStdString(value), this);
+        grid->addWidget(box, row + 1, col);
+    };
+    add("Username Prompt:", txtUserPrompt, transfer.UserPrompt, 0, 0);
+    add("Username Prompt Response:", txtUserPromptResponse, transfer.UserPromptResponse, 2, 0);
+    add("Password Prompt:", txtPasswordPrompt, transfer.PasswordPrompt, 0, 1);
+    add("Password Prompt Response:", txtPasswordPromptResponse, transfer.PasswordPromptResponse, 2,
+        1);
+    btnOK = new QPushButton("&OK", this);
+    btnCancel = new QPushButton("&Cancel", this);
+    // Neither button answers Enter or Escape on its own.
+    btnOK->setAutoDefault(false);
+    btnCancel->setAutoDefault(false);
+    grid->addLayout(ButtonRow(btnOK, btnCancel), 4, 0, 1, 2);
+    setTabOrder(txtUserPrompt, txtUserPromptResponse);
+    setTabOrder(txtUserPromptResponse, txtPasswordPrompt);
+    setTabOrder(txtPasswordPrompt, txtPasswordPromptResponse);
+    setTabOrder(txtPasswordPromptResponse, btnOK);
+    setTabOrder(btnOK, btnCancel);
+    connect(btnOK, &QPushButton::clicked, this, [this] { btnOK_Click(); });
+    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancel_Click(); });
+}
+
+void frmLogin::btnOK_Click()
+{
+    m_transfer.UserPrompt = txtUserPrompt->text().toStdString();
+    m_transfer.UserPromptResponse = txtUserPromptResponse->text().toStdString();
+    m_transfer.PasswordPrompt = txtPasswordPrompt->text().toStdString();
+    m_transfer.PasswordPromptResponse = txtPasswordPromptResponse->text().toStdString();
+    m_loginCancelled = false;
+    accept();
+}
+
+void frmLogin::btnCancel_Click()
+{
+    m_loginCancelled = true;
+    reject();
+}
+
+}  // namespace velkon

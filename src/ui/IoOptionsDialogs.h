@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QDialog>
+
+#include "session/SessionSettings.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace velkon {
+
+class StringTable;
+
+// Server I/O options of one session, edited through the transfer record.
+class frmServerOptions : public QDialog {
+public:
+    frmServerOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
+                     QWidget* parent = nullptr);
+    void Command1_Click();  // OK
+    void Command2_Click();  // Cancel
+
+    QCheckBox* chkMultiClients;
+    QRadioButton* OptionSerial[3];
+    QRadioButton* OptionTCP[3];
+    QPushButton* Command1;
+    QPushButton* Command2;
+
+private:
+    SessionOptionsTransfer& m_transfer;
+};
+
+// Client I/O options of one session.
+class frmClientOptions : public QDialog {
+public:
+    frmClientOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
+                     QWidget* parent = nullptr);
+    void Command1_Click();
+    void Command2_Click();
+
+    QRadioButton* Option1[3];
+    QCheckBox* chkConnectOnVirtualPort;
+    QPushButton* Command1;
+    QPushButton* Command2;
+
+private:
+    SessionOptionsTransfer& m_transfer;
+};
+
+// The four login texts of a session. Not localized: it keeps its own texts.
+class frmLogin : public QDialog {
+public:
+    frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled, QWidget* parent = nullptr);
+    void btnOK_Click();
+    void btnCancel_Click();
+
+    QLineEdit* txtUserPrompt;
+    QLineEdit* txtUserPromptResponse;
+    QLineEdit* txtPasswordPrompt;
+    QLineEdit* txtPasswordPromptResponse;
+    QPushButton* btnOK;
+    QPushButton* btnCancel;
+
+private:
+    SessionOptionsTransfer& m_transfer;
+    bool& m_loginCancelled;
+};
+
+}  // namespace velkon

@@ -1,0 +1,312 @@
+#include "frmMain.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTimer>
+
+#include "LoadResource.h"
+#include "Prompts.h"
+#include "frmDocument.h"
+#include "shell/StringTable.h"
+
+namespace velkon {
+
+namespace {
+
+const char* const kConfigFilter = "Velkon Files (*.VKC)|*.vkc|All Files (*.*)|*.*";
+
+QAction* Entry(QMenu* menu, int textId)
+{
+    return menu->addAction(QString::number(textId));
+}
+
+}  // namespace
+
+frmMain::frmMain(AppState& app, Prompts& prompts, QWidget* parent)
+    : QMainWindow(parent), m_app(app), m_prompts(prompts)
+{
+    setWindowTitle("Velkon");
+    m_mdi = new QMdiArea(this);
+    m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(m_mdi);
+    BuildMenus();
+    LocalizeWindow(this, *app.strings);
+    m_shell = std::make_unique<Shell>(app, *this);
+}
+
+frmMain::~frmMain()
+{
+    // Sessions go before the windows that show them.
+    m_shell.reset();
+}
+
+void frmMain::BuildMenus()
+{
+    mnuFile = menuBar()->addMenu(QString::number(2102));
+    mnuFileNew = Entry(mnuFile, 2103);
+    mnuFileNew->setShortcut(QKeySequence("Ctrl+N"));
+    mnuFileOpen = Entry(mnuFile, 2104);
+    mnuFileOpen->setShortcut(QKeySequence("Ctrl+O"));
+    mnuFileClose = Entry(mnuFile, 2101);
+    mnuFile->addSeparator();
+    mnuFileSave = Entry(mnuFile, 2105);
+    mnuFileSave->setShortcut(QKeySequence("Ctrl+S"));
+    mnuFileSaveAs = Entry(mnuFile, 2106);
+    mnuFile->addSeparator();
+    mnuFileExit = Entry(mnuFile, 2107);
+
+    mnuWindow = menuBar()->addMenu(QString::number(2110));
+    mnuWindowCascade = Entry(mnuWindow, 2111);
+    mnuWindowTileHorizontal = Entry(mnuWindow, 2112);
+    mnuWindowTileVertical = Entry(mnuWindow, 2113);
+    mnuWindowArrangeIcons = Entry(mnuWindow, 2114);
+
+    connect(mnuFile, &QMenu::aboutToShow, this, [this] { mnuFile_Click(); });
+    connect(mnuFileNew, &QAction::triggered, this, [this] { m_shell->mnuFileNew(); });
+    connect(mnuFileOpen, &QAction::triggered, this, [this] { m_shell->mnuFileOpen(); });
+    connect(mnuFileClose, &QAction::triggered, this, [this] { m_shell->mnuFileClose(); });
+    connect(mnuFileSave, &QAction::triggered, this, [this] { m_shell->mnuFileSave(); });
+    connect(mnuFileSaveAs, &QAction::triggered, this, [this] { m_shell->mnuFileSaveAs(); });
+    connect(mnuFileExit, &QAction::triggered, this, [this] { close(); });
+    connect(mnuWindow, &QMenu::aboutToShow, this, [this] { mnuWindow_Click(); });
+    connect(mnuWindowCascade, &QAction::triggered, this, [this] { Arrange(0); });
+    connect(mnuWindowTileHorizontal, &QAction::triggered, this, [this] { Arrange(1); });
+    connect(mnuWindowTileVertical, &QAction::triggered, this, [this] { Arrange(2); });
+    connect(mnuWindowArrangeIcons, &QAction::triggered, this, [this] { Arrange(3); });
+}
+
+void frmMain::mnuFile_Click()
+{
+    mnuFileClose->setEnabled(false);
+    if (m_shell->FileCloseEnabled()) mnuFileClose->setEnabled(true);
+}
+
+void frmMain::mnuWindow_Click()
+{
+    // The list of open session windows at the end of the menu.
+    for (QAction* a : m_windowListActions) {
+        mnuWindow->removeAction(a);
+        a->deleteLater();
+    }
+    m_windowListActions.clear();
+    const auto windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
+    if (windows.isEmpty()) return;
+    m_windowListActions << mnuWindow->addSeparator();
+    int n = 1;
+    for (QMdiSubWindow* w : windows) {
+        QAction* a = mnuWindow->addAction(QString("&%1 %2").arg(n++).arg(w->windowTitle()));
+        a->setCheckable(true);
+        a->setChecked(w == m_mdi->activeSubWindow());
+        connect(a, &QAction::triggered, this, [this, w] { m_mdi->setActiveSubWindow(w); });
+        m_windowListActions << a;
+    }
+}
+
+void frmMain::Arrange(int code)
+{
+    const auto windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
+    switch (code) {
+    case 0:
+        m_mdi->cascadeSubWindows();
+        break;
+    case 1:
+    case 2: {
+        // One row (horizontal) or one column (vertical) per normal window.
+        QList<QMdiSubWindow*> normal;
+        for (QMdiSubWindow* w : windows) {
+            if (!w->isMinimized()) normal << w;
+        }
+        if (normal.isEmpty()) break;
+        const QRect area = m_mdi->viewport()->rect();
+        const int count = static_cast<int>(normal.size());
+        for (int i = 0; i < count; ++i) {
+            normal[i]->showNormal();
+            if (code == 1) {
+                const int h = area.height() / count;
+                normal[i]->setGeometry(0, i * h, area.width(), h);
+            } else {
+                const int w = area.width() / count;
+                normal[i]->setGeometry(i * w, 0, w, area.height());
+            }
+        }
+        break;
+    }
+    case 3: {
+        // Minimized windows in a row along the bottom edge.
+        int x = 0;
+        const int bottom = m_mdi->viewport()->height();
+        for (QMdiSubWindow* w : windows) {
+            if (!w->isMinimized()) continue;
+            w->move(x, bottom - w->height());
+            x += w->width();
+        }
+        break;
+    }
+    }
+}
+
+double frmMain::TwipsPerPixel() const
+{
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    const double dpi = s ? s->logicalDotsPerInch() : 96.0;
+    return 1440.0 / (dpi > 0 ? dpi : 96.0);
+}
+
+void frmMain::SetGeometryTwips(int left, int top, int width, int height)
+{
+    m_twips[0] = left;
+    m_twips[1] = top;
+    m_twips[2] = width;
+    m_twips[3] = height;
+    const double tpp = TwipsPerPixel();
+    const QRect frame(qRound(left / tpp), qRound(top / tpp), std::max(1, qRound(width / tpp)),
+                      std::max(1, qRound(height / tpp)));
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    const int extraW = outer.width() - inner.width();
+    const int extraH = outer.height() - inner.height();
+    move(frame.topLeft());
+    resize(std::max(1, frame.width() - extraW), std::max(1, frame.height() - extraH));
+    m_appliedFrame = frameGeometry();
+}
+
+void frmMain::GeometryTwips(int& left, int& top, int& width, int& height) const
+{
+    const QRect frame = frameGeometry();
+    if (frame == m_appliedFrame) {
+        left = m_twips[0];
+        top = m_twips[1];
+        width = m_twips[2];
+        height = m_twips[3];
+        return;
+    }
+    const double tpp = TwipsPerPixel();
+    left = qRound(frame.x() * tpp);
+    top = qRound(frame.y() * tpp);
+    width = qRound(frame.width() * tpp);
+    height = qRound(frame.height() * tpp);
+}
+
+int frmMain::WindowState() const
+{
+    if (isMinimized()) return kMinimized;
+    if (isMaximized()) return kMaximized;
+    return kNormal;
+}
+
+void frmMain::SetWindowState(int state)
+{
+    switch (state) {
+    case kMinimized:
+        setWindowState(windowState() | Qt::WindowMinimized);
+        break;
+    case kMaximized:
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+        break;
+    default:
+        setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+        break;
+    }
+}
+
+void frmMain::SessionAdded(Session& session)
+{
+    auto* document = new frmDocument(session, *m_app.strings, m_connectorTip);
+    QMdiSubWindow* sub = m_mdi->addSubWindow(document);
+    sub->setAttribute(Qt::WA_DeleteOnClose, false);
+    sub->installEventFilter(this);
+    m_windows[&session] = sub;
+    sub->show();
+    // The main window shows itself with its first session window.
+    if (!isVisible() && !m_exited) show();
+}
+
+void frmMain::SessionRemoved(Session& session)
+{
+    auto it = m_windows.find(&session);
+    if (it == m_windows.end()) return;
+    QMdiSubWindow* sub = it->second;
+    m_windows.erase(it);
+    if (auto* document = dynamic_cast<frmDocument*>(sub->widget())) document->Detach();
+    sub->removeEventFilter(this);
+    sub->hide();
+    sub->deleteLater();
+}
+
+frmDocument* frmMain::DocumentOf(const Session& session) const
+{
+    auto it = m_windows.find(&session);
+    return it == m_windows.end() ? nullptr : static_cast<frmDocument*>(it->second->widget());
+}
+
+Session* frmMain::ActiveSession()
+{
+    QMdiSubWindow* active = m_mdi->activeSubWindow();
+    if (!active) active = m_mdi->currentSubWindow();
+    for (const auto& [session, sub] : m_windows) {
+        if (sub == active) return const_cast<Session*>(session);
+    }
+    return nullptr;
+}
+
+std::string frmMain::ShowOpenDialog()
+{
+    return m_prompts.OpenFile(this, kConfigFilter).toStdString();
+}
+
+std::string frmMain::ShowSaveDialog()
+{
+    return m_prompts.SaveFile(this, kConfigFilter, "vkc").toStdString();
+}
+
+void frmMain::CloseHelpWindows()
+{
+    // The manual opens in the desktop's own viewer, which the program does
+    // not own; there is nothing to close here.
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Close) {
+        // A session window's close box closes the session, as File > Close.
+        for (const auto& [session, sub] : m_windows) {
+            if (sub == watched) {
+                event->ignore();
+                m_shell->CloseSession(*const_cast<Session*>(session));
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::ExitSequence()
+{
+    if (m_exited) return;
+    m_exited = true;
+    m_shell->QueryUnload();
+    m_shell->Unload();
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Showing adds the window frame; what the window system then makes of the
+    // stored geometry is still the stored geometry, not a user's move.
+    QTimer::singleShot(0, this, [this] { m_appliedFrame = frameGeometry(); });
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    ExitSequence();
+    event->accept();
+}
+
+}  // namespace velkon
