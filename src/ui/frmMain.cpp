@@ -174,13 +174,16 @@ void frmMain::SetGeometryTwips(int left, int top, int width, int height)
     const int extraH = outer.height() - inner.height();
     move(frame.topLeft());
     resize(std::max(1, frame.width() - extraW), std::max(1, frame.height() - extraH));
-    m_appliedFrame = frameGeometry();
+    // What the window was told; the frame the window system adds later does
+    // not count as a change.
+    m_appliedPos = pos();
+    m_appliedSize = size();
 }
 
 void frmMain::GeometryTwips(int& left, int& top, int& width, int& height) const
 {
     const QRect frame = frameGeometry();
-    if (frame == m_appliedFrame) {
+    if (pos() == m_appliedPos && size() == m_appliedSize) {
         left = m_twips[0];
         top = m_twips[1];
         width = m_twips[2];
@@ -293,14 +296,6 @@ void frmMain::ExitSequence()
     m_exited = true;
     m_shell->QueryUnload();
     m_shell->Unload();
-}
-
-void frmMain::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    // Showing adds the window frame; what the window system then makes of the
-    // stored geometry is still the stored geometry, not a user's move.
-    QTimer::singleShot(0, this, [this] { m_appliedFrame = frameGeometry(); });
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

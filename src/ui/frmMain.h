@@ -65,7 +65,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -84,7 +83,8 @@ private:
     QList<QAction*> m_windowListActions;
     // Twips as read from the file, kept until the window really moves.
     int m_twips[4] = {1000, 1000, 7000, 7000};
-    QRect m_appliedFrame;
+    QPoint m_appliedPos;
+    QSize m_appliedSize;
     bool m_exited = false;
 };
 
