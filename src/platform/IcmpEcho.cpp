@@ -590,7 +590,7 @@ struct AsyncPinger::Impl : std::enable_shared_from_this<Impl> {
             return;
         }
         if (!EnsureSocket()) {
-            AnswerLater(std::move(done), kPingGeneralFailure);
+            AnswerLater(std::move(done), Pinger::kUnavailable);
             return;
         }
         const int timeoutMs = PingTimeoutMs(timeoutIndex ? timeoutIndex() : 0);

@@ -45,7 +45,8 @@ public:
 // nonblocking ICMP socket watched by the event loop and one timer per
 // request. Every answer comes through done from the event loop, never from
 // inside PingAsync: the reply status, 11010 on timeout, -1 for an address
-// that does not convert, 11050 when no ICMP socket can be opened. Requests
+// that does not convert, Pinger::kUnavailable when no ICMP socket can be
+// opened (the session must not drop peers for that). Requests
 // still pending when the pinger is destroyed are dropped without an answer.
 // Needs a Qt event loop in the calling thread.
 class AsyncPinger : public Pinger {

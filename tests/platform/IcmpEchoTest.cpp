@@ -196,12 +196,47 @@ TEST_P(IcmpEchoTest, DestroyingThePingerInsideAnAnswerStopsTheOthers)
     EXPECT_EQ(std::vector<int>{0}, answers);
 }
 
+// Runs for the socket kinds this machine cannot open (the others skip).
+class UnavailableEchoTest : public ::testing::TestWithParam<IcmpSocketKind> {
+protected:
+    void SetUp() override
+    {
+        if (IcmpEchoTransport::CanOpen(GetParam())) {
+            GTEST_SKIP() << "an ICMP socket of kind " << KindName(GetParam())
+                         << " can be opened here, so its absence cannot be checked";
+        }
+    }
+};
+
+TEST_P(UnavailableEchoTest, EchoWithoutServiceIsGeneralFailure)
+{
+    IcmpEchoTransport transport(GetParam());
+    EchoReply reply{};
+    EXPECT_EQ(11050, SendEcho(transport, "127.0.0.1", "Testing 123", reply, 0));
+    EXPECT_EQ(11050, reply.Status);
+}
+
+TEST_P(UnavailableEchoTest, AsyncPingWithoutServiceSaysUnavailable)
+{
+    AsyncPinger pinger([] { return 0; }, GetParam());
+    std::vector<int> answers;
+    pinger.PingAsync("127.0.0.1", [&answers](int status) { answers.push_back(status); });
+    EXPECT_TRUE(answers.empty()) << "answered inside PingAsync";
+    ASSERT_TRUE(WaitFor([&] { return !answers.empty(); }));
+    EXPECT_EQ(std::vector<int>{Pinger::kUnavailable}, answers);
+}
+
 std::string ParamName(const ::testing::TestParamInfo<IcmpSocketKind>& info)
 {
     return KindName(info.param);
 }
 
 INSTANTIATE_TEST_SUITE_P(SocketKinds, IcmpEchoTest,
+                         ::testing::Values(IcmpSocketKind::Any, IcmpSocketKind::Datagram,
+                                           IcmpSocketKind::Raw),
+                         ParamName);
+
+INSTANTIATE_TEST_SUITE_P(SocketKinds, UnavailableEchoTest,
                          ::testing::Values(IcmpSocketKind::Any, IcmpSocketKind::Datagram,
                                            IcmpSocketKind::Raw),
                          ParamName);
