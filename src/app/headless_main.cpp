@@ -1,0 +1,146 @@
+// velkon-headless: the sessions of a configuration file without a desktop.
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSocketNotifier>
+
+#include "HeadlessHost.h"
+#include "IcmpEcho.h"
+#include "RuntimeDir.h"
+#include "SystemServices.h"
+#include "shell/Shell.h"
+#include "shell/StringTable.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "velkon-headless: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace velkon;
+
+    std::string commandLine;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) commandLine += ' ';
+        commandLine += argv[i];
+    }
+    if (commandLine == "--help" || commandLine == "-h") {
+        std::printf("usage: velkon-headless [file.vkc]\n"
+                    "Runs the sessions of the configuration file (default: default.vkc in the\n"
+                    "program folder, or in $VELKON_HOME) without a desktop. Status changes go to\n"
+                    "standard output; SIGTERM or SIGINT writes default.vkc and ends the program.\n");
+        return 0;
+    }
+    if (!commandLine.empty() && commandLine[0] != '/') {
+        commandLine = QDir::current()
+                          .absoluteFilePath(QString::fromLocal8Bit(commandLine.c_str()))
+                          .toLocal8Bit()
+                          .toStdString();
+    }
+
+    QCoreApplication application(argc, argv);
+    const std::string folder = ProgramFolder();
+
+    // Refuse what cannot work before anything is opened.
+    std::string runtime;
+    const Result made = EnsureRuntimeDirectory(runtime);
+    if (!made) return Fail("cannot create the runtime folder: " + made.description());
+    InstanceLock instance;
+    std::string lockError;
+    if (!instance.Acquire(lockError)) return Fail(lockError);
+    const std::string configPath =
+        commandLine.empty() ? JoinPath(folder, "default.vkc") : commandLine;
+    PosixFileStore files;
+    std::string probe;
+    struct stat st {};
+    const bool exists = ::stat(configPath.c_str(), &st) == 0;
+    if (exists && !files.Read(configPath, probe)) {
+        return Fail("cannot read the configuration " + configPath + ": " +
+                    (S_ISDIR(st.st_mode) ? std::string("it is a folder")
+                                         : std::string(std::strerror(errno))));
+    }
+    if (!exists && !commandLine.empty()) {
+        return Fail("the configuration " + configPath + " does not exist");
+    }
+    if (!exists) {
+        std::fprintf(stderr, "velkon-headless: %s does not exist; starting with one new session\n",
+                     configPath.c_str());
+    }
+    if (::chdir(folder.c_str()) != 0) {
+        // Not fatal: every file of the program is addressed by full path.
+    }
+
+    AppState app;
+    app.strings = &StringTable::For(
+        StringTable::LanguageFromEnvironment([](const char* name) { return std::getenv(name); }));
+    app.programFolder = folder;
+    SystemClock clock;
+    ShellProcessLauncher launcher;
+    SystemNetworkInfo network;
+    XdgStartEntry startEntry;
+    StreamMessages messages(stderr);
+    PlatformComponentFactory factory(folder);
+    AsyncPinger pinger([&app] { return app.globalSettings.PingTimeout; });
+    app.services.clock = &clock;
+    app.services.launcher = &launcher;
+    app.services.files = &files;
+    app.services.messages = &messages;
+    app.services.pinger = &pinger;
+    app.services.components = &factory;
+    app.services.network = &network;
+    app.services.startEntry = &startEntry;
+
+    HeadlessHost host(clock, stdout);
+    auto shell = std::make_unique<Shell>(app, host);
+    host.setShell(shell.get());
+    shell->ExePath = ExecutablePath();
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) {
+        return Fail(std::string("cannot set up signal handling: ") + std::strerror(errno));
+    }
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        QCoreApplication::exit(0);
+    });
+
+    shell->StartApplication(commandLine, false);
+    const int rc = application.exec();
+    shell->QueryUnload();
+    shell->Unload();
+    return rc;
+}

@@ -1,0 +1,12 @@
+# Fails when the given program loads Qt Gui or Qt Widgets.
+execute_process(COMMAND ldd "${BINARY}" OUTPUT_VARIABLE libraries RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "ldd failed on ${BINARY}")
+endif()
+if(NOT libraries MATCHES "libQt6Core")
+    message(FATAL_ERROR "unexpected ldd output for ${BINARY}:\n${libraries}")
+endif()
+if(libraries MATCHES "libQt6(Gui|Widgets)")
+    message(FATAL_ERROR "${BINARY} links Qt Gui or Widgets:\n${libraries}")
+endif()
+message(STATUS "${BINARY} links neither Qt Gui nor Qt Widgets")
