@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 
-#include "IcmpEcho.h"
 #include "PortMap.h"
 #include "Prompts.h"
 #include "shell/StringTable.h"
@@ -38,6 +37,7 @@ DesktopProgram::DesktopProgram(Prompts& prompts, const std::string& programFolde
                               : QString::fromStdString(device);
     });
     m_main->shell().ExePath = ExecutablePath();
+    m_main->setToolEngines(&m_echo, &m_resolver);
 }
 
 DesktopProgram::~DesktopProgram()
@@ -50,6 +50,7 @@ void DesktopProgram::Start(const std::string& commandLine)
 {
     std::string error;
     const bool firstInstance = m_instance.Acquire(error);
+    m_main->AddTrayIcon();
     m_main->shell().StartApplication(commandLine, !firstInstance);
 }
 

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "IcmpEcho.h"
 #include "SystemServices.h"
 #include "UiServices.h"
 #include "frmMain.h"
@@ -11,7 +12,6 @@
 namespace velkon {
 
 class Prompts;
-class AsyncPinger;
 
 // The desktop program wired together: real adapters, the main window and its
 // shell. Tests build one with their own prompts and program folder.
@@ -39,6 +39,8 @@ private:
     std::unique_ptr<PromptMessageBoxes> m_messages;
     std::unique_ptr<QtSessionDialogs> m_dialogs;
     std::unique_ptr<Pinger> m_pinger;
+    IcmpEchoTransport m_echo;
+    SystemHostResolver m_resolver;
     InstanceLock m_instance;
     std::unique_ptr<frmMain> m_main;
 };

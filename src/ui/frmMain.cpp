@@ -10,9 +10,22 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QIcon>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
 #include "LoadResource.h"
+#include "PasswordDialogs.h"
 #include "Prompts.h"
+#include "frmAbout.h"
 #include "frmDocument.h"
+#include "frmOptions.h"
+#include "frmPing.h"
+#include "frmResolve.h"
+#include "session/AppState.h"
 #include "shell/StringTable.h"
 
 namespace velkon {
@@ -32,6 +45,7 @@ frmMain::frmMain(AppState& app, Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), m_app(app), m_prompts(prompts)
 {
     setWindowTitle("Velkon");
+    setWindowIcon(QIcon(":/velkon.svg"));
     m_mdi = new QMdiArea(this);
     m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -60,6 +74,9 @@ void frmMain::BuildMenus()
     mnuFileSave->setShortcut(QKeySequence("Ctrl+S"));
     mnuFileSaveAs = Entry(mnuFile, 2106);
     mnuFile->addSeparator();
+    mnuOptions = Entry(mnuFile, 2108);
+    mPassword = Entry(mnuFile, 2109);
+    mnuFile->addSeparator();
     mnuFileExit = Entry(mnuFile, 2107);
 
     mnuWindow = menuBar()->addMenu(QString::number(2110));
@@ -68,6 +85,30 @@ void frmMain::BuildMenus()
     mnuWindowTileVertical = Entry(mnuWindow, 2113);
     mnuWindowArrangeIcons = Entry(mnuWindow, 2114);
 
+    MTools = menuBar()->addMenu(QString::number(2122));
+    mPingTool = Entry(MTools, 2123);
+    mResolve = Entry(MTools, 2124);
+
+    mnuHelp = menuBar()->addMenu(QString::number(2125));
+    mnuHelpContents = Entry(mnuHelp, 2126);
+    mnuHelpSearch = Entry(mnuHelp, 2129);
+    mnuHelpSearch->setVisible(false);
+    mnuHelpSearch->setEnabled(false);
+    mnuHelp->addSeparator();
+    mnuUlmaro = Entry(mnuHelp, 2127);
+    mnuHelp->addSeparator();
+    mnuHelpAbout = Entry(mnuHelp, 2128);
+
+    // The tray pop-up is a menu of its own, never on the menu bar.
+    mnuPopUp = new QMenu("Popup Menu", this);
+    mnuOpen = Entry(mnuPopUp, 2130);
+    mnuHide = Entry(mnuPopUp, 2131);
+    mnuHide->setVisible(false);
+    mnuExit = Entry(mnuPopUp, 2132);
+    mnuPopUp->addSeparator();
+    mnuAbout = Entry(mnuPopUp, 2128);
+    mnuPopUp->setDefaultAction(mnuAbout);
+
     connect(mnuFile, &QMenu::aboutToShow, this, [this] { mnuFile_Click(); });
     connect(mnuFileNew, &QAction::triggered, this, [this] { m_shell->mnuFileNew(); });
     connect(mnuFileOpen, &QAction::triggered, this, [this] { m_shell->mnuFileOpen(); });
@@ -75,6 +116,17 @@ void frmMain::BuildMenus()
     connect(mnuFileSave, &QAction::triggered, this, [this] { m_shell->mnuFileSave(); });
     connect(mnuFileSaveAs, &QAction::triggered, this, [this] { m_shell->mnuFileSaveAs(); });
     connect(mnuFileExit, &QAction::triggered, this, [this] { close(); });
+    connect(mnuOptions, &QAction::triggered, this, [this] { mnuOptions_Click(); });
+    connect(mPassword, &QAction::triggered, this, [this] { mPassword_Click(); });
+    connect(mPingTool, &QAction::triggered, this, [this] { mPingTool_Click(); });
+    connect(mResolve, &QAction::triggered, this, [this] { mResolve_Click(); });
+    connect(mnuHelpContents, &QAction::triggered, this, [this] { mnuHelpContents_Click(); });
+    connect(mnuUlmaro, &QAction::triggered, this, [this] { mnuUlmaro_Click(); });
+    connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
+    connect(mnuOpen, &QAction::triggered, this, [this] { mnuOpen_Click(); });
+    connect(mnuHide, &QAction::triggered, this, [this] { mnuHide_Click(); });
+    connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
+    connect(mnuAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
     connect(mnuWindow, &QMenu::aboutToShow, this, [this] { mnuWindow_Click(); });
     connect(mnuWindowCascade, &QAction::triggered, this, [this] { Arrange(0); });
     connect(mnuWindowTileHorizontal, &QAction::triggered, this, [this] { Arrange(1); });
@@ -301,7 +353,156 @@ void frmMain::ExitSequence()
 void frmMain::closeEvent(QCloseEvent* event)
 {
     ExitSequence();
+    if (TrayIconAdded && m_tray) m_tray->hide();
     event->accept();
+}
+
+void frmMain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) Form_Resize();
+}
+
+void frmMain::setToolEngines(EchoTransport* echo, HostResolver* resolver)
+{
+    m_echo = echo;
+    m_resolver = resolver;
+}
+
+// ---------------------------------------------------------------- tray and restore
+
+void frmMain::AddTrayIcon()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    m_tray = std::make_unique<QSystemTrayIcon>(windowIcon(), this);
+    m_tray->setToolTip("Velkon");
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick) TrayNotification(0x203);
+                if (reason == QSystemTrayIcon::Context) TrayNotification(0x205);
+            });
+    m_tray->show();
+    TrayIconAdded = true;
+}
+
+void frmMain::TrayNotification(int message)
+{
+    if (!isMinimized()) return;
+    if (message == 0x203) {
+        auto* about = new frmAbout(*m_app.strings, m_prompts, nullptr);
+        about->setAttribute(Qt::WA_DeleteOnClose);
+        about->show();
+    } else if (message == 0x205) {
+        mnuPopUp->popup(QCursor::pos());
+    }
+}
+
+void frmMain::Form_Resize()
+{
+    if (isMinimized()) {
+        WasMinimized = true;
+        if (TrayIconAdded) hide();
+        return;
+    }
+    if (InResize) return;
+    InResize = true;
+    if (WasMinimized) {
+        if (m_app.globalSettings.Password.empty()) {
+            WasMinimized = false;
+            InResize = false;
+            return;
+        }
+        hide();
+        if (CheckPassword(m_app.globalSettings.Password, *m_app.strings, m_prompts, nullptr)) {
+            setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+            WasMinimized = false;
+        } else {
+            setWindowState(windowState() | Qt::WindowMinimized);
+        }
+        show();
+    }
+    if (TrayIconAdded && isMinimized()) hide();
+    InResize = false;
+}
+
+void frmMain::mnuOpen_Click()
+{
+    if (isMinimized()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
+    } else {
+        raise();
+        activateWindow();
+    }
+}
+
+void frmMain::mnuHide_Click()
+{
+    hide();
+}
+
+void frmMain::mnuExit_Click()
+{
+    if (!CheckPassword(m_app.globalSettings.Password, *m_app.strings, m_prompts, this)) return;
+    close();
+}
+
+// ---------------------------------------------------------------- menus
+
+void frmMain::mnuOptions_Click()
+{
+    frmOptions dialog(m_app.globalSettings, *m_app.strings, m_prompts, this);
+    m_prompts.Exec(dialog);
+}
+
+void frmMain::mPassword_Click()
+{
+    Form1 dialog(m_app.globalSettings.Password, *m_app.strings, m_prompts, this);
+    m_prompts.Exec(dialog);
+}
+
+void frmMain::mPingTool_Click()
+{
+    if (!m_echo || !m_resolver) return;
+    frmPing dialog(*m_echo, *m_resolver, m_app.globalSettings.PingTimeout, *m_app.strings,
+                   m_prompts, this);
+    m_prompts.Exec(dialog);
+}
+
+void frmMain::mResolve_Click()
+{
+    if (!m_resolver) return;
+    frmResolve dialog(*m_resolver, *m_app.strings, m_prompts, this);
+    m_prompts.Exec(dialog);
+}
+
+void frmMain::mnuHelpContents_Click()
+{
+    const QString manual = QString::fromStdString(JoinPath(m_app.programFolder, "velkon.html"));
+    const QUrl url = QUrl::fromLocalFile(manual);
+    const bool opened = m_openUrl ? m_openUrl(url) : QDesktopServices::openUrl(url);
+    if (!opened) {
+        m_prompts.Message(this, "The help viewer could not be started to show " + manual + ".",
+                          "Velkon");
+    }
+}
+
+void frmMain::mnuUlmaro_Click()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const QUrl url(frmAbout::kMakerUrl);
+    if (m_openUrl) {
+        m_openUrl(url);
+    } else {
+        QDesktopServices::openUrl(url);
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+void frmMain::mnuHelpAbout_Click()
+{
+    frmAbout dialog(*m_app.strings, m_prompts, this);
+    m_prompts.Exec(dialog);
 }
 
 }  // namespace velkon

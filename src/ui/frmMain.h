@@ -12,11 +12,14 @@
 
 class QAction;
 class QMdiArea;
+class QSystemTrayIcon;
 class QMdiSubWindow;
 class QMenu;
 
 namespace velkon {
 
+class EchoTransport;
+class HostResolver;
 class Prompts;
 class StringTable;
 class frmDocument;
@@ -30,6 +33,20 @@ public:
 
     Shell& shell() { return *m_shell; }
     void setConnectorTip(std::function<QString(int)> tip) { m_connectorTip = std::move(tip); }
+    // The echo service and host lookup of the Tools menu.
+    void setToolEngines(EchoTransport* echo, HostResolver* resolver);
+    // How the desktop opens the manual and the maker's page; false on failure.
+    void setUrlOpener(std::function<bool(const QUrl&)> open) { m_openUrl = std::move(open); }
+
+    // Adds the tray icon when the desktop has a notification area; records
+    // whether it was added.
+    void AddTrayIcon();
+    // Notification of the tray icon, by mouse message code: 0x203 left
+    // double-click, 0x205 right-button release.
+    void TrayNotification(int message);
+    // The resize handling: hides into the tray when minimized and asks for the
+    // password before coming back.
+    void Form_Resize();
 
     // Runs the exit sequence once: writes "default.vkc" and releases every
     // session. Also used when the program is told to end by a signal.
@@ -56,15 +73,46 @@ public:
     QAction* mnuFileClose;
     QAction* mnuFileSave;
     QAction* mnuFileSaveAs;
+    QAction* mnuOptions;
+    QAction* mPassword;
     QAction* mnuFileExit;
     QMenu* mnuWindow;
     QAction* mnuWindowCascade;
     QAction* mnuWindowTileHorizontal;
     QAction* mnuWindowTileVertical;
     QAction* mnuWindowArrangeIcons;
+    QMenu* MTools;
+    QAction* mPingTool;
+    QAction* mResolve;
+    QMenu* mnuHelp;
+    QAction* mnuHelpContents;
+    QAction* mnuHelpSearch;
+    QAction* mnuUlmaro;
+    QAction* mnuHelpAbout;
+    QMenu* mnuPopUp;
+    QAction* mnuOpen;
+    QAction* mnuHide;
+    QAction* mnuExit;
+    QAction* mnuAbout;
+
+    bool TrayIconAdded = false;
+    bool WasMinimized = false;
+    bool InResize = false;
+
+    void mnuOptions_Click();
+    void mPassword_Click();
+    void mPingTool_Click();
+    void mResolve_Click();
+    void mnuHelpContents_Click();
+    void mnuUlmaro_Click();
+    void mnuHelpAbout_Click();
+    void mnuOpen_Click();
+    void mnuHide_Click();
+    void mnuExit_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -86,6 +134,10 @@ private:
     QPoint m_appliedPos;
     QSize m_appliedSize;
     bool m_exited = false;
+    EchoTransport* m_echo = nullptr;
+    HostResolver* m_resolver = nullptr;
+    std::function<bool(const QUrl&)> m_openUrl;
+    std::unique_ptr<QSystemTrayIcon> m_tray;
 };
 
 }  // namespace velkon
