@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QSocketNotifier>
 
 #include "DesktopProgram.h"
@@ -64,6 +65,7 @@ int main(int argc, char** argv)
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
     QApplication::setApplicationName("Velkon");
+    QApplication::setWindowIcon(QIcon(":/velkon.png"));
 
     const std::string folder = velkon::ProgramFolder();
     if (::chdir(folder.c_str()) != 0) {

@@ -45,7 +45,7 @@ frmMain::frmMain(AppState& app, Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), m_app(app), m_prompts(prompts)
 {
     setWindowTitle("Velkon");
-    setWindowIcon(QIcon(":/velkon.svg"));
+    setWindowIcon(QIcon(":/velkon.png"));
     m_mdi = new QMdiArea(this);
     m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -476,9 +476,21 @@ void frmMain::mResolve_Click()
     m_prompts.Exec(dialog);
 }
 
+QString frmMain::HelpFile() const
+{
+    // Beside the program, or where an installation keeps its documents.
+    const QString inFolder = QString::fromStdString(JoinPath(m_app.programFolder, "velkon.html"));
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    for (const QString& candidate :
+         {inFolder, exeDir + "/velkon.html", exeDir + "/../share/doc/velkon/velkon.html"}) {
+        if (QFileInfo::exists(candidate)) return QFileInfo(candidate).absoluteFilePath();
+    }
+    return inFolder;
+}
+
 void frmMain::mnuHelpContents_Click()
 {
-    const QString manual = QString::fromStdString(JoinPath(m_app.programFolder, "velkon.html"));
+    const QString manual = HelpFile();
     const QUrl url = QUrl::fromLocalFile(manual);
     const bool opened = m_openUrl ? m_openUrl(url) : QDesktopServices::openUrl(url);
     if (!opened) {

@@ -104,6 +104,8 @@ public:
     void mPingTool_Click();
     void mResolve_Click();
     void mnuHelpContents_Click();
+    // The manual: beside the program, else where an installation put it.
+    QString HelpFile() const;
     void mnuUlmaro_Click();
     void mnuHelpAbout_Click();
     void mnuOpen_Click();

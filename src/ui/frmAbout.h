@@ -1,0 +1,67 @@
+#pragma once
+
+#include <functional>
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class QLabel;
+class QPushButton;
+
+namespace velkon {
+
+class Prompts;
+class StringTable;
+
+// The about box: name, purpose and version of the program, the maker's
+// notice and web address, and a button that starts a system information
+// program.
+class frmAbout : public QDialog {
+public:
+    // Full path of an installed program by name, empty when not on the PATH.
+    using FindProgram = std::function<QString(const QString& name)>;
+    // Starts a program without waiting for it; false when it did not start.
+    using StartProgram = std::function<bool(const QString& path)>;
+    // Asks the desktop to open an address; false when it could not.
+    using OpenUrl = std::function<bool(const QUrl& url)>;
+
+    static constexpr const char* kApplicationTitle = "Velkon";
+    static constexpr const char* kMakerName = "Ulmaro";
+    static constexpr const char* kMakerUrl = "https://www.example.com/ulmaro/velkon";
+    static constexpr int kFirstYear = 2024;
+
+    // The system information programs tried in this order.
+    static QStringList SysInfoPrograms();
+
+    // Empty functions stand for the real ones: the PATH lookup, a detached
+    // start, and the desktop's default browser.
+    frmAbout(const StringTable& strings, Prompts& prompts, QWidget* parent = nullptr,
+             FindProgram find = {}, StartProgram start = {}, OpenUrl open = {});
+
+    void cmdOK_Click();
+    void cmdSysInfo_Click();
+    void Label4_Click();
+    // Starts the first system information program found, or says that none
+    // is available.
+    void StartSysInfo();
+
+    QLabel* picIcon;
+    QLabel* lblTitle;
+    QLabel* lblVersion;
+    QLabel* lblDescription;
+    QLabel* lblDisclaimer;
+    QLabel* Label4;
+    QPushButton* cmdOK;
+    QPushButton* cmdSysInfo;
+
+private:
+    const StringTable& m_strings;
+    Prompts& m_prompts;
+    FindProgram m_find;
+    StartProgram m_start;
+    OpenUrl m_open;
+};
+
+}  // namespace velkon
