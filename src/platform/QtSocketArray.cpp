@@ -129,7 +129,10 @@ Failure classify(const QAbstractSocket& socket)
     }
 }
 
-Result fail(const Failure& f) { return Result::Fail(f.description, f.number); }
+Result fail(const Failure& f)
+{
+    return Result::Fail(f.description, f.number);
+}
 
 // Shared read buffer of the event loop's thread.
 char* scratch()
@@ -227,7 +230,10 @@ bool toSockaddr(const QHostAddress& address, int port, sockaddr_storage& storage
     return false;
 }
 
-QString trimmed(const std::string& text) { return QString::fromStdString(text).trimmed(); }
+QString trimmed(const std::string& text)
+{
+    return QString::fromStdString(text).trimmed();
+}
 
 void dropNotifier(QSocketNotifier*& notifier)
 {
@@ -296,6 +302,7 @@ struct QtSocketArray::Linger {
     QSocketNotifier* readNotifier = nullptr;
     QSocketNotifier* writeNotifier = nullptr;
     QTimer* deadline = nullptr;
+    bool peerDone = false;
 };
 
 QtSocketArray::QtSocketArray() : m_context(std::make_unique<QObject>())
@@ -347,9 +354,9 @@ namespace {
 
 Result wrongState(int state)
 {
-    return Result::Fail("Invalid operation in the socket's current state (" +
-                            std::to_string(state) + ")",
-                        kErrWrongState);
+    return Result::Fail(
+        "Invalid operation in the socket's current state (" + std::to_string(state) + ")",
+        kErrWrongState);
 }
 
 }  // namespace
@@ -418,7 +425,10 @@ Result QtSocketArray::Load(int index)
     return Result::Ok();
 }
 
-bool QtSocketArray::IsLoaded(int index) const { return find(index) != nullptr; }
+bool QtSocketArray::IsLoaded(int index) const
+{
+    return find(index) != nullptr;
+}
 
 Result QtSocketArray::SetProtocol(int index, int protocol)
 {
@@ -496,7 +506,10 @@ int QtSocketArray::LocalPort(int index) const
     return el ? el->localPort : 0;
 }
 
-std::string QtSocketArray::LocalIP(int /*index*/) const { return FirstLocalIPv4Address(); }
+std::string QtSocketArray::LocalIP(int /*index*/) const
+{
+    return FirstLocalIPv4Address();
+}
 
 int QtSocketArray::State(int index) const
 {
@@ -721,8 +734,7 @@ Result QtSocketArray::bindTcp(Element& el, int port, const std::string& localAdd
     } else {
         QHostAddress address;
         if (!address.setAddress(text) || !toSockaddr(address, port, storage, length)) {
-            return Result::Fail("Address not available: " + localAddress,
-                                kErrAddressNotAvailable);
+            return Result::Fail("Address not available: " + localAddress, kErrAddressNotAvailable);
         }
     }
     if (fd < 0) {
@@ -745,9 +757,9 @@ Result QtSocketArray::bindTcp(Element& el, int port, const std::string& localAdd
     el.localPort = port;
     // Port 0 took a free port: report the real one.
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0) {
-        el.localPort = ntohs(bound.ss_family == AF_INET6
-                                 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                 : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+        el.localPort =
+            ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                              : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     }
     el.fd = fd;
     el.state = kSockOpen;
@@ -1031,6 +1043,13 @@ void QtSocketArray::linger(int fd, std::string pendingOutput)
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 return;
             }
+            Linger& l = *it->second;
+            if (n == 0 && !l.out.empty()) {
+                // A half-closed peer may still read what is left to send.
+                l.peerDone = true;
+                dropNotifier(l.readNotifier);
+                return;
+            }
             endLinger(id);  // the peer closed too, or the connection broke
             return;
         }
@@ -1038,37 +1057,41 @@ void QtSocketArray::linger(int fd, std::string pendingOutput)
 
     if (!lg->out.empty()) {
         lg->writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, m_context.get());
-        QObject::connect(lg->writeNotifier, &QSocketNotifier::activated, m_context.get(),
-                         [this, id] {
-                             const auto it = m_lingering.find(id);
-                             if (it == m_lingering.end()) {
-                                 return;
-                             }
-                             Linger& l = *it->second;
-                             while (!l.out.empty()) {
-                                 const ssize_t n =
-                                     ::send(l.fd, l.out.data(), l.out.size(), MSG_NOSIGNAL);
-                                 if (n > 0) {
-                                     l.out.consume(static_cast<std::size_t>(n));
-                                     continue;
-                                 }
-                                 if (n < 0 && errno == EINTR) {
-                                     continue;
-                                 }
-                                 if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                                     return;
-                                 }
-                                 endLinger(id);
-                                 return;
-                             }
-                             ::shutdown(l.fd, SHUT_WR);
-                             l.writeNotifier->setEnabled(false);
-                         });
+        QObject::connect(
+            lg->writeNotifier, &QSocketNotifier::activated, m_context.get(), [this, id] {
+                const auto it = m_lingering.find(id);
+                if (it == m_lingering.end()) {
+                    return;
+                }
+                Linger& l = *it->second;
+                while (!l.out.empty()) {
+                    const ssize_t n = ::send(l.fd, l.out.data(), l.out.size(), MSG_NOSIGNAL);
+                    if (n > 0) {
+                        l.out.consume(static_cast<std::size_t>(n));
+                        continue;
+                    }
+                    if (n < 0 && errno == EINTR) {
+                        continue;
+                    }
+                    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                        return;
+                    }
+                    endLinger(id);
+                    return;
+                }
+                ::shutdown(l.fd, SHUT_WR);
+                if (l.peerDone) {
+                    endLinger(id);
+                    return;
+                }
+                l.writeNotifier->setEnabled(false);
+            });
     }
 
     lg->deadline = new QTimer(m_context.get());
     lg->deadline->setSingleShot(true);
-    QObject::connect(lg->deadline, &QTimer::timeout, m_context.get(), [this, id] { endLinger(id); });
+    QObject::connect(lg->deadline, &QTimer::timeout, m_context.get(),
+                     [this, id] { endLinger(id); });
     lg->deadline->start(kCloseFlushMs);
     m_lingering.emplace(id, std::move(lg));
 }

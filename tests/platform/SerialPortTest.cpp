@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -459,9 +460,27 @@ TEST_F(SerialPortTest, ASecondOpeningReportsThePortInUse)
     EXPECT_FALSE(second.IsPortOpen());
     EXPECT_EQ(r.description(), "COM3 (" + m_slave + "): port is in use by another program");
 
-    // Closing releases the port for the next one.
+    // Other programs that do not lock are kept out by the terminal's
+    // exclusive mode (which this privileged test can see past).
+    int exclusive = 0;
+    const int flags = O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    const int peek = ::open(m_slave.c_str(), flags);
+    if (peek >= 0) {
+        EXPECT_EQ(::ioctl(peek, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 1);
+        ::close(peek);
+    } else {
+        EXPECT_EQ(errno, EBUSY);
+    }
+
+    // Closing releases the port for the next one, and for other programs.
     ASSERT_TRUE(first.SetPortOpen(false).ok());
     EXPECT_FALSE(first.IsPortOpen());
+    const int other = ::open(m_slave.c_str(), flags);
+    ASSERT_GE(other, 0) << std::strerror(errno);
+    EXPECT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(other);
     const velkon::Result again = second.SetPortOpen(true);
     EXPECT_TRUE(again.ok()) << again.description();
 }

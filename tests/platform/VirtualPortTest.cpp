@@ -235,6 +235,20 @@ TEST_F(VirtualPortTest, RuntimeDirectoryIsCreatedPrivate)
     EXPECT_EQ(st.st_mode & 07777, 0755u);
 }
 
+TEST_F(VirtualPortTest, RuntimeDirectoryIsPrivateWhateverTheUmask)
+{
+    const mode_t previous = ::umask(0277);
+    std::string path;
+    const velkon::Result r = velkon::EnsureRuntimeDirectory(path);
+    ::umask(previous);
+    ASSERT_TRUE(r.ok()) << r.description();
+    struct stat st {};
+    ASSERT_EQ(::stat(m_dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    ASSERT_EQ(::stat((m_temp.path().toStdString() + "/run").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
 TEST_F(VirtualPortTest, RuntimeDirectoryBlockedByAFileIsAClearFailure)
 {
     const std::string blocker = m_temp.path().toStdString() + "/file";
@@ -344,7 +358,7 @@ TEST_F(VirtualPortTest, AFileThatIsNotALinkIsLeftAlone)
     std::ofstream(PathOf("COM10")) << "keep me";
     PtyVirtualPort port;
     EXPECT_FALSE(port.CreatePort("COM10"));
-    EXPECT_FALSE(IsSymlink(PathOf("COM10")));
+    ASSERT_FALSE(IsSymlink(PathOf("COM10")));
     std::ifstream in(PathOf("COM10"));
     std::string content;
     std::getline(in, content);
@@ -572,6 +586,33 @@ TEST_F(VirtualPortTest, BytesWrittenJustBeforeClosingComeBeforeTheClose)
     EXPECT_EQ(received, ToBytes("bye"));
 }
 
+TEST_F(VirtualPortTest, BytesLeftByAClosedApplicationAreReportedAfterResume)
+{
+    PtyVirtualPort port;
+    Bytes received;
+    std::vector<bool> events;
+    port.setDataReceivedHandler([&] {
+        Bytes chunk;
+        port.ReadBytes(chunk, 4096);
+        received.insert(received.end(), chunk.begin(), chunk.end());
+    });
+    port.setOpenStateChangedHandler([&](bool opened) { events.push_back(opened); });
+    ASSERT_TRUE(port.CreatePort("COM3"));
+    const int app = OpenApp("COM3");
+    ASSERT_GE(app, 0);
+    ASSERT_TRUE(WaitFor([&] { return events.size() == 1; }));
+    port.HoldReceive();
+    ASSERT_TRUE(WriteAll(app, ToBytes("left behind")));
+    CloseApp(app);
+    ASSERT_TRUE(WaitFor([&] { return events.size() == 2; }));
+    EXPECT_TRUE(received.empty());
+    EXPECT_EQ(port.AvailableCount(), 11);
+
+    port.ResumeReceive();
+    ASSERT_TRUE(WaitFor([&] { return received.size() >= 11; }));
+    EXPECT_EQ(received, ToBytes("left behind"));
+}
+
 TEST_F(VirtualPortTest, BytesForAClosedPortWaitForTheNextApplication)
 {
     PtyVirtualPort port;
@@ -593,16 +634,19 @@ TEST_F(VirtualPortTest, HoldKeepsBytesInThePortUntilResume)
     PtyVirtualPort port;
     int events = 0;
     Bytes received;
+    bool opened = false;
     port.setDataReceivedHandler([&] {
         ++events;
         Bytes chunk;
         port.ReadBytes(chunk, 4096);
         received.insert(received.end(), chunk.begin(), chunk.end());
     });
+    port.setOpenStateChangedHandler([&](bool state) { opened = state; });
     ASSERT_TRUE(port.CreatePort("COM3"));
     const int app = OpenApp("COM3");
     ASSERT_GE(app, 0);
-    ASSERT_TRUE(WaitFor([&] { return port.IsOpenedByApplication(); }));
+    // From the open event on, arrivals are watched at once.
+    ASSERT_TRUE(WaitFor([&] { return opened; }));
 
     port.HoldReceive();
     const Bytes data = AllByteValues(2);

@@ -617,7 +617,7 @@ TEST(AboutBoxUi, ShowsTitleNoticeAndButtons)
     const QString year = QString::number(QDate::currentDate().year());
     EXPECT_EQ(lines[0], "Copyright (C) 2024-" + year + " Ulmaro");
     EXPECT_TRUE(about.lblDescription->text().contains("example.com"));
-    EXPECT_TRUE(about.Label4->text().contains("https://www.example.com/velkon"));
+    EXPECT_TRUE(about.Label4->text().contains(frmAbout::kMakerUrl));
 }
 
 TEST(AboutBoxUi, OkCloses)
@@ -676,9 +676,9 @@ TEST(AboutBoxUi, TheLinkOpensTheMakersPageAndAFailureSaysNothing)
     FakePrompts prompts;
     SysInfoRig rig;
     frmAbout about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
-    emit about.Label4->linkActivated("https://www.example.com/velkon");
+    emit about.Label4->linkActivated(frmAbout::kMakerUrl);
     ASSERT_EQ(rig.opened.size(), 1);
-    EXPECT_EQ(rig.opened[0], QUrl("https://www.example.com/velkon"));
+    EXPECT_EQ(rig.opened[0], QUrl(frmAbout::kMakerUrl));
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace velkon {
+
+// The command socket of a running program: a Unix stream socket named
+// "command" in the runtime folder, served on the Qt event loop.
+//
+// Line based: every request line (without its line feed) goes to the handler
+// and its answer is sent back; any number of requests per connection,
+// answered in order. A line still unfinished at the peer's end of sending is
+// handled as a last request.
+//
+// Limits, so that a bad client disturbs nobody else:
+// - a line longer than kMaxLineLength bytes answers "ERROR line too long" at
+//   once; its bytes are dropped up to the next line feed and the connection
+//   goes on with the line after it;
+// - at most kMaxConnections connections; one more is answered "ERROR too many
+//   connections" and closed;
+// - a connection whose unsent answers exceed kMaxPendingOutput is not read
+//   until the peer takes them, and each wake-up reads at most kReadChunk
+//   bytes, so one busy connection cannot starve the others.
+//
+// Security: the socket file has mode 0600, and a peer whose user id differs
+// from ours (SO_PEERCRED) is answered "ERROR permission denied" and closed.
+//
+// One server per runtime folder: Start() holds the lock file "command.lock"
+// for the server's life, and never removes a socket file something still
+// listens on; a socket file nobody listens on (left by a killed process) is
+// replaced.
+class CommandServer {
+public:
+    using Handler = std::function<std::string(std::string_view line)>;
+
+    static constexpr std::size_t kMaxLineLength = 4096;
+    static constexpr std::size_t kMaxConnections = 32;
+    static constexpr std::size_t kMaxPendingOutput = 256 * 1024;
+    static constexpr std::size_t kReadChunk = 64 * 1024;
+
+    explicit CommandServer(Handler handler);
+    ~CommandServer();
+    CommandServer(const CommandServer&) = delete;
+    CommandServer& operator=(const CommandServer&) = delete;
+
+    // Creates the runtime folder when missing and listens. False with a
+    // readable message when another server owns the socket or it cannot be
+    // created; nothing of the other server is touched then.
+    bool Start(std::string& error);
+    // Closes every connection and removes the socket file. Must not be called
+    // from inside the handler.
+    void Stop();
+
+    bool IsListening() const { return m_listenFd >= 0; }
+    const std::string& SocketPath() const { return m_socketPath; }
+    std::size_t ConnectionCount() const { return m_connections.size(); }
+
+private:
+    struct Connection;
+
+    void AcceptPending();
+    void OnReadable(Connection* c);
+    void OnWritable(Connection* c);
+    void ProcessInput(Connection* c);
+    void HandleLines(Connection* c);
+    void HandleLine(Connection* c, std::string_view line);
+    void Answer(Connection* c, const std::string& text);
+    void Flush(Connection* c);
+    void UpdateNotifiers(Connection* c);
+    void CloseConnection(Connection* c);
+    void ResumeDeferred();
+    void Sweep();
+    void ReleaseLock();
+
+    Handler m_handler;
+    std::string m_socketPath;
+    std::string m_lockPath;
+    int m_listenFd = -1;
+    int m_lockFd = -1;
+    // The socket file we made, so that Stop removes only that one.
+    unsigned long m_socketDev = 0;
+    unsigned long m_socketIno = 0;
+    std::unique_ptr<QSocketNotifier> m_listenNotifier;
+    std::vector<std::unique_ptr<Connection>> m_connections;
+    // Closed connections, deleted once no handler call is running: the
+    // handler may run a nested event loop that closes the connection it is
+    // answering.
+    std::vector<std::unique_ptr<Connection>> m_closed;
+    std::unique_ptr<QTimer> m_sweepTimer;
+    int m_handlerDepth = 0;
+};
+
+}  // namespace velkon
