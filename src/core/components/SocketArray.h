@@ -42,7 +42,7 @@ struct SocketEvents {
     std::function<void(int, long)> connectionRequest;
     std::function<void(int, int)> dataArrival;
     std::function<void(int, int, const std::string&)> error;
-    // The element's send queue has room again after it reached its limit.
+    // Bytes waiting in the element's send queue were handed to the network.
     std::function<void(int)> sendProgress;
 };
 
