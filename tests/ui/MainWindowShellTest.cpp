@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QPushButton>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QUrl>
+
+#include "PasswordDialogs.h"
+#include "UiTestSupport.h"
+#include "frmAbout.h"
+#include "frmOptions.h"
+#include "shell/IniFile.h"
+
+namespace velkon::test {
+namespace {
+
+// Answers the enter-password dialog with a text, or cancels it.
+std::function<void(QDialog&)> TypePassword(const QString& text, bool cancel = false)
+{
+    return [text, cancel](QDialog& dialog) {
+        auto* form = dynamic_cast<Form2*>(&dialog);
+        ASSERT_NE(form, nullptr);
+        form->Text1->setText(text);
+        if (cancel) {
+            form->Command2->click();
+        } else {
+            form->Command1->click();
+        }
+    };
+}
+
+struct RestoreRig : ProgramRig {
+    RestoreRig()
+    {
+        Start();
+        main().TrayIconAdded = true;  // the test desktop has no tray; act as if it had one
+    }
+    void Minimize() { main().SetWindowState(MainWindowView::kMinimized); }
+};
+
+TEST(RestoreHandling, WithoutPasswordTheWindowComesBackAtOnce)
+{
+    RestoreRig rig;
+    rig.Minimize();
+    EXPECT_TRUE(rig.main().WasMinimized);
+    EXPECT_FALSE(rig.main().isVisible());
+    rig.main().mnuOpen_Click();
+    EXPECT_EQ(rig.main().WindowState(), MainWindowView::kNormal);
+    EXPECT_TRUE(rig.main().isVisible());
+    EXPECT_FALSE(rig.main().WasMinimized);
+    EXPECT_EQ(rig.prompts.dialogs, 0);
+}
+
+TEST(RestoreHandling, PasswordDecidesWhetherTheWindowComesBack)
+{
+    RestoreRig rig;
+    rig.program->app().globalSettings.Password = "Secret";
+    rig.Minimize();
+
+    rig.prompts.onDialog = TypePassword("secret");
+    rig.main().mnuOpen_Click();
+    EXPECT_EQ(rig.main().WindowState(), MainWindowView::kMinimized);
+    EXPECT_TRUE(rig.main().WasMinimized);
+    ASSERT_EQ(rig.prompts.messages.size(), 1);
+    EXPECT_EQ(rig.prompts.messages[0], "Velkon|Invalid password");
+
+    rig.prompts.onDialog = TypePassword("", true);
+    rig.main().mnuOpen_Click();
+    EXPECT_EQ(rig.main().WindowState(), MainWindowView::kMinimized);
+    EXPECT_EQ(rig.prompts.messages.size(), 1);
+
+    rig.prompts.onDialog = TypePassword("Secret");
+    rig.main().mnuOpen_Click();
+    EXPECT_EQ(rig.main().WindowState(), MainWindowView::kNormal);
+    EXPECT_TRUE(rig.main().isVisible());
+    EXPECT_FALSE(rig.main().WasMinimized);
+    EXPECT_EQ(rig.prompts.dialogs, 3);
+
+    // Resizing after a restore asks nothing until the next minimize.
+    rig.main().SetWindowState(MainWindowView::kMaximized);
+    rig.main().SetWindowState(MainWindowView::kNormal);
+    EXPECT_EQ(rig.prompts.dialogs, 3);
+}
+
+TEST(RestoreHandling, TrayNotificationsActOnlyWhileMinimized)
+{
+    RestoreRig rig;
+    rig.main().TrayNotification(0x205);
+    EXPECT_FALSE(rig.main().mnuPopUp->isVisible());
+    EXPECT_EQ(rig.main().mnuPopUp->defaultAction(), rig.main().mnuAbout);
+    EXPECT_FALSE(rig.main().mnuHide->isVisible());
+    EXPECT_EQ(rig.main().mnuOpen->text(), "&Open Velkon");
+}
+
+TEST(TrayExit, PasswordGuardsTheTrayExitButNotFileExit)
+{
+    RestoreRig rig;
+    rig.program->app().globalSettings.Password = "pw";
+    rig.prompts.onDialog = TypePassword("", true);
+    rig.main().mnuExit_Click();
+    EXPECT_EQ(rig.shell().sessions().size(), 1u);  // still running
+    EXPECT_TRUE(rig.ReadFile("default.vkc").isEmpty());
+    EXPECT_TRUE(rig.prompts.messages.isEmpty());
+
+    rig.prompts.onDialog = TypePassword("pw");
+    rig.main().mnuExit_Click();
+    EXPECT_TRUE(rig.shell().sessions().empty());
+    const IniFile file = IniFile::Parse(rig.ReadFile("default.vkc").toStdString());
+    EXPECT_EQ(file.ReadText("Velkon", "Password", "?"), "pw");
+    EXPECT_EQ(QFile(rig.Path("default.vkc")).permissions() &
+                  (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+              QFile::Permissions());
+}
+
+TEST(StartEntryUi, SavesWriteRenewAndRemoveTheAutostartEntry)
+{
+    ProgramRig rig;
+    rig.Start();
+    const QString entry = rig.Path("config/autostart/velkon.desktop");
+    rig.prompts.onDialog = [](QDialog& dialog) {
+        auto* options = dynamic_cast<frmOptions*>(&dialog);
+        ASSERT_NE(options, nullptr);
+        options->chkLoadWithWindows->setChecked(true);
+        options->Command2->click();
+    };
+    rig.main().mnuOptions->trigger();
+    EXPECT_FALSE(QFile::exists(entry));  // only a save writes it
+    rig.prompts.saveAnswer = rig.Path("a.vkc");
+    rig.main().mnuFileSaveAs->trigger();
+    ASSERT_TRUE(QFile::exists(entry));
+    QFile::remove(entry);  // the desktop used it up
+    rig.main().mnuFileSave->trigger();
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.contains("Exec=\"" + QByteArray::fromStdString(rig.shell().ExePath) + "\"\n"))
+        << text.constData();
+    file.close();
+
+    rig.program->app().globalSettings.LoadWithWindows = 0;
+    rig.main().mnuFileSave->trigger();
+    EXPECT_FALSE(QFile::exists(entry));
+    rig.main().mnuFileSave->trigger();  // removing a missing entry is harmless
+    EXPECT_FALSE(QFile::exists(entry));
+}
+
+TEST(HelpMenu, ContentsOpensTheManualAndAFailureIsShown)
+{
+    ProgramRig rig;
+    rig.Start();
+    QList<QUrl> opened;
+    bool works = true;
+    rig.main().setUrlOpener([&](const QUrl& url) {
+        opened << url;
+        return works;
+    });
+    rig.main().mnuHelpContents->trigger();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(opened[0].isLocalFile());
+    EXPECT_TRUE(opened[0].toLocalFile().endsWith("velkon.html"));
+    EXPECT_TRUE(rig.prompts.messages.isEmpty());
+    works = false;
+    rig.main().mnuHelpContents->trigger();
+    ASSERT_EQ(rig.prompts.messages.size(), 1);
+    EXPECT_TRUE(rig.prompts.messages[0].startsWith("Velkon|"));
+    rig.main().mnuUlmaro->trigger();  // the web entry reports nothing
+    EXPECT_EQ(rig.prompts.messages.size(), 1);
+    EXPECT_EQ(opened.last(), QUrl(frmAbout::kMakerUrl));
+    EXPECT_FALSE(rig.main().mnuHelpSearch->isVisible());
+}
+
+TEST(MainMenus, EnglishCaptionsOfEveryMenu)
+{
+    ProgramRig rig;
+    rig.Start();
+    EXPECT_EQ(rig.main().mnuFile->title(), "&File");
+    EXPECT_EQ(rig.main().mnuWindow->title(), "&Window");
+    EXPECT_EQ(rig.main().MTools->title(), "&Tools");
+    EXPECT_EQ(rig.main().mnuHelp->title(), "&Help");
+    EXPECT_EQ(rig.main().mPingTool->text(), "&Ping IP Address...");
+    EXPECT_EQ(rig.main().mPassword->text(), "Password...");
+    EXPECT_EQ(rig.main().mnuPopUp->title(), "Popup Menu");
+    EXPECT_EQ(rig.main().windowTitle(), "Velkon");
+}
+
+}  // namespace
+}  // namespace velkon::test
