@@ -85,6 +85,15 @@ bool IsSymlink(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+// A link as this adapter makes them: to a pseudo-terminal slave.
+bool IsSlaveLink(const std::string& path)
+{
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+    return length > 0 &&
+           std::string(target, static_cast<std::size_t>(length)).rfind("/dev/pts/", 0) == 0;
+}
+
 // Deleting a notifier or timer from inside its own signal is left to the
 // event loop.
 template <typename T>
@@ -156,7 +165,7 @@ bool PtyVirtualPort::CreatePort(const std::string& name)
     if (slave < 0) {
         return giveUp(master);
     }
-    termios raw {};
+    termios raw{};
     if (::tcgetattr(slave, &raw) == 0) {
         ::cfmakeraw(&raw);
         ::tcsetattr(slave, TCSANOW, &raw);
@@ -196,8 +205,7 @@ bool PtyVirtualPort::CreatePort(const std::string& name)
     QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
     m_writeNotifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Write);
     m_writeNotifier->setEnabled(false);
-    QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated,
-                     [this] { OnWritable(); });
+    QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated, [this] { OnWritable(); });
     m_pollTimer = std::make_unique<QTimer>();
     m_pollTimer->setInterval(kPollIntervalMs);
     QObject::connect(m_pollTimer.get(), &QTimer::timeout, [this] { OnPoll(); });
@@ -256,7 +264,10 @@ void PtyVirtualPort::Release()
     m_stalled = false;
 }
 
-void PtyVirtualPort::SetPortFlag(bool flag) { m_portFlag = flag; }
+void PtyVirtualPort::SetPortFlag(bool flag)
+{
+    m_portFlag = flag;
+}
 
 void PtyVirtualPort::ResetBus()
 {
@@ -265,7 +276,7 @@ void PtyVirtualPort::ResetBus()
     if (dir == nullptr) {
         return;
     }
-    // Every port name that has a link or a lock file here.
+    // Every port name that has a lock file here, or a link to a slave.
     std::set<std::string> names;
     const std::string suffix = kLockSuffix;
     while (const dirent* entry = ::readdir(dir)) {
@@ -276,7 +287,7 @@ void PtyVirtualPort::ResetBus()
             if (IsPortName(name)) {
                 names.insert(name);
             }
-        } else if (IsPortName(file) && IsSymlink(folder + "/" + file)) {
+        } else if (IsPortName(file) && IsSlaveLink(folder + "/" + file)) {
             names.insert(file);
         }
     }
@@ -357,9 +368,15 @@ bool PtyVirtualPort::PurgeReceived()
     return flushed;
 }
 
-bool PtyVirtualPort::IsOpenedByApplication() { return m_master >= 0 && SlaveOpen(); }
+bool PtyVirtualPort::IsOpenedByApplication()
+{
+    return m_master >= 0 && SlaveOpen();
+}
 
-int PtyVirtualPort::OutputWaiting() { return static_cast<int>(Queued()); }
+int PtyVirtualPort::OutputWaiting()
+{
+    return static_cast<int>(Queued());
+}
 
 void PtyVirtualPort::HoldReceive()
 {
@@ -378,14 +395,14 @@ void PtyVirtualPort::ResumeReceive()
 
 bool PtyVirtualPort::SlaveOpen() const
 {
-    pollfd p {m_master, 0, 0};
+    pollfd p{m_master, 0, 0};
     return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
 }
 
 void PtyVirtualPort::MakeSlaveRaw() const
 {
     // Termios requests on the master act on the slave.
-    termios raw {};
+    termios raw{};
     if (::tcgetattr(m_master, &raw) == 0) {
         ::cfmakeraw(&raw);
         ::tcsetattr(m_master, TCSANOW, &raw);

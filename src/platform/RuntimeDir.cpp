@@ -12,7 +12,10 @@ namespace velkon {
 
 namespace {
 
-std::string SharedTempFolder() { return "/tmp/velkon-" + std::to_string(::getuid()); }
+std::string SharedTempFolder()
+{
+    return "/tmp/velkon-" + std::to_string(::getuid());
+}
 
 Result Failure(const std::string& path, const std::string& what, int err)
 {

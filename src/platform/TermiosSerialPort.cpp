@@ -29,18 +29,18 @@ constexpr int kMaxBaudRate = 16'000'000;
 std::string ErrnoReason(int err)
 {
     switch (err) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return "port does not exist";
-    case EBUSY:
-    case EWOULDBLOCK:
-        return "port is in use by another program";
-    case EACCES:
-    case EPERM:
-        return "permission denied";
-    default:
-        return std::strerror(err);
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return "port does not exist";
+        case EBUSY:
+        case EWOULDBLOCK:
+            return "port is in use by another program";
+        case EACCES:
+        case EPERM:
+            return "permission denied";
+        default:
+            return std::strerror(err);
     }
 }
 
@@ -62,37 +62,32 @@ std::string_view Trim(std::string_view s)
     return s;
 }
 
+// The rates with a code of their own; others go through BOTHER.
 speed_t StandardSpeed(int rate)
 {
-    switch (rate) {
-    case 50: return B50;
-    case 75: return B75;
-    case 110: return B110;
-    case 134: return B134;
-    case 150: return B150;
-    case 200: return B200;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 1800: return B1800;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 500000: return B500000;
-    case 576000: return B576000;
-    case 921600: return B921600;
-    case 1000000: return B1000000;
-    default: return 0;
+    static const struct {
+        int rate;
+        speed_t code;
+    } kRates[] = {
+        {50, B50},         {75, B75},         {110, B110},         {134, B134},
+        {150, B150},       {200, B200},       {300, B300},         {600, B600},
+        {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
+        {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
+        {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
+        {576000, B576000}, {921600, B921600}, {1000000, B1000000},
+    };
+    for (const auto& entry : kRates) {
+        if (entry.rate == rate) {
+            return entry.code;
+        }
     }
+    return 0;
 }
 
-int SetTermios(int fd, const termios2& t) { return ::ioctl(fd, TCSETS2, &t) == 0 ? 0 : errno; }
+int SetTermios(int fd, const termios2& t)
+{
+    return ::ioctl(fd, TCSETS2, &t) == 0 ? 0 : errno;
+}
 
 // Deleting a notifier from inside its own signal is left to the event loop.
 void DisposeNotifier(std::unique_ptr<QSocketNotifier>& notifier, bool deferred)
@@ -157,14 +152,29 @@ bool ParseLineSettings(std::string_view text, LineSettingsValues& values, std::s
     const std::string_view parity = fields[1];
     const char letter = parity.size() == 1 ? parity[0] : '\0';
     switch (letter) {
-    case 'N': case 'n': parsed.parity = 'N'; break;
-    case 'E': case 'e': parsed.parity = 'E'; break;
-    case 'O': case 'o': parsed.parity = 'O'; break;
-    case 'M': case 'm': parsed.parity = 'M'; break;
-    case 'S': case 's': parsed.parity = 'S'; break;
-    default:
-        reason = "parity \"" + std::string(parity) + "\" is not N, E, O, M or S";
-        return false;
+        case 'N':
+        case 'n':
+            parsed.parity = 'N';
+            break;
+        case 'E':
+        case 'e':
+            parsed.parity = 'E';
+            break;
+        case 'O':
+        case 'o':
+            parsed.parity = 'O';
+            break;
+        case 'M':
+        case 'm':
+            parsed.parity = 'M';
+            break;
+        case 'S':
+        case 's':
+            parsed.parity = 'S';
+            break;
+        default:
+            reason = "parity \"" + std::string(parity) + "\" is not N, E, O, M or S";
+            return false;
     }
 
     const std::string_view data = fields[2];
@@ -198,9 +208,15 @@ TermiosSerialPort::TermiosSerialPort(std::string programFolder)
 {
 }
 
-TermiosSerialPort::~TermiosSerialPort() { Close(); }
+TermiosSerialPort::~TermiosSerialPort()
+{
+    Close();
+}
 
-bool TermiosSerialPort::IsPortOpen() const { return m_fd >= 0; }
+bool TermiosSerialPort::IsPortOpen() const
+{
+    return m_fd >= 0;
+}
 
 Result TermiosSerialPort::SetPortOpen(bool open)
 {
@@ -237,13 +253,16 @@ Result TermiosSerialPort::SetLineSettings(const std::string& settings)
     return m_fd >= 0 ? ApplyLine() : Result::Ok();
 }
 
-std::string TermiosSerialPort::LineSettings() const { return m_settingsText; }
+std::string TermiosSerialPort::LineSettings() const
+{
+    return m_settingsText;
+}
 
 Result TermiosSerialPort::SetHandshakeMode(int mode)
 {
     if (mode < 0 || mode > 2) {
-        return Result::Fail(Describe("handshake mode " + std::to_string(mode) + " is not 0, 1 or 2"),
-                            EINVAL);
+        return Result::Fail(
+            Describe("handshake mode " + std::to_string(mode) + " is not 0, 1 or 2"), EINVAL);
     }
     m_handshake = mode;
     return m_fd >= 0 ? ApplyLine() : Result::Ok();
@@ -268,7 +287,10 @@ Result TermiosSerialPort::SetTransmitBufferSize(int size)
     return Result::Ok();
 }
 
-int TermiosSerialPort::TransmitBufferSize() const { return m_transmitBufferSize; }
+int TermiosSerialPort::TransmitBufferSize() const
+{
+    return m_transmitBufferSize;
+}
 
 void TermiosSerialPort::SetReceiveThreshold(int threshold)
 {
@@ -276,7 +298,10 @@ void TermiosSerialPort::SetReceiveThreshold(int threshold)
     UpdateNotifiers();
 }
 
-int TermiosSerialPort::EventCode() const { return m_eventCode; }
+int TermiosSerialPort::EventCode() const
+{
+    return m_eventCode;
+}
 
 int TermiosSerialPort::ReceiveWaiting()
 {
@@ -349,6 +374,10 @@ Result TermiosSerialPort::QueueTransmit(const Bytes& data)
     if (m_fd < 0) {
         return Result::Fail(Describe("port is not open"));
     }
+    if (m_lineGone) {
+        // Nothing queued now would ever leave.
+        return Result::Fail(Describe("the device hung up"), EIO);
+    }
     if (data.empty()) {
         return Result::Ok();
     }
@@ -412,7 +441,7 @@ Result TermiosSerialPort::Open()
         ::close(fd);
         return Failure(err == EWOULDBLOCK ? EBUSY : err);
     }
-    termios2 probe {};
+    termios2 probe{};
     if (::ioctl(fd, TCGETS2, &probe) != 0) {
         const int err = errno;
         ::close(fd);
@@ -441,8 +470,7 @@ Result TermiosSerialPort::Open()
     m_readNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
     m_writeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-    QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated,
-                     [this] { OnWritable(); });
+    QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated, [this] { OnWritable(); });
     UpdateNotifiers();
     return Result::Ok();
 }
@@ -471,14 +499,14 @@ void TermiosSerialPort::Close()
 
 Result TermiosSerialPort::ApplyLine()
 {
-    termios2 original {};
+    termios2 original{};
     if (::ioctl(m_fd, TCGETS2, &original) != 0) {
         return Failure(errno);
     }
     termios2 t = original;
     // Raw: every byte passes unchanged, nothing is echoed or interpreted.
     t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                         IXON | IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
+                                        IXON | IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cc[VMIN] = 1;
@@ -489,11 +517,20 @@ Result TermiosSerialPort::ApplyLine()
     static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     t.c_cflag |= kSizes[m_settings.dataBits - 5];
     switch (m_settings.parity) {
-    case 'E': t.c_cflag |= PARENB; break;
-    case 'O': t.c_cflag |= PARENB | PARODD; break;
-    case 'M': t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 'S': t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+        case 'E':
+            t.c_cflag |= PARENB;
+            break;
+        case 'O':
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case 'M':
+            t.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case 'S':
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
     }
     // With 5 data bits a UART sends 1.5 stop bits when asked for two.
     if (m_settings.stopBits != LineSettingsValues::StopBits::kOne) {
@@ -546,8 +583,7 @@ Result TermiosSerialPort::ApplyDtr()
 
 std::string TermiosSerialPort::Describe(const std::string& reason) const
 {
-    const std::string device =
-        m_fd >= 0 ? m_device : DeviceForPort(m_portNumber, m_programFolder);
+    const std::string device = m_fd >= 0 ? m_device : DeviceForPort(m_portNumber, m_programFolder);
     std::string text = "COM" + std::to_string(m_portNumber);
     if (!device.empty()) {
         text += " (" + device + ")";
@@ -555,7 +591,10 @@ std::string TermiosSerialPort::Describe(const std::string& reason) const
     return text + ": " + reason;
 }
 
-Result TermiosSerialPort::Failure(int err) const { return Result::Fail(Describe(ErrnoReason(err)), err); }
+Result TermiosSerialPort::Failure(int err) const
+{
+    return Result::Fail(Describe(ErrnoReason(err)), err);
+}
 
 void TermiosSerialPort::OnReadable()
 {
@@ -563,7 +602,7 @@ void TermiosSerialPort::OnReadable()
     if (::ioctl(m_fd, FIONREAD, &waiting) != 0 || waiting <= 0) {
         // Readable without bytes: the device hung up (a pseudo-terminal whose
         // other end closed, an unplugged adapter). Polling it further would spin.
-        pollfd p {m_fd, POLLIN, 0};
+        pollfd p{m_fd, POLLIN, 0};
         if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             m_lineGone = true;
             UpdateNotifiers();
@@ -611,7 +650,8 @@ bool TermiosSerialPort::FlushQueue(int& err)
         m_txQueue.clear();
         m_txOffset = 0;
     } else if (m_txOffset > m_txQueue.size() / 2) {
-        m_txQueue.erase(m_txQueue.begin(), m_txQueue.begin() + static_cast<std::ptrdiff_t>(m_txOffset));
+        m_txQueue.erase(m_txQueue.begin(),
+                        m_txQueue.begin() + static_cast<std::ptrdiff_t>(m_txOffset));
         m_txOffset = 0;
     }
     return true;

@@ -124,7 +124,7 @@ protected:
     // The device's settings as the driver holds them.
     termios2 DeviceSettings() const
     {
-        termios2 t {};
+        termios2 t{};
         EXPECT_EQ(::ioctl(m_master, TCGETS2, &t), 0);
         return t;
     }
@@ -220,9 +220,9 @@ TEST(LineSettingsTest, ReadsValidTexts)
 TEST(LineSettingsTest, RefusesMalformedTexts)
 {
     const char* const bad[] = {
-        "abc",          "",           "9600,X,8,1",  "9600,N,8",     "9600,N,8,1,1",
-        "9600,N,9,1",   "9600,N,4,1", "0,N,8,1",     "-9600,N,8,1",  "96a0,N,8,1",
-        "9600,NN,8,1",  "9600,N,8,3", "9600,N,8,",   ",N,8,1",       "9600,N,8,1.5",
+        "abc",          "",           "9600,X,8,1",        "9600,N,8",    "9600,N,8,1,1",
+        "9600,N,9,1",   "9600,N,4,1", "0,N,8,1",           "-9600,N,8,1", "96a0,N,8,1",
+        "9600,NN,8,1",  "9600,N,8,3", "9600,N,8,",         ",N,8,1",      "9600,N,8,1.5",
         "9600,N,7,1.5", "9600,,8,1",  "99999999999,N,8,1",
     };
     for (const char* text : bad) {
@@ -247,8 +247,7 @@ TEST_F(SerialPortTest, RefusedSettingsNameThePortAndKeepTheOldOnes)
 
     velkon::Result r = port.SetLineSettings("9600,X,8,1");
     EXPECT_FALSE(r.ok());
-    EXPECT_NE(r.description().find("COM3 (" + m_slave + ")"), std::string::npos)
-        << r.description();
+    EXPECT_NE(r.description().find("COM3 (" + m_slave + ")"), std::string::npos) << r.description();
     EXPECT_NE(r.description().find("parity"), std::string::npos) << r.description();
 
     r = port.SetLineSettings("abc");
@@ -364,7 +363,8 @@ TEST_F(SerialPortTest, AllByteValuesPassUnchangedBothWays)
     ASSERT_TRUE(WaitFor([&] {
         DrainMaster(sent);
         return sent.size() >= expected.size();
-    })) << "got " << sent.size() << " of " << expected.size();
+    })) << "got "
+        << sent.size() << " of " << expected.size();
     EXPECT_EQ(sent, expected);
 }
 

@@ -69,7 +69,10 @@ Bytes AllByteValues(int rounds)
     return bytes;
 }
 
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes ToBytes(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
 
 bool Exists(const std::string& path)
 {
@@ -160,8 +163,8 @@ protected:
     // An lock held the way a live instance holds it (a separate open file).
     int HoldLock(const std::string& name)
     {
-        const int fd = ::open((m_dir + "/." + name + ".lock").c_str(),
-                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        const int fd =
+            ::open((m_dir + "/." + name + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         EXPECT_GE(fd, 0);
         EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
         m_fds.push_back(fd);
@@ -373,14 +376,15 @@ TEST_F(VirtualPortTest, ResetBusRemovesStaleAndKeepsLivePorts)
     // Stale: link and free lock; link alone; lock alone.
     ASSERT_EQ(::symlink("/nonexistent/pts/6", PathOf("COM6").c_str()), 0);
     std::ofstream(PathOf(".COM6.lock")) << "";
-    ASSERT_EQ(::symlink("/nonexistent/pts/8", PathOf("COM8").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/pts/9999", PathOf("COM8").c_str()), 0);
     std::ofstream(PathOf(".COM12.lock")) << "";
     // Live in another instance.
     ASSERT_EQ(::symlink("/nonexistent/pts/11", PathOf("COM11").c_str()), 0);
     HoldLock("COM11");
-    // Not ours.
+    // Not ours: files, and a link elsewhere without a lock file.
     std::ofstream(PathOf("notes.txt")) << "x";
     std::ofstream(PathOf("COM13")) << "x";
+    ASSERT_EQ(::symlink("/etc/hostname", PathOf("config").c_str()), 0);
 
     PtyVirtualPort other;
     other.ResetBus();
@@ -396,6 +400,7 @@ TEST_F(VirtualPortTest, ResetBusRemovesStaleAndKeepsLivePorts)
     EXPECT_TRUE(Exists(PathOf(".COM11.lock")));
     EXPECT_TRUE(Exists(PathOf("notes.txt")));
     EXPECT_TRUE(Exists(PathOf("COM13")));
+    EXPECT_TRUE(IsSymlink(PathOf("config")));
 
     // The live port is still usable and a port's own ResetBus spares it.
     live.ResetBus();
@@ -441,7 +446,7 @@ TEST_F(VirtualPortTest, TheSlaveIsRawAlsoAfterAnApplicationChangedIt)
     ASSERT_TRUE(port.CreatePort("COM3"));
 
     const auto expectRaw = [](int fd) {
-        termios t {};
+        termios t{};
         ASSERT_EQ(::tcgetattr(fd, &t), 0);
         EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
         EXPECT_EQ(t.c_oflag & OPOST, 0u);
@@ -453,7 +458,7 @@ TEST_F(VirtualPortTest, TheSlaveIsRawAlsoAfterAnApplicationChangedIt)
     expectRaw(app);
     ASSERT_TRUE(WaitFor([&] { return events.size() == 1; }));
     // This application turns on line editing and echo, then leaves.
-    termios cooked {};
+    termios cooked{};
     ASSERT_EQ(::tcgetattr(app, &cooked), 0);
     cooked.c_lflag |= ECHO | ICANON;
     cooked.c_oflag |= OPOST | ONLCR;
@@ -516,8 +521,7 @@ TEST_F(VirtualPortTest, AllByteValuesPassBothWays)
 
     const Bytes expected = AllByteValues(64);
     ASSERT_TRUE(WriteAll(app, expected));
-    ASSERT_TRUE(WaitFor([&] { return received.size() >= expected.size(); }))
-        << received.size();
+    ASSERT_TRUE(WaitFor([&] { return received.size() >= expected.size(); })) << received.size();
     EXPECT_EQ(received, expected);
 
     EXPECT_EQ(port.WriteBytes(expected), static_cast<int>(expected.size()));
@@ -542,8 +546,7 @@ TEST_F(VirtualPortTest, AMebibyteToASlowReaderArrivesCompleteAndInOrder)
         b = static_cast<std::uint8_t>(random());
     }
     const std::size_t half = data.size() / 2;
-    EXPECT_EQ(port.WriteBytes(Bytes(data.begin(), data.begin() + half)),
-              static_cast<int>(half));
+    EXPECT_EQ(port.WriteBytes(Bytes(data.begin(), data.begin() + half)), static_cast<int>(half));
     EXPECT_EQ(port.WriteBytes(Bytes(data.begin() + half, data.end())),
               static_cast<int>(data.size() - half));
     // A pseudo-terminal holds a few kilobytes: the rest waits in the adapter.

@@ -1,0 +1,707 @@
+// The command socket on a real Unix socket in a private runtime folder; the
+// test plays the clients, the server runs on the Qt event loop.
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "CommandClient.h"
+#include "CommandServer.h"
+#include "session/CommandProtocol.h"
+
+using velkon::CommandServer;
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+// A runtime folder of our own for one test, short enough for a socket path.
+class RuntimeFolder {
+public:
+    RuntimeFolder() : m_dir("/tmp/vk-cmd-XXXXXX")
+    {
+        const char* old = std::getenv("VELKON_RUNTIME_DIR");
+        if (old != nullptr) m_old = old;
+        ::setenv("VELKON_RUNTIME_DIR", path().c_str(), 1);
+    }
+    ~RuntimeFolder()
+    {
+        if (m_old) {
+            ::setenv("VELKON_RUNTIME_DIR", m_old->c_str(), 1);
+        } else {
+            ::unsetenv("VELKON_RUNTIME_DIR");
+        }
+    }
+    std::string path() const { return m_dir.path().toStdString(); }
+    std::string socket() const { return path() + "/command"; }
+
+private:
+    QTemporaryDir m_dir;
+    std::optional<std::string> m_old;
+};
+
+sockaddr_un Address(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    return address;
+}
+
+// One client connection; everything it does pumps the event loop so that the
+// server can answer.
+class Client {
+public:
+    explicit Client(const std::string& path)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_un address = Address(path);
+        m_connected =
+            ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    }
+    ~Client() { Close(); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    bool connected() const { return m_connected; }
+
+    bool Send(const std::string& data)
+    {
+        std::size_t sent = 0;
+        return QTest::qWaitFor(
+            [&] {
+                while (sent < data.size()) {
+                    const ssize_t n = ::send(m_fd, data.data() + sent, data.size() - sent,
+                                             MSG_NOSIGNAL | MSG_DONTWAIT);
+                    if (n <= 0) return false;
+                    sent += static_cast<std::size_t>(n);
+                }
+                return true;
+            },
+            kWaitMs);
+    }
+    void ShutdownWrite() { ::shutdown(m_fd, SHUT_WR); }
+    void Close()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+
+    // Takes what has arrived; notes the end of the stream.
+    void Drain()
+    {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) {
+                received.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+                ended = true;
+            }
+            return;
+        }
+    }
+    // Waits until at least `lines` line feeds have arrived (or the end).
+    bool WaitForLines(std::size_t lines)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                Drain();
+                return ended || Lines() >= lines;
+            },
+            kWaitMs) &&
+               Lines() >= lines;
+    }
+    bool WaitForEnd()
+    {
+        return QTest::qWaitFor(
+            [&] {
+                Drain();
+                return ended;
+            },
+            kWaitMs);
+    }
+    std::size_t Lines() const
+    {
+        std::size_t n = 0;
+        for (char c : received) n += c == '\n' ? 1 : 0;
+        return n;
+    }
+
+    std::string received;
+    bool ended = false;
+
+private:
+    int m_fd = -1;
+    bool m_connected = false;
+};
+
+// Answers "got:<line>" and remembers every line.
+struct EchoServer {
+    EchoServer()
+        : server([this](std::string_view line) {
+              lines.emplace_back(line);
+              return "got:" + std::string(line) + "\n";
+          })
+    {
+    }
+    bool Start()
+    {
+        std::string error;
+        const bool ok = server.Start(error);
+        EXPECT_TRUE(ok) << error;
+        return ok;
+    }
+    std::vector<std::string> lines;
+    CommandServer server;
+};
+
+class FakeTarget : public velkon::CommandTarget {
+public:
+    int SessionCount() const override { return 2; }
+    std::string Topic(int index) const override { return index == 0 ? "COM3" : "None"; }
+    bool IsActive(int index) const override { return index == 0; }
+    std::string StatusText(int index, int line) const override
+    {
+        return "S" + std::to_string(index + 1) + (line == 0 ? " serial" : " network");
+    }
+    bool Execute(int index, const std::string& command) override
+    {
+        commands.push_back(std::to_string(index) + ":" + command);
+        return command == "[ACTIVATE]";
+    }
+    std::vector<std::string> commands;
+};
+
+const char* const kStatusAnswer =
+    "1\tCOM3\tactive\tS1 serial\tS1 network\n2\tNone\tinactive\tS2 serial\tS2 network\n.\n";
+
+// Runs a blocking client call on another thread while the event loop serves.
+template <typename F>
+auto RunBeside(F call)
+{
+    std::atomic<bool> done{false};
+    decltype(call()) result{};
+    std::thread worker([&] {
+        result = call();
+        done = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 30000));
+    worker.join();
+    return result;
+}
+
+TEST(CommandServer, SeveralRequestsOnOneConnectionAreAnsweredInOrder)
+{
+    RuntimeFolder folder;
+    EchoServer echo;
+    ASSERT_TRUE(echo.Start());
+    EXPECT_EQ(echo.server.SocketPath(), folder.socket());
+
+    Client c(folder.socket());
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.Send("one\ntwo\r\nthree\nfo"));
+    ASSERT_TRUE(c.WaitForLines(3));
+    ASSERT_TRUE(c.Send("ur\n\n"));
+    ASSERT_TRUE(c.WaitForLines(5));
+    EXPECT_EQ(c.received, "got:one\ngot:two\r\ngot:three\ngot:four\ngot:\n");
+    EXPECT_FALSE(c.ended);
+}
+
+TEST(CommandServer, TwoConnectionsAtOnceAreServedIndependently)
+{
+    RuntimeFolder folder;
+    EchoServer echo;
+    ASSERT_TRUE(echo.Start());
+    Client a(folder.socket());
+    Client b(folder.socket());
+    ASSERT_TRUE(a.Send("half of a"));
+    ASSERT_TRUE(b.Send("from b\n"));
+    ASSERT_TRUE(b.WaitForLines(1));
+    EXPECT_EQ(b.received, "got:from b\n");
+    ASSERT_TRUE(a.Send(" line\n"));
+    ASSERT_TRUE(a.WaitForLines(1));
+    EXPECT_EQ(a.received, "got:half of a line\n");
+    EXPECT_EQ(echo.server.ConnectionCount(), 2u);
+}
+
+TEST(CommandServer, LongLinesAnswerAnErrorAndTheConnectionGoesOn)
+{
+    RuntimeFolder folder;
+    EchoServer echo;
+    ASSERT_TRUE(echo.Start());
+    Client a(folder.socket());
+    Client b(folder.socket());
+
+    const std::string longest(CommandServer::kMaxLineLength, 'y');
+    ASSERT_TRUE(a.Send(std::string(5000, 'x') + "\nafter\n" + longest + "\n"));
+    ASSERT_TRUE(b.Send("ping\n"));
+    ASSERT_TRUE(b.WaitForLines(1));
+    EXPECT_EQ(b.received, "got:ping\n");
+    ASSERT_TRUE(a.WaitForLines(3));
+    EXPECT_EQ(a.received, "ERROR line too long\ngot:after\ngot:" + longest + "\n");
+
+    // Without a line feed for a long time: one error, then the next line.
+    a.received.clear();
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(a.Send(std::string(10000, 'z')));
+    ASSERT_TRUE(a.Send("\nok\n"));
+    ASSERT_TRUE(a.WaitForLines(2));
+    EXPECT_EQ(a.received, "ERROR line too long\ngot:ok\n");
+    for (const std::string& line : echo.lines) {
+        EXPECT_LE(line.size(), CommandServer::kMaxLineLength);
+    }
+}
+
+TEST(CommandServer, BinaryGarbageDisturbsNoOtherConnection)
+{
+    RuntimeFolder folder;
+    FakeTarget target;
+    CommandServer server(
+        [&](std::string_view line) { return velkon::HandleCommandLine(target, line); });
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+
+    Client bad(folder.socket());
+    Client good(folder.socket());
+    std::mt19937 random(7);
+    std::string garbage(200000, '\0');
+    for (char& c : garbage) c = static_cast<char>(random() & 0xff);
+    // Sent in pieces, each followed by a request of the other connection.
+    for (std::size_t at = 0; at < garbage.size(); at += 20000) {
+        ASSERT_TRUE(bad.Send(garbage.substr(at, 20000)));
+        good.received.clear();
+        ASSERT_TRUE(good.Send("STATUS\n"));
+        ASSERT_TRUE(good.WaitForLines(3));
+        EXPECT_EQ(good.received, kStatusAnswer);
+        bad.Drain();
+    }
+    // The garbage connection still works after a line feed.
+    ASSERT_TRUE(bad.Send("\nEXECUTE COM3 [ACTIVATE]\n"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            bad.Drain();
+            return bad.ended || bad.received.find("\nACCEPTED\n") != std::string::npos;
+        },
+        kWaitMs));
+    EXPECT_FALSE(bad.ended);
+    ASSERT_FALSE(target.commands.empty());
+    EXPECT_EQ(target.commands.back(), "0:[ACTIVATE]");
+}
+
+TEST(CommandServer, AClientThatDoesNotReadIsHeldBackAndLosesNothing)
+{
+    RuntimeFolder folder;
+    CommandServer server([](std::string_view line) {
+        return std::string(line) + ":" + std::string(200, '.') + "\n";
+    });
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+
+    Client slow(folder.socket());
+    Client other(folder.socket());
+    // Far more answers than the server keeps for one connection plus what
+    // the socket holds.
+    const int count = 5000;
+    std::string requests;
+    for (int i = 0; i < count; ++i) requests += std::to_string(i) + "\n";
+    ASSERT_TRUE(slow.Send(requests));
+    ASSERT_TRUE(other.Send("x\n"));
+    ASSERT_TRUE(other.WaitForLines(1));
+    EXPECT_EQ(other.received, "x:" + std::string(200, '.') + "\n");
+
+    ASSERT_TRUE(slow.WaitForLines(count));
+    std::string expected;
+    for (int i = 0; i < count; ++i) expected += std::to_string(i) + ":" + std::string(200, '.') + "\n";
+    EXPECT_EQ(slow.received, expected);
+}
+
+TEST(CommandServer, UnfinishedLastLineIsHandledWhenThePeerStopsSending)
+{
+    RuntimeFolder folder;
+    EchoServer echo;
+    ASSERT_TRUE(echo.Start());
+    Client c(folder.socket());
+    ASSERT_TRUE(c.Send("first\nlast"));
+    c.ShutdownWrite();
+    ASSERT_TRUE(c.WaitForEnd());
+    EXPECT_EQ(c.received, "got:first\ngot:last\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return echo.server.ConnectionCount() == 0; }, kWaitMs));
+}
+
+TEST(CommandServer, AHandlerRunningANestedEventLoopKeepsTheOrder)
+{
+    RuntimeFolder folder;
+    std::vector<std::string> seen;
+    CommandServer server([&](std::string_view line) {
+        seen.emplace_back(line);
+        if (line == "nest") {
+            // As a modal dialog would: events go on while the handler runs.
+            QTest::qWaitFor([] { return false; }, 200);
+        }
+        return "got:" + std::string(line) + "\n";
+    });
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+
+    Client a(folder.socket());
+    Client b(folder.socket());
+    Client gone(folder.socket());
+    ASSERT_TRUE(b.Send("b1\n"));
+    ASSERT_TRUE(b.WaitForLines(1));
+    ASSERT_TRUE(gone.Send("g1\n"));
+    ASSERT_TRUE(gone.WaitForLines(1));
+    ASSERT_TRUE(a.Send("nest\nafter\n"));
+    ASSERT_TRUE(b.Send("b2\n"));
+    gone.Close();
+    ASSERT_TRUE(a.WaitForLines(2));
+    ASSERT_TRUE(b.WaitForLines(2));
+    EXPECT_EQ(a.received, "got:nest\ngot:after\n");
+    EXPECT_EQ(b.received, "got:b1\ngot:b2\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.ConnectionCount() == 2; }, kWaitMs));
+    // Within one connection the order holds, whatever the nested loop did.
+    std::vector<std::string> ofA;
+    for (const auto& line : seen) {
+        if (line == "nest" || line == "after") ofA.push_back(line);
+    }
+    EXPECT_EQ(ofA, (std::vector<std::string>{"nest", "after"}));
+}
+
+TEST(CommandServer, TooManyConnectionsAreTurnedAwayUntilOneCloses)
+{
+    RuntimeFolder folder;
+    EchoServer echo;
+    ASSERT_TRUE(echo.Start());
+    std::vector<std::unique_ptr<Client>> clients;
+    for (std::size_t i = 0; i < CommandServer::kMaxConnections; ++i) {
+        clients.push_back(std::make_unique<Client>(folder.socket()));
+        ASSERT_TRUE(clients.back()->connected());
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return echo.server.ConnectionCount() == CommandServer::kMaxConnections; },
+        kWaitMs));
+
+    Client extra(folder.socket());
+    ASSERT_TRUE(extra.WaitForEnd());
+    EXPECT_EQ(extra.received, "ERROR too many connections\n");
+
+    clients.front()->Close();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return echo.server.ConnectionCount() < CommandServer::kMaxConnections; },
+        kWaitMs));
+    Client again(folder.socket());
+    ASSERT_TRUE(again.Send("hello\n"));
+    ASSERT_TRUE(again.WaitForLines(1));
+    EXPECT_EQ(again.received, "got:hello\n");
+    // The idle ones were never disturbed.
+    ASSERT_TRUE(clients.back()->Send("still here\n"));
+    ASSERT_TRUE(clients.back()->WaitForLines(1));
+    EXPECT_EQ(clients.back()->received, "got:still here\n");
+}
+
+TEST(CommandServer, SocketFileHasNoGroupOrOtherBitsAndGoesAtStop)
+{
+    RuntimeFolder folder;
+    EchoServer echo;
+    ASSERT_TRUE(echo.Start());
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.socket().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 077, 0u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+
+    Client c(folder.socket());
+    ASSERT_TRUE(c.Send("x\n"));
+    ASSERT_TRUE(c.WaitForLines(1));
+    echo.server.Stop();
+    EXPECT_FALSE(echo.server.IsListening());
+    EXPECT_NE(::lstat(folder.socket().c_str(), &st), 0);
+    ASSERT_TRUE(c.WaitForEnd());
+    EXPECT_EQ(echo.server.ConnectionCount(), 0u);
+}
+
+TEST(CommandServer, MissingRuntimeFolderIsCreatedPrivate)
+{
+    RuntimeFolder parent;
+    const std::string inner = parent.path() + "/run";
+    ::setenv("VELKON_RUNTIME_DIR", inner.c_str(), 1);
+    EchoServer echo;
+    ASSERT_TRUE(echo.Start());
+    struct stat st {};
+    ASSERT_EQ(::stat(inner.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(echo.server.SocketPath(), inner + "/command");
+}
+
+TEST(CommandServer, SecondServerFailsAndTheFirstKeepsWorking)
+{
+    RuntimeFolder folder;
+    EchoServer first;
+    ASSERT_TRUE(first.Start());
+    struct stat before {};
+    ASSERT_EQ(::lstat(folder.socket().c_str(), &before), 0);
+    {
+        CommandServer second([](std::string_view) { return std::string("second\n"); });
+        std::string error;
+        EXPECT_FALSE(second.Start(error));
+        EXPECT_FALSE(second.IsListening());
+        EXPECT_NE(error.find(folder.socket()), std::string::npos) << error;
+    }
+    struct stat after {};
+    ASSERT_EQ(::lstat(folder.socket().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    Client c(folder.socket());
+    ASSERT_TRUE(c.Send("still first\n"));
+    ASSERT_TRUE(c.WaitForLines(1));
+    EXPECT_EQ(c.received, "got:still first\n");
+}
+
+TEST(CommandServer, AnotherProgramListeningOnTheSocketIsLeftAlone)
+{
+    RuntimeFolder folder;
+    const int other = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = Address(folder.socket());
+    ASSERT_EQ(::bind(other, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(other, 4), 0);
+
+    CommandServer server([](std::string_view) { return std::string("x\n"); });
+    std::string error;
+    EXPECT_FALSE(server.Start(error));
+    EXPECT_FALSE(error.empty());
+    struct stat st {};
+    EXPECT_EQ(::lstat(folder.socket().c_str(), &st), 0);
+    // Still reachable: the file was not replaced.
+    Client c(folder.socket());
+    EXPECT_TRUE(c.connected());
+    ::close(other);
+}
+
+TEST(CommandServer, AFileThatIsNoSocketIsLeftAlone)
+{
+    RuntimeFolder folder;
+    const int fd = ::open(folder.socket().c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    CommandServer server([](std::string_view) { return std::string("x\n"); });
+    std::string error;
+    EXPECT_FALSE(server.Start(error));
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.socket().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+// A socket file whose process died without removing it.
+void LeaveStaleSocket(const std::string& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = Address(path);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    ::close(fd);
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    ASSERT_TRUE(S_ISSOCK(st.st_mode));
+}
+
+TEST(CommandServer, StaleSocketFileIsReplaced)
+{
+    RuntimeFolder folder;
+    LeaveStaleSocket(folder.socket());
+    EchoServer echo;
+    ASSERT_TRUE(echo.Start());
+    Client c(folder.socket());
+    ASSERT_TRUE(c.Send("fresh\n"));
+    ASSERT_TRUE(c.WaitForLines(1));
+    EXPECT_EQ(c.received, "got:fresh\n");
+}
+
+TEST(CommandClient, SendCommandRequestTalksToTheRunningServer)
+{
+    RuntimeFolder folder;
+    FakeTarget target;
+    CommandServer server(
+        [&](std::string_view line) { return velkon::HandleCommandLine(target, line); });
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    EXPECT_EQ(velkon::CommandSocketPath(), folder.socket());
+
+    struct Reply {
+        int rc = -1;
+        std::string answer;
+        std::string error;
+    };
+    auto send = [](const std::string& request) {
+        return RunBeside([request] {
+            Reply r;
+            r.rc = velkon::SendCommandRequest(request, r.answer, r.error);
+            return r;
+        });
+    };
+    Reply r = send("STATUS");
+    EXPECT_EQ(r.rc, 0) << r.error;
+    EXPECT_EQ(r.answer, kStatusAnswer);
+    r = send("EXECUTE COM3  [ACTIVATE]");
+    EXPECT_EQ(r.rc, 0) << r.error;
+    EXPECT_EQ(r.answer, "REFUSED\n");
+    r = send("EXECUTE none [ACTIVATE]");
+    EXPECT_EQ(r.answer, "ACCEPTED\n");
+    EXPECT_EQ(target.commands, (std::vector<std::string>{"0: [ACTIVATE]", "1:[ACTIVATE]"}));
+    r = send("bogus");
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.answer.rfind("ERROR ", 0), 0u);
+    r = send("STATUS\nSTATUS");
+    EXPECT_EQ(r.rc, velkon::kCommandError);
+}
+
+TEST(CommandClient, SendAndStatusCommandLinesGiveTheirExitCodes)
+{
+    RuntimeFolder folder;
+    FakeTarget target;
+    CommandServer server(
+        [&](std::string_view line) { return velkon::HandleCommandLine(target, line); });
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+
+    auto runSend = [](std::vector<std::string> args) {
+        return RunBeside([args]() mutable {
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            return velkon::RunSendCommand(static_cast<int>(argv.size()), argv.data(), 2);
+        });
+    };
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(runSend({"velkon", "--send", "COM3", "[ACTIVATE]"}), velkon::kCommandAccepted);
+    EXPECT_EQ(runSend({"velkon", "--send", "None", "[COMSETTINGS=9600,", "N,8,1]"}),
+              velkon::kCommandRefused);
+    EXPECT_EQ(runSend({"velkon", "--send", "COM9", "[ACTIVATE]"}), velkon::kCommandNoTopic);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ACCEPTED\nREFUSED\nNO TOPIC\n");
+    EXPECT_EQ(target.commands,
+              (std::vector<std::string>{"0:[ACTIVATE]", "1:[COMSETTINGS=9600, N,8,1]"}));
+
+    EXPECT_EQ(runSend({"velkon", "--send", "COM3"}), velkon::kCommandError);
+    EXPECT_EQ(runSend({"velkon", "--send", "COM3", std::string(5000, 'x')}),
+              velkon::kCommandError);
+    EXPECT_EQ(target.commands.size(), 2u);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunBeside([] { return velkon::RunStatusCommand(); }), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "1\tCOM3\tactive\tS1 serial\tS1 network\n2\tNone\tinactive\tS2 serial\tS2 network\n");
+}
+
+TEST(CommandClient, NoInstanceAnswersGivesThree)
+{
+    RuntimeFolder folder;
+    std::string answer;
+    std::string error;
+    EXPECT_EQ(velkon::SendCommandRequest("STATUS", answer, error), velkon::kCommandNoInstance);
+    EXPECT_FALSE(error.empty());
+    char arg0[] = "velkon", arg1[] = "--send", arg2[] = "COM3", arg3[] = "[ACTIVATE]";
+    char* argv[] = {arg0, arg1, arg2, arg3};
+    EXPECT_EQ(velkon::RunSendCommand(4, argv, 2), velkon::kCommandNoInstance);
+    EXPECT_EQ(velkon::RunStatusCommand(), velkon::kCommandNoInstance);
+
+    LeaveStaleSocket(folder.socket());
+    EXPECT_EQ(velkon::SendCommandRequest("STATUS", answer, error), velkon::kCommandNoInstance);
+    EXPECT_NE(error.find("stale"), std::string::npos) << error;
+    EXPECT_EQ(velkon::RunStatusCommand(), velkon::kCommandNoInstance);
+}
+
+TEST(CommandServer, AClientOfAnotherUserIsRefused)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a client as another user";
+    RuntimeFolder folder;
+    EchoServer echo;
+    ASSERT_TRUE(echo.Start());
+    // Reachable for the other user only inside this test: the folder can be
+    // passed through and the socket opened, so the credential check is what
+    // refuses.
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0711), 0);
+    ASSERT_EQ(::chmod(folder.socket().c_str(), 0666), 0);
+
+    const sockaddr_un address = Address(folder.socket());
+    static const char kExpected[] = "ERROR permission denied\n";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Only system calls from here on.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(10);
+        }
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (fd < 0 ||
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            ::_exit(11);
+        }
+        const char request[] = "STATUS\n";
+        if (::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) < 0) ::_exit(12);
+        char buffer[256];
+        std::size_t got = 0;
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0) ::_exit(13);
+            const ssize_t n = ::recv(fd, buffer + got, sizeof buffer - got, 0);
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+            if (got == sizeof buffer) break;
+        }
+        const bool same = got == sizeof kExpected - 1 && std::memcmp(buffer, kExpected, got) == 0;
+        ::_exit(same ? 0 : 14);
+    }
+
+    int status = 0;
+    pid_t ended = 0;
+    const bool finished = QTest::qWaitFor(
+        [&] {
+            ended = ::waitpid(child, &status, WNOHANG);
+            return ended != 0;
+        },
+        20000);
+    if (!finished) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    ::chmod(folder.socket().c_str(), 0600);
+    ::chmod(folder.path().c_str(), 0700);
+    ASSERT_TRUE(finished);
+    ASSERT_EQ(ended, child);
+    ASSERT_TRUE(WIFEXITED(status));
+    // 10: could not switch user, 11: could not connect, 13: no answer,
+    // 14: another answer.
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(echo.lines.empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return echo.server.ConnectionCount() == 0; }, kWaitMs));
+
+    // Our own user is still served.
+    Client c(folder.socket());
+    ASSERT_TRUE(c.Send("mine\n"));
+    ASSERT_TRUE(c.WaitForLines(1));
+    EXPECT_EQ(c.received, "got:mine\n");
+}
+
+}  // namespace
