@@ -132,11 +132,13 @@ void frmDocument::Build()
     net->addWidget(TCPOption[1], 1, 0, 1, 2);
     net->addWidget(Label2, 2, 0);
     net->addWidget(IPAddress, 2, 1);
-    net->addWidget(LocalIP, 3, 1);
-    net->addWidget(Label3, 4, 0);
-    net->addWidget(PortNumber, 4, 1);
-    net->addWidget(chkUDP, 5, 0, 1, 2);
-    net->addWidget(btnLogin, 6, 0);
+    // One of the two address fields shows at a time, in the same place.
+    net->addWidget(LocalIP, 2, 1);
+    net->addWidget(Label3, 3, 0);
+    net->addWidget(PortNumber, 3, 1);
+    net->addWidget(chkUDP, 4, 0, 1, 2);
+    net->addWidget(btnLogin, 5, 0);
+    net->setRowStretch(6, 1);
 
     auto* columns = new QHBoxLayout;
     columns->addWidget(Frame1);
