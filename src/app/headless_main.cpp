@@ -16,10 +16,12 @@
 #include <QDir>
 #include <QSocketNotifier>
 
+#include "CommandServer.h"
 #include "HeadlessHost.h"
 #include "IcmpEcho.h"
 #include "RuntimeDir.h"
 #include "SystemServices.h"
+#include "session/CommandProtocol.h"
 #include "shell/Shell.h"
 #include "shell/StringTable.h"
 
@@ -138,8 +140,16 @@ int main(int argc, char** argv)
         QCoreApplication::exit(0);
     });
 
+    ShellCommandTarget target(*shell);
+    CommandServer commands(
+        [&target](std::string_view line) { return HandleCommandLine(target, line); });
+    std::string commandError;
+    if (!commands.Start(commandError)) {
+        return Fail("cannot serve the command socket: " + commandError);
+    }
     shell->StartApplication(commandLine, false);
     const int rc = application.exec();
+    commands.Stop();
     shell->QueryUnload();
     shell->Unload();
     return rc;

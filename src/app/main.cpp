@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QSocketNotifier>
 
+#include "CommandClient.h"
 #include "DesktopProgram.h"
 #include "Prompts.h"
 #include "SystemServices.h"
@@ -39,6 +40,10 @@ bool HasDisplay()
 
 int main(int argc, char** argv)
 {
+    // Client mode: talk to the running instance and end.
+    if (argc >= 2 && std::string(argv[1]) == "--send") return velkon::RunSendCommand(argc, argv, 2);
+    if (argc == 2 && std::string(argv[1]) == "--status") return velkon::RunStatusCommand();
+
     // The whole argument text names the configuration file. A relative name
     // is taken from the folder the program was started in, before the
     // program folder becomes the current folder.

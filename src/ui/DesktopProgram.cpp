@@ -1,5 +1,7 @@
 #include "DesktopProgram.h"
 
+#include <cstdio>
+
 #include <QFileInfo>
 
 #include "PortMap.h"
@@ -42,6 +44,7 @@ DesktopProgram::DesktopProgram(Prompts& prompts, const std::string& programFolde
 
 DesktopProgram::~DesktopProgram()
 {
+    m_commands.reset();
     // Sessions hold components that reach the services above: they go first.
     m_main.reset();
 }
@@ -52,6 +55,18 @@ void DesktopProgram::Start(const std::string& commandLine)
     const bool firstInstance = m_instance.Acquire(error);
     m_main->AddTrayIcon();
     m_main->shell().StartApplication(commandLine, !firstInstance);
+
+    // Other programs drive the sessions through the command socket. A second
+    // instance leaves the first one's socket alone and runs without one.
+    m_commandTarget = std::make_unique<ShellCommandTarget>(m_main->shell());
+    ShellCommandTarget* target = m_commandTarget.get();
+    m_commands = std::make_unique<CommandServer>(
+        [target](std::string_view line) { return HandleCommandLine(*target, line); });
+    std::string commandError;
+    if (!m_commands->Start(commandError)) {
+        std::fprintf(stderr, "velkon: no command socket: %s\n", commandError.c_str());
+        m_commands.reset();
+    }
 }
 
 }  // namespace velkon

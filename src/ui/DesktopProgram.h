@@ -3,7 +3,9 @@
 #include <memory>
 #include <string>
 
+#include "CommandServer.h"
 #include "IcmpEcho.h"
+#include "session/CommandProtocol.h"
 #include "SystemServices.h"
 #include "UiServices.h"
 #include "frmMain.h"
@@ -27,6 +29,8 @@ public:
     frmMain& mainWindow() { return *m_main; }
     Shell& shell() { return m_main->shell(); }
     AppState& app() { return m_app; }
+    // The command socket, or none when another instance serves it.
+    const CommandServer* commands() const { return m_commands.get(); }
 
 private:
     AppState m_app;
@@ -43,6 +47,8 @@ private:
     SystemHostResolver m_resolver;
     InstanceLock m_instance;
     std::unique_ptr<frmMain> m_main;
+    std::unique_ptr<ShellCommandTarget> m_commandTarget;
+    std::unique_ptr<CommandServer> m_commands;
 };
 
 }  // namespace velkon
