@@ -33,7 +33,8 @@ public:
     explicit Descriptor(int fd) : m_fd(fd) {}
     ~Descriptor()
     {
-        if (m_fd >= 0) ::close(m_fd);
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
@@ -52,8 +53,10 @@ bool StartsWith(const std::string& text, const char* prefix)
 bool AnswerComplete(const std::string& answer, bool status)
 {
     const std::size_t firstEnd = answer.find('\n');
-    if (firstEnd == std::string::npos) return false;
-    if (!status || StartsWith(answer, "ERROR")) return true;
+    if (firstEnd == std::string::npos)
+        return false;
+    if (!status || StartsWith(answer, "ERROR"))
+        return true;
     return answer == ".\n" ||
            (answer.size() >= 3 && answer.compare(answer.size() - 3, 3, "\n.\n") == 0);
 }
@@ -138,14 +141,16 @@ int SendCommandRequest(const std::string& request, std::string& answer, std::str
     while (sent < line.size()) {
         pollfd p{fd.get(), POLLOUT, 0};
         const int ready = ::poll(&p, 1, RemainingMs(deadline));
-        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0 && errno == EINTR)
+            continue;
         if (ready <= 0) {
             error = "the running instance did not take the request in time";
             return kCommandNoInstance;
         }
         const ssize_t n =
             ::send(fd.get(), line.data() + sent, line.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
         if (n < 0) {
             // The server may have refused us and hung up: its answer says why.
             break;
@@ -158,13 +163,15 @@ int SendCommandRequest(const std::string& request, std::string& answer, std::str
     while (!AnswerComplete(answer, status)) {
         pollfd p{fd.get(), POLLIN, 0};
         const int ready = ::poll(&p, 1, RemainingMs(deadline));
-        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0 && errno == EINTR)
+            continue;
         if (ready <= 0) {
             error = "the running instance did not answer in time";
             return kCommandNoInstance;
         }
         const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
         if (n <= 0) {
             error = "the running instance closed the connection before answering";
             return kCommandNoInstance;
@@ -193,7 +200,8 @@ int RunSendCommand(int argc, char** argv, int firstArg)
     }
     std::string text;
     for (int i = firstArg + 1; i < argc; ++i) {
-        if (i > firstArg + 1) text += ' ';
+        if (i > firstArg + 1)
+            text += ' ';
         text += argv[i];
     }
 
@@ -211,9 +219,12 @@ int RunSendCommand(int argc, char** argv, int firstArg)
     }
     std::printf("%s\n", first.c_str());
     std::fflush(stdout);
-    if (first == "ACCEPTED") return kCommandAccepted;
-    if (first == "REFUSED") return kCommandRefused;
-    if (first == "NO TOPIC") return kCommandNoTopic;
+    if (first == "ACCEPTED")
+        return kCommandAccepted;
+    if (first == "REFUSED")
+        return kCommandRefused;
+    if (first == "NO TOPIC")
+        return kCommandNoTopic;
     PrintError("unexpected answer");
     return kCommandError;
 }

@@ -36,7 +36,8 @@ bool FillAddress(const std::string& path, sockaddr_un& address)
 {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return false;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return true;
 }
@@ -52,13 +53,15 @@ Probe ProbeSocket(const sockaddr_un& address, int& err)
         err = errno;
         return Probe::Failed;
     }
-    const int rc =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     err = rc == 0 ? 0 : errno;
     ::close(fd);
-    if (rc == 0 || err == EAGAIN || err == EINPROGRESS) return Probe::Listening;
-    if (err == ECONNREFUSED) return Probe::Stale;
-    if (err == ENOENT) return Probe::Gone;
+    if (rc == 0 || err == EAGAIN || err == EINPROGRESS)
+        return Probe::Listening;
+    if (err == ECONNREFUSED)
+        return Probe::Stale;
+    if (err == ENOENT)
+        return Probe::Gone;
     return Probe::Failed;
 }
 
@@ -71,7 +74,8 @@ void RefuseAndClose(int fd, const char* answer)
     // stream after the answer rather than a reset.
     char sink[4096];
     for (int i = 0; i < 16; ++i) {
-        if (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) <= 0) break;
+        if (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) <= 0)
+            break;
     }
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);
@@ -105,8 +109,7 @@ CommandServer::CommandServer(Handler handler)
 {
     m_sweepTimer->setSingleShot(true);
     m_sweepTimer->setInterval(0);
-    QObject::connect(m_sweepTimer.get(), &QTimer::timeout, m_sweepTimer.get(),
-                     [this] { Sweep(); });
+    QObject::connect(m_sweepTimer.get(), &QTimer::timeout, m_sweepTimer.get(), [this] { Sweep(); });
 }
 
 CommandServer::~CommandServer()
@@ -145,9 +148,8 @@ bool CommandServer::Start(std::string& error)
     if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         ReleaseLock();
-        error = err == EWOULDBLOCK
-                    ? "another instance already serves commands on " + socketPath
-                    : SystemError("command lock " + lockPath, err);
+        error = err == EWOULDBLOCK ? "another instance already serves commands on " + socketPath
+                                   : SystemError("command lock " + lockPath, err);
         return false;
     }
 
@@ -197,9 +199,8 @@ bool CommandServer::Start(std::string& error)
     if (bound != 0) {
         ::close(fd);
         ReleaseLock();
-        error = bindErr == EADDRINUSE
-                    ? "another program already listens on " + socketPath
-                    : SystemError("command socket " + socketPath, bindErr);
+        error = bindErr == EADDRINUSE ? "another program already listens on " + socketPath
+                                      : SystemError("command socket " + socketPath, bindErr);
         return false;
     }
     if (::chmod(socketPath.c_str(), 0600) != 0 || ::listen(fd, 16) != 0 ||
@@ -218,15 +219,17 @@ bool CommandServer::Start(std::string& error)
     m_socketDev = static_cast<unsigned long>(st.st_dev);
     m_socketIno = static_cast<unsigned long>(st.st_ino);
     m_listenNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(m_listenNotifier.get(), &QSocketNotifier::activated,
-                     m_listenNotifier.get(), [this] { AcceptPending(); });
+    QObject::connect(m_listenNotifier.get(), &QSocketNotifier::activated, m_listenNotifier.get(),
+                     [this] { AcceptPending(); });
     return true;
 }
 
 void CommandServer::Stop()
 {
-    while (!m_connections.empty()) CloseConnection(m_connections.back().get());
-    if (m_handlerDepth == 0) m_closed.clear();
+    while (!m_connections.empty())
+        CloseConnection(m_connections.back().get());
+    if (m_handlerDepth == 0)
+        m_closed.clear();
 
     if (m_listenFd >= 0) {
         m_listenNotifier.reset();
@@ -246,7 +249,8 @@ void CommandServer::Stop()
 void CommandServer::ReleaseLock()
 {
     // The lock file stays: removing it would let two servers lock two files.
-    if (m_lockFd >= 0) ::close(m_lockFd);
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
     m_lockFd = -1;
 }
 
@@ -255,7 +259,8 @@ void CommandServer::AcceptPending()
     for (int i = 0; i < kAcceptsPerWakeUp; ++i) {
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 m_listenNotifier->setEnabled(false);
                 QSocketNotifier* notifier = m_listenNotifier.get();
@@ -283,8 +288,8 @@ void CommandServer::AcceptPending()
         c->readNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         c->writeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
         c->writeNotifier->setEnabled(false);
-        QObject::connect(c->readNotifier.get(), &QSocketNotifier::activated,
-                         c->readNotifier.get(), [this, c] { OnReadable(c); });
+        QObject::connect(c->readNotifier.get(), &QSocketNotifier::activated, c->readNotifier.get(),
+                         [this, c] { OnReadable(c); });
         QObject::connect(c->writeNotifier.get(), &QSocketNotifier::activated,
                          c->writeNotifier.get(), [this, c] { OnWritable(c); });
         m_connections.push_back(std::move(connection));
@@ -293,7 +298,8 @@ void CommandServer::AcceptPending()
 
 void CommandServer::OnReadable(Connection* c)
 {
-    if (c->closed) return;
+    if (c->closed)
+        return;
     if (m_handlerDepth > 0) {
         c->deferred = true;
         UpdateNotifiers(c);
@@ -312,8 +318,10 @@ void CommandServer::OnReadable(Connection* c)
             c->peerDone = true;
             break;
         }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
         CloseConnection(c);
         return;
     }
@@ -323,12 +331,14 @@ void CommandServer::OnReadable(Connection* c)
 void CommandServer::OnWritable(Connection* c)
 {
     Flush(c);
-    if (!c->closed) ProcessInput(c);
+    if (!c->closed)
+        ProcessInput(c);
 }
 
 void CommandServer::ProcessInput(Connection* c)
 {
-    if (c->closed) return;
+    if (c->closed)
+        return;
     if (m_handlerDepth > 0) {
         c->deferred = true;
         UpdateNotifiers(c);
@@ -336,12 +346,16 @@ void CommandServer::ProcessInput(Connection* c)
     }
     for (;;) {
         HandleLines(c);
-        if (c->closed) return;
+        if (c->closed)
+            return;
         Flush(c);
-        if (c->closed) return;
+        if (c->closed)
+            return;
         // Lines still waiting are handled once the peer takes the answers.
-        if (c->Pending() >= kMaxPendingOutput) break;
-        if (c->input.find('\n') == std::string::npos) break;
+        if (c->Pending() >= kMaxPendingOutput)
+            break;
+        if (c->input.find('\n') == std::string::npos)
+            break;
     }
 
     if (c->peerDone && c->Pending() < kMaxPendingOutput &&
@@ -350,12 +364,14 @@ void CommandServer::ProcessInput(Connection* c)
             const std::string last = std::move(c->input);
             c->input.clear();
             HandleLine(c, last);
-            if (c->closed) return;
+            if (c->closed)
+                return;
         }
         c->input.clear();
         c->discarding = false;
         Flush(c);
-        if (c->closed) return;
+        if (c->closed)
+            return;
     }
 
     if (c->peerDone && c->input.empty() && c->Pending() == 0) {
@@ -363,7 +379,8 @@ void CommandServer::ProcessInput(Connection* c)
     } else {
         UpdateNotifiers(c);
     }
-    if (m_handlerDepth == 0) ResumeDeferred();
+    if (m_handlerDepth == 0)
+        ResumeDeferred();
 }
 
 void CommandServer::HandleLines(Connection* c)
@@ -396,7 +413,8 @@ void CommandServer::HandleLines(Connection* c)
         }
         start = end + 1;
     }
-    if (!c->closed) c->input.erase(0, std::min(start, c->input.size()));
+    if (!c->closed)
+        c->input.erase(0, std::min(start, c->input.size()));
 }
 
 void CommandServer::HandleLine(Connection* c, std::string_view line)
@@ -411,19 +429,22 @@ void CommandServer::HandleLine(Connection* c, std::string_view line)
     --m_handlerDepth;
     Answer(c, answer);
     // Connections closed during a nested event loop wait for this moment.
-    if (m_handlerDepth == 0 && !m_closed.empty()) m_sweepTimer->start();
+    if (m_handlerDepth == 0 && !m_closed.empty())
+        m_sweepTimer->start();
 }
 
 void CommandServer::Answer(Connection* c, const std::string& text)
 {
-    if (c->closed) return;
+    if (c->closed)
+        return;
     // Every request gets a whole line, or its client would wait forever.
     if (text.empty()) {
         c->output += "ERROR internal error\n";
         return;
     }
     c->output += text;
-    if (text.back() != '\n') c->output += '\n';
+    if (text.back() != '\n')
+        c->output += '\n';
 }
 
 void CommandServer::Flush(Connection* c)
@@ -435,13 +456,16 @@ void CommandServer::Flush(Connection* c)
             c->outputOffset += static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
         // The peer is gone: nothing more to say to it.
         CloseConnection(c);
         return;
     }
-    if (c->closed) return;
+    if (c->closed)
+        return;
     if (c->Pending() == 0) {
         c->output.clear();
         c->outputOffset = 0;
@@ -454,15 +478,16 @@ void CommandServer::Flush(Connection* c)
 
 void CommandServer::UpdateNotifiers(Connection* c)
 {
-    if (c->closed) return;
+    if (c->closed)
+        return;
     c->writeNotifier->setEnabled(c->Pending() > 0);
-    c->readNotifier->setEnabled(!c->peerDone && !c->deferred &&
-                                c->Pending() < kMaxPendingOutput);
+    c->readNotifier->setEnabled(!c->peerDone && !c->deferred && c->Pending() < kMaxPendingOutput);
 }
 
 void CommandServer::CloseConnection(Connection* c)
 {
-    if (c->closed) return;
+    if (c->closed)
+        return;
     c->closed = true;
     c->readNotifier->setEnabled(false);
     c->writeNotifier->setEnabled(false);
@@ -489,16 +514,19 @@ void CommandServer::ResumeDeferred()
     }
     for (Connection* c : waiting) {
         // Closing one connection never deletes another before the sweep.
-        if (!c->closed) ProcessInput(c);
+        if (!c->closed)
+            ProcessInput(c);
     }
-    if (!m_closed.empty()) m_sweepTimer->start();
+    if (!m_closed.empty())
+        m_sweepTimer->start();
 }
 
 void CommandServer::Sweep()
 {
     // A handler still running (in a nested event loop) may be answering one
     // of them; the end of that call starts the sweep again.
-    if (m_handlerDepth > 0) return;
+    if (m_handlerDepth > 0)
+        return;
     m_closed.clear();
 }
 

@@ -16,8 +16,8 @@ namespace velkon::test {
 namespace {
 
 struct FakeEntry {
-    FakeEntry(std::string t, bool a = false, std::string s = "COM Status:",
-              std::string n = "TCP/IP Status:")
+    FakeEntry(std::string t, bool a = false,
+              std::string s = "COM Status:", std::string n = "TCP/IP Status:")
         : topic(std::move(t)), active(a), serial(std::move(s)), network(std::move(n))
     {
     }
@@ -46,7 +46,8 @@ public:
     int CommandsReceived() const
     {
         int n = 0;
-        for (const auto& e : entries) n += static_cast<int>(e.received.size());
+        for (const auto& e : entries)
+            n += static_cast<int>(e.received.size());
         return n;
     }
     std::vector<FakeEntry> entries;
@@ -160,9 +161,19 @@ TEST(CommandProtocol, MalformedLinesAnswerOneErrorLineAndDoNothing)
 {
     FakeTarget t = TwoPorts();
     const std::vector<std::string> bad = {
-        "",           "   ",          "\r",          "HELLO",        "status",
-        "Execute COM3 [ACTIVATE]",    "EXECUTE",     "EXECUTE   ",   "EXECUTE COM3",
-        "STATUS now", "EXECUTECOM3 [ACTIVATE]",      "STATUSX",      std::string("\0\x01\xff", 3),
+        "",
+        "   ",
+        "\r",
+        "HELLO",
+        "status",
+        "Execute COM3 [ACTIVATE]",
+        "EXECUTE",
+        "EXECUTE   ",
+        "EXECUTE COM3",
+        "STATUS now",
+        "EXECUTECOM3 [ACTIVATE]",
+        "STATUSX",
+        std::string("\0\x01\xff", 3),
     };
     for (const std::string& line : bad) {
         const std::string answer = HandleCommandLine(t, line);

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velkon {
+
+class Shell;
+
+// What the command protocol needs of the program: the sessions in order,
+// each with its topic, state and status lines, and a way to hand one a
+// command. Indexes are 0-based; the protocol shows them 1-based.
+class CommandTarget {
+public:
+    virtual ~CommandTarget() = default;
+    virtual int SessionCount() const = 0;
+    virtual std::string Topic(int index) const = 0;
+    virtual bool IsActive(int index) const = 0;
+    // line 0: serial status line, 1: network status line.
+    virtual std::string StatusText(int index, int line) const = 0;
+    // True when the session accepts the command.
+    virtual bool Execute(int index, const std::string& command) = 0;
+};
+
+// The sessions of a running program.
+class ShellCommandTarget : public CommandTarget {
+public:
+    explicit ShellCommandTarget(Shell& shell) : m_shell(shell) {}
+    int SessionCount() const override;
+    std::string Topic(int index) const override;
+    bool IsActive(int index) const override;
+    std::string StatusText(int index, int line) const override;
+    bool Execute(int index, const std::string& command) override;
+
+private:
+    Shell& m_shell;
+};
+
+// Answers one request line of the command protocol; every answer line ends
+// with "\n". The line comes without its line feed; one trailing carriage
+// return is ignored, so CRLF clients work.
+//
+//   EXECUTE <topic> <command text>  ->  ACCEPTED | REFUSED | NO TOPIC
+//   STATUS                          ->  one line per session, then "."
+//   anything else                   ->  ERROR <reason>
+//
+// The request words are upper case exactly ("status" is an error, so a typo
+// shows instead of half working). Blanks are spaces and tabs; blanks before
+// the request word are ignored. The topic is the first word after EXECUTE;
+// the command text is the rest of the line after the one blank that ends the
+// topic, passed on unchanged (a text that is empty after that blank is passed
+// on, and refused by the session; no blank at all after the topic is an
+// error). Topics compare without regard to ASCII case, as DDE topic names
+// did. A session topic that itself holds blanks (a localized "None" may) is
+// matched as a whole before the first-word rule, so every session can be
+// reached. Of several sessions under one topic the first in order answers.
+//
+// A STATUS line is: number, topic, "active" or "inactive", serial status text
+// and network status text, separated by tabs; tabs, carriage returns and line
+// feeds inside the texts become blanks so that the fields and lines stay
+// apart.
+std::string HandleCommandLine(CommandTarget& target, std::string_view line);
+
+}  // namespace velkon
