@@ -1,7 +1,5 @@
 // velkon-headless: the sessions of a configuration file without a desktop.
 
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,11 +12,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSocketNotifier>
 
 #include "CommandServer.h"
 #include "HeadlessHost.h"
 #include "IcmpEcho.h"
+#include "ProgramEntry.h"
 #include "RuntimeDir.h"
 #include "SystemServices.h"
 #include "session/CommandProtocol.h"
@@ -26,14 +24,6 @@
 #include "shell/StringTable.h"
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
 
 int Fail(const std::string& message)
 {
@@ -47,24 +37,15 @@ int main(int argc, char** argv)
 {
     using namespace velkon;
 
-    std::string commandLine;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) commandLine += ' ';
-        commandLine += argv[i];
-    }
-    if (commandLine == "--help" || commandLine == "-h") {
-        std::printf("usage: velkon-headless [file.vkc]\n"
-                    "Runs the sessions of the configuration file (default: default.vkc in the\n"
-                    "program folder, or in $VELKON_HOME) without a desktop. Status changes go to\n"
-                    "standard output; SIGTERM or SIGINT writes default.vkc and ends the program.\n");
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::printf(
+            "usage: velkon-headless [file.vkc]\n"
+            "Runs the sessions of the configuration file (default: default.vkc in the\n"
+            "program folder, or in $VELKON_HOME) without a desktop. Status changes go to\n"
+            "standard output; SIGTERM or SIGINT writes default.vkc and ends the program.\n");
         return 0;
     }
-    if (!commandLine.empty() && commandLine[0] != '/') {
-        commandLine = QDir::current()
-                          .absoluteFilePath(QString::fromLocal8Bit(commandLine.c_str()))
-                          .toLocal8Bit()
-                          .toStdString();
-    }
+    const std::string commandLine = ConfigurationArgument(argc, argv);
 
     QCoreApplication application(argc, argv);
     const std::string folder = ProgramFolder();
@@ -72,10 +53,12 @@ int main(int argc, char** argv)
     // Refuse what cannot work before anything is opened.
     std::string runtime;
     const Result made = EnsureRuntimeDirectory(runtime);
-    if (!made) return Fail("cannot create the runtime folder: " + made.description());
+    if (!made)
+        return Fail("cannot create the runtime folder: " + made.description());
     InstanceLock instance;
     std::string lockError;
-    if (!instance.Acquire(lockError)) return Fail(lockError);
+    if (!instance.Acquire(lockError))
+        return Fail(lockError);
     const std::string configPath =
         commandLine.empty() ? JoinPath(folder, "default.vkc") : commandLine;
     PosixFileStore files;
@@ -102,43 +85,18 @@ int main(int argc, char** argv)
     app.strings = &StringTable::For(
         StringTable::LanguageFromEnvironment([](const char* name) { return std::getenv(name); }));
     app.programFolder = folder;
-    SystemClock clock;
-    ShellProcessLauncher launcher;
-    SystemNetworkInfo network;
-    XdgStartEntry startEntry;
+    SystemServiceSet system(app);
     StreamMessages messages(stderr);
-    PlatformComponentFactory factory(folder);
-    AsyncPinger pinger([&app] { return app.globalSettings.PingTimeout; });
-    app.services.clock = &clock;
-    app.services.launcher = &launcher;
-    app.services.files = &files;
     app.services.messages = &messages;
-    app.services.pinger = &pinger;
-    app.services.components = &factory;
-    app.services.network = &network;
-    app.services.startEntry = &startEntry;
 
-    HeadlessHost host(clock, stdout);
+    HeadlessHost host(system.clock, stdout);
     auto shell = std::make_unique<Shell>(app, host);
     host.setShell(shell.get());
     shell->ExePath = ExecutablePath();
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) {
+    TerminationSignals termination([] { QCoreApplication::exit(0); }, false);
+    if (!termination.ok())
         return Fail(std::string("cannot set up signal handling: ") + std::strerror(errno));
-    }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        QCoreApplication::exit(0);
-    });
 
     ShellCommandTarget target(*shell);
     CommandServer commands(

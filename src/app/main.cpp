@@ -1,5 +1,3 @@
-#include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,30 +5,21 @@
 #include <string>
 
 #include <QApplication>
-#include <QDir>
 #include <QIcon>
-#include <QSocketNotifier>
 
 #include "CommandClient.h"
 #include "DesktopProgram.h"
+#include "ProgramEntry.h"
 #include "Prompts.h"
 #include "SystemServices.h"
 
 namespace {
 
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char byte = 1;
-    // Nothing else is safe here: the event loop does the work.
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
-
 bool HasDisplay()
 {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform && *platform) return true;
+    if (platform && *platform)
+        return true;
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x && *x) || (wayland && *wayland);
@@ -41,22 +30,15 @@ bool HasDisplay()
 int main(int argc, char** argv)
 {
     // Client mode: talk to the running instance and end.
-    if (argc >= 2 && std::string(argv[1]) == "--send") return velkon::RunSendCommand(argc, argv, 2);
-    if (argc == 2 && std::string(argv[1]) == "--status") return velkon::RunStatusCommand();
+    if (argc >= 2 && std::string(argv[1]) == "--send")
+        return velkon::RunSendCommand(argc, argv, 2);
+    if (argc == 2 && std::string(argv[1]) == "--status")
+        return velkon::RunStatusCommand();
 
     // The whole argument text names the configuration file. A relative name
     // is taken from the folder the program was started in, before the
     // program folder becomes the current folder.
-    std::string commandLine;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) commandLine += ' ';
-        commandLine += argv[i];
-    }
-    if (!commandLine.empty() && commandLine[0] != '/') {
-        commandLine = QDir::current().absoluteFilePath(QString::fromLocal8Bit(commandLine.c_str()))
-                          .toLocal8Bit()
-                          .toStdString();
-    }
+    const std::string commandLine = velkon::ConfigurationArgument(argc, argv);
 
     if (!HasDisplay()) {
         std::fprintf(stderr,
@@ -77,31 +59,19 @@ int main(int argc, char** argv)
         // Not fatal: every file of the program is addressed by full path.
     }
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &action, nullptr);
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGHUP, &action, nullptr);
-    }
-    signal(SIGPIPE, SIG_IGN);
-
     velkon::RealPrompts prompts;
     auto program = std::make_unique<velkon::DesktopProgram>(prompts, folder);
 
-    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&program] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        // The exit sequence runs even while a modal dialog or message box is
-        // open; its nested event loop must not return into a released
-        // session, so the program ends right here.
-        program->mainWindow().ExitSequence();
-        std::fflush(nullptr);
-        ::_exit(0);
-    });
+    velkon::TerminationSignals termination(
+        [&program] {
+            // The exit sequence runs even while a modal dialog or message box is
+            // open; its nested event loop must not return into a released
+            // session, so the program ends right here.
+            program->mainWindow().ExitSequence();
+            std::fflush(nullptr);
+            ::_exit(0);
+        },
+        true);
 
     program->Start(commandLine);
     QObject::connect(&application, &QApplication::lastWindowClosed, &application,

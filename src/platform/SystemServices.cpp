@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "IcmpEcho.h"
 #include "LocalAddresses.h"
 #include "PtyVirtualPort.h"
 #include "QtSocketArray.h"
@@ -38,7 +39,8 @@ QtTimer::~QtTimer() = default;
 void QtTimer::SetEnabled(bool enabled)
 {
     if (enabled) {
-        if (!m_timer->isActive()) m_timer->start();
+        if (!m_timer->isActive())
+            m_timer->start();
     } else {
         m_timer->stop();
     }
@@ -66,12 +68,15 @@ bool ShellProcessLauncher::StartDetached(const std::string& commandLine)
 bool PosixFileStore::Append(const std::string& path, const std::string& text)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         done += static_cast<std::size_t>(n);
     }
     ::close(fd);
@@ -81,7 +86,8 @@ bool PosixFileStore::Append(const std::string& path, const std::string& text)
 bool PosixFileStore::Read(const std::string& path, std::string& content)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -91,26 +97,28 @@ bool PosixFileStore::Read(const std::string& path, std::string& content)
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0) {
             ::close(fd);
             return false;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         content.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
     return true;
 }
 
-bool PosixFileStore::Replace(const std::string& path, const std::string& content,
-                             bool privateFile)
+bool PosixFileStore::Replace(const std::string& path, const std::string& content, bool privateFile)
 {
     // Write a temporary file beside the target and rename it over the
     // target, so a crash or a full disk never leaves a truncated file.
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     mode_t mode = 0644;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
@@ -125,12 +133,14 @@ bool PosixFileStore::Replace(const std::string& path, const std::string& content
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-    if (privateFile) mode = 0600;
+    if (privateFile)
+        mode = 0600;
     bool ok = ::fchmod(fd, mode) == 0;
     std::size_t done = 0;
     while (ok && done < content.size()) {
         const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0) {
             ok = false;
             break;
@@ -140,7 +150,8 @@ bool PosixFileStore::Replace(const std::string& path, const std::string& content
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
+    if (!ok)
+        ::unlink(temp.c_str());
     return ok;
 }
 
@@ -190,7 +201,8 @@ bool XdgStartEntry::SetStartWithWindows(bool on, const std::string& valueName,
     // Exec quoting: the path in double quotes, with \ " ` $ escaped.
     std::string quoted = "\"";
     for (char c : exePath) {
-        if (c == '\\' || c == '"' || c == '`' || c == '$') quoted += '\\';
+        if (c == '\\' || c == '"' || c == '`' || c == '$')
+            quoted += '\\';
         quoted += c;
     }
     quoted += '"';
@@ -204,7 +216,8 @@ bool XdgStartEntry::SetStartWithWindows(bool on, const std::string& valueName,
 std::string ProgramFolder()
 {
     const char* home = std::getenv("VELKON_HOME");
-    if (home && *home) return QDir(QString::fromLocal8Bit(home)).absolutePath().toStdString();
+    if (home && *home)
+        return QDir(QString::fromLocal8Bit(home)).absolutePath().toStdString();
     return QFileInfo(QString::fromStdString(ExecutablePath())).absolutePath().toStdString();
 }
 
@@ -212,7 +225,8 @@ std::string ExecutablePath()
 {
     char buffer[4096];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
+    if (n > 0)
+        return std::string(buffer, static_cast<std::size_t>(n));
     return QCoreApplication::applicationFilePath().toStdString();
 }
 
@@ -220,7 +234,8 @@ InstanceLock::InstanceLock() = default;
 
 InstanceLock::~InstanceLock()
 {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool InstanceLock::Acquire(std::string& error)
@@ -245,5 +260,21 @@ bool InstanceLock::Acquire(std::string& error)
     }
     return true;
 }
+
+SystemServiceSet::SystemServiceSet(AppState& app)
+    : components(app.programFolder),
+      pinger(std::make_unique<AsyncPinger>([&app] { return app.globalSettings.PingTimeout; }))
+{
+    Services& s = app.services;
+    s.clock = &clock;
+    s.launcher = &launcher;
+    s.files = &files;
+    s.network = &network;
+    s.startEntry = &startEntry;
+    s.components = &components;
+    s.pinger = pinger.get();
+}
+
+SystemServiceSet::~SystemServiceSet() = default;
 
 }  // namespace velkon

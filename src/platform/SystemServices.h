@@ -87,4 +87,21 @@ private:
     int m_fd = -1;
 };
 
+// The system services of a program, attached to its state: clock, process
+// launcher, files, network information, start entry, the session components
+// and the monitoring pinger. app.programFolder must be set first.
+class SystemServiceSet {
+public:
+    explicit SystemServiceSet(AppState& app);
+    ~SystemServiceSet();
+
+    SystemClock clock;
+    ShellProcessLauncher launcher;
+    PosixFileStore files;
+    SystemNetworkInfo network;
+    XdgStartEntry startEntry;
+    PlatformComponentFactory components;
+    std::unique_ptr<Pinger> pinger;
+};
+
 }  // namespace velkon

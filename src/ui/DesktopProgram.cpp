@@ -12,26 +12,17 @@ namespace velkon {
 
 DesktopProgram::DesktopProgram(Prompts& prompts, const std::string& programFolder)
 {
-    m_app.strings = &StringTable::For(StringTable::LanguageFromEnvironment(
-        [](const char* name) { return std::getenv(name); }));
+    m_app.strings = &StringTable::For(
+        StringTable::LanguageFromEnvironment([](const char* name) { return std::getenv(name); }));
     m_app.programFolder = programFolder;
-    m_factory = std::make_unique<PlatformComponentFactory>(programFolder);
+    m_system = std::make_unique<SystemServiceSet>(m_app);
     m_main = std::make_unique<frmMain>(m_app, prompts);
     QWidget* parent = m_main.get();
     m_messages = std::make_unique<PromptMessageBoxes>(prompts, [parent] { return parent; });
     m_dialogs = std::make_unique<QtSessionDialogs>(m_app, prompts, [parent] { return parent; });
-    m_pinger = std::make_unique<AsyncPinger>([this] { return m_app.globalSettings.PingTimeout; });
 
-    Services& s = m_app.services;
-    s.clock = &m_clock;
-    s.launcher = &m_launcher;
-    s.files = &m_files;
-    s.messages = m_messages.get();
-    s.pinger = m_pinger.get();
-    s.components = m_factory.get();
-    s.dialogs = m_dialogs.get();
-    s.network = &m_network;
-    s.startEntry = &m_startEntry;
+    m_app.services.messages = m_messages.get();
+    m_app.services.dialogs = m_dialogs.get();
 
     m_main->setConnectorTip([programFolder](int number) {
         const std::string device = DeviceForPort(number, programFolder);

@@ -5,11 +5,11 @@
 
 #include "CommandServer.h"
 #include "IcmpEcho.h"
-#include "session/CommandProtocol.h"
 #include "SystemServices.h"
 #include "UiServices.h"
 #include "frmMain.h"
 #include "session/AppState.h"
+#include "session/CommandProtocol.h"
 
 namespace velkon {
 
@@ -34,15 +34,9 @@ public:
 
 private:
     AppState m_app;
-    SystemClock m_clock;
-    ShellProcessLauncher m_launcher;
-    PosixFileStore m_files;
-    SystemNetworkInfo m_network;
-    XdgStartEntry m_startEntry;
-    std::unique_ptr<PlatformComponentFactory> m_factory;
+    std::unique_ptr<SystemServiceSet> m_system;
     std::unique_ptr<PromptMessageBoxes> m_messages;
     std::unique_ptr<QtSessionDialogs> m_dialogs;
-    std::unique_ptr<Pinger> m_pinger;
     IcmpEchoTransport m_echo;
     SystemHostResolver m_resolver;
     InstanceLock m_instance;

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QSocketNotifier;
+
+namespace velkon {
+
+// The whole argument text names the configuration file. A relative name is
+// taken from the folder the program was started in, before the program
+// folder becomes the current folder.
+std::string ConfigurationArgument(int argc, char** argv);
+
+// Runs onSignal on the event loop when SIGTERM, SIGINT or (with hangUp)
+// SIGHUP arrives; SIGPIPE is ignored. One per program.
+class TerminationSignals {
+public:
+    TerminationSignals(std::function<void()> onSignal, bool hangUp);
+    ~TerminationSignals();
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+    // False when the signals could not be set up.
+    bool ok() const { return m_notifier != nullptr; }
+
+private:
+    std::function<void()> m_onSignal;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+}  // namespace velkon
