@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "PlatformTestSupport.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -16,30 +18,10 @@
 namespace velkon {
 namespace {
 
+using test::WaitFor;
+
 constexpr int kLongestTimeoutIndex = 19;  // 2000 ms
 constexpr int kWaitLimitMs = 10000;
-
-// Runs the event loop until the condition holds or the limit passes.
-bool WaitFor(const std::function<bool()>& condition, int limitMs = kWaitLimitMs)
-{
-    if (condition()) {
-        return true;
-    }
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (condition()) {
-            loop.quit();
-        }
-    });
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    check.start(5);
-    limit.start(limitMs);
-    loop.exec();
-    return condition();
-}
 
 std::string KindName(IcmpSocketKind kind)
 {

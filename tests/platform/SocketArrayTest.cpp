@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "PlatformTestSupport.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -23,35 +25,10 @@
 namespace velkon {
 namespace {
 
+using test::WaitFor;
+
 constexpr int kWaitMs = 5000;
 constexpr int kLongWaitMs = 60000;
-
-// Runs the event loop until the predicate holds or the time is up. Unlike
-// QTest::qWaitFor it does not sleep between rounds, so long chains of events
-// (one per 1000 bytes) run at full speed.
-template <typename Predicate>
-bool WaitFor(Predicate predicate, int timeoutMs = kWaitMs)
-{
-    if (predicate()) {
-        return true;
-    }
-    QEventLoop loop;
-    bool met = false;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (predicate()) {
-            met = true;
-            loop.quit();
-        }
-    });
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    check.start(1);
-    deadline.start(timeoutMs);
-    loop.exec();
-    return met || predicate();
-}
 
 Bytes AllByteValues(int repeats)
 {

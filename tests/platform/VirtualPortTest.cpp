@@ -27,47 +27,17 @@
 
 #include <gtest/gtest.h>
 
+#include "PlatformTestSupport.h"
+
 #include "PtyVirtualPort.h"
 #include "RuntimeDir.h"
 
 using velkon::Bytes;
 using velkon::PtyVirtualPort;
+using velkon::test::AllByteValues;
+using velkon::test::WaitFor;
 
 namespace {
-
-// Runs the event loop until done() holds or timeoutMs passes; done() is
-// checked every few milliseconds and may do work (such as reading the slave).
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
-{
-    if (done()) {
-        return true;
-    }
-    QDeadlineTimer deadline(timeoutMs);
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(2);
-    bool result = false;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        result = done();
-        if (result || deadline.hasExpired()) {
-            loop.quit();
-        }
-    });
-    check.start();
-    loop.exec();
-    return result;
-}
-
-Bytes AllByteValues(int rounds)
-{
-    Bytes bytes;
-    for (int r = 0; r < rounds; ++r) {
-        for (int v = 0; v < 256; ++v) {
-            bytes.push_back(static_cast<std::uint8_t>(v));
-        }
-    }
-    return bytes;
-}
 
 Bytes ToBytes(const std::string& s)
 {
