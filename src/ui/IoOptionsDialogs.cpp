@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "DialogParts.h"
 #include "LoadResource.h"
 #include "shell/StringTable.h"
 
@@ -18,19 +19,10 @@ namespace velkon {
 
 namespace {
 
-QHBoxLayout* ButtonRow(QPushButton* ok, QPushButton* cancel)
-{
-    auto* row = new QHBoxLayout;
-    row->addStretch();
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    return row;
-}
-
 // A group of three option buttons, top to bottom in index order. A value
 // outside 0..2 selects none.
-QGroupBox* OptionGroup(QWidget* parent, int titleId, const int (&ids)[3], QRadioButton* (&buttons)[3],
-                       int selected)
+QGroupBox* OptionGroup(QWidget* parent, int titleId, const int (&ids)[3],
+                       QRadioButton* (&buttons)[3], int selected)
 {
     auto* group = new QGroupBox(parent);
     SetTextId(group, titleId);
@@ -42,7 +34,8 @@ QGroupBox* OptionGroup(QWidget* parent, int titleId, const int (&ids)[3], QRadio
         exclusive->addButton(buttons[i], i);
         layout->addWidget(buttons[i]);
     }
-    if (selected >= 0 && selected < 3) buttons[selected]->setChecked(true);
+    if (selected >= 0 && selected < 3)
+        buttons[selected]->setChecked(true);
     return group;
 }
 
@@ -57,16 +50,12 @@ frmServerOptions::frmServerOptions(SessionOptionsTransfer& transfer, const Strin
     chkMultiClients = new QCheckBox(this);
     SetTextId(chkMultiClients, 5020);
     layout->addWidget(chkMultiClients);
-    layout->addWidget(OptionGroup(this, 5025, {5026, 5027, 5028}, OptionSerial,
-                                  transfer.ServerSerialOptions));
+    layout->addWidget(
+        OptionGroup(this, 5025, {5026, 5027, 5028}, OptionSerial, transfer.ServerSerialOptions));
     layout->addWidget(
         OptionGroup(this, 5021, {5022, 5023, 5024}, OptionTCP, transfer.ServerTCPOptions));
-    Command1 = new QPushButton(this);
-    Command2 = new QPushButton(this);
-    SetTextId(Command1, 1207);
-    SetTextId(Command2, 1208);
-    Command1->setDefault(true);
-    layout->addLayout(ButtonRow(Command1, Command2));
+    MakeOkCancel(this, Command1, Command2);
+    layout->addLayout(ButtonRow({Command1, Command2}));
     chkMultiClients->setChecked(transfer.AllowMultiConnect != 0);
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
@@ -77,7 +66,8 @@ void frmServerOptions::Command1_Click()
 {
     m_transfer.AllowMultiConnect = chkMultiClients->isChecked() ? 1 : 0;
     for (int i = 0; i < 3; ++i) {
-        if (OptionTCP[i]->isChecked()) m_transfer.ServerTCPOptions = static_cast<std::int16_t>(i);
+        if (OptionTCP[i]->isChecked())
+            m_transfer.ServerTCPOptions = static_cast<std::int16_t>(i);
         if (OptionSerial[i]->isChecked()) {
             m_transfer.ServerSerialOptions = static_cast<std::int16_t>(i);
         }
@@ -102,12 +92,8 @@ frmClientOptions::frmClientOptions(SessionOptionsTransfer& transfer, const Strin
     SetTextId(chkConnectOnVirtualPort, 5018);
     chkConnectOnVirtualPort->setChecked(transfer.ConnectOnVirtualOpen != 0);
     layout->addWidget(chkConnectOnVirtualPort);
-    Command1 = new QPushButton(this);
-    Command2 = new QPushButton(this);
-    SetTextId(Command1, 1207);
-    SetTextId(Command2, 1208);
-    Command1->setDefault(true);
-    layout->addLayout(ButtonRow(Command1, Command2));
+    MakeOkCancel(this, Command1, Command2);
+    layout->addLayout(ButtonRow({Command1, Command2}));
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     LocalizeWindow(this, strings);
@@ -116,7 +102,8 @@ frmClientOptions::frmClientOptions(SessionOptionsTransfer& transfer, const Strin
 void frmClientOptions::Command1_Click()
 {
     for (int i = 0; i < 3; ++i) {
-        if (Option1[i]->isChecked()) m_transfer.ClientOptions = static_cast<std::int16_t>(i);
+        if (Option1[i]->isChecked())
+            m_transfer.ClientOptions = static_cast<std::int16_t>(i);
     }
     m_transfer.ConnectOnVirtualOpen = chkConnectOnVirtualPort->isChecked() ? 1 : 0;
     accept();
@@ -148,7 +135,7 @@ frmLogin::frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled, QWidg
     // Neither button answers Enter or Escape on its own.
     btnOK->setAutoDefault(false);
     btnCancel->setAutoDefault(false);
-    grid->addLayout(ButtonRow(btnOK, btnCancel), 4, 0, 1, 2);
+    grid->addLayout(ButtonRow({btnOK, btnCancel}), 4, 0, 1, 2);
     setTabOrder(txtUserPrompt, txtUserPromptResponse);
     setTabOrder(txtUserPromptResponse, txtPasswordPrompt);
     setTabOrder(txtPasswordPrompt, txtPasswordPromptResponse);

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "DialogParts.h"
 #include "LoadResource.h"
 #include "Prompts.h"
 #include "shell/StringTable.h"
@@ -28,22 +29,9 @@ QLineEdit* PasswordBox(QWidget* parent)
     return box;
 }
 
-QHBoxLayout* ButtonRow(QPushButton* ok, QPushButton* cancel)
-{
-    auto* row = new QHBoxLayout;
-    row->addStretch();
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    return row;
-}
-
 void MakeButtons(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel)
 {
-    ok = new QPushButton(dialog);
-    cancel = new QPushButton(dialog);
-    SetTextId(ok, 1207);
-    SetTextId(cancel, 1208);
-    ok->setDefault(true);
+    MakeOkCancel(dialog, ok, cancel);
     cancel->setAutoDefault(false);
 }
 
@@ -80,7 +68,7 @@ Form1::Form1(std::string& password, const StringTable& strings, Prompts& prompts
     grid->addWidget(Label2, 1, 0);
     grid->addWidget(Text2, 1, 1);
     MakeButtons(this, Command1, Command2);
-    grid->addLayout(ButtonRow(Command1, Command2), 2, 0, 1, 2);
+    grid->addLayout(ButtonRow({Command1, Command2}), 2, 0, 1, 2);
     setTabOrder(Text1, Text2);
     setTabOrder(Text2, Command1);
     setTabOrder(Command1, Command2);
@@ -120,7 +108,7 @@ Form2::Form2(const StringTable& strings, QWidget* parent) : QDialog(parent)
     grid->addWidget(Label1, 0, 0);
     grid->addWidget(Text1, 0, 1);
     MakeButtons(this, Command1, Command2);
-    grid->addLayout(ButtonRow(Command1, Command2), 1, 0, 1, 2);
+    grid->addLayout(ButtonRow({Command1, Command2}), 1, 0, 1, 2);
     setTabOrder(Text1, Command1);
     setTabOrder(Command1, Command2);
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "DialogParts.h"
 #include "LoadResource.h"
 #include "Prompts.h"
 #include "session/Numbers.h"
@@ -102,17 +103,9 @@ frmOptions::frmOptions(GlobalSettings& settings, const StringTable& strings, Pro
     SetTextId(chkLoadWithWindows, 5031);
     layout->addWidget(chkLoadWithWindows);
 
-    Command2 = new QPushButton(this);
-    Command3 = new QPushButton(this);
-    SetTextId(Command2, 1207);
-    SetTextId(Command3, 1208);
-    Command2->setDefault(true);
+    MakeOkCancel(this, Command2, Command3);
     Command3->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(Command2);
-    buttons->addWidget(Command3);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({Command2, Command3}));
 
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "DialogParts.h"
 #include "LoadResource.h"
 #include "Prompts.h"
 #include "shell/StringTable.h"
@@ -58,11 +59,7 @@ frmResolve::frmResolve(HostResolver& resolver, const StringTable& strings, Promp
     Command4 = new QPushButton(this);
     SetTextId(Command4, 5056);
     Command4->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(Command1);
-    buttons->addWidget(Command3);
-    buttons->addWidget(Command4);
+    QHBoxLayout* buttons = ButtonRow({Command1, Command3, Command4});
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(fields);
