@@ -104,20 +104,21 @@ Failure classify(const QAbstractSocket& socket)
 {
     const std::string text = socket.errorString().toStdString();
     switch (socket.error()) {
+        // Errors with a system twin read as the system error does.
         case QAbstractSocket::AddressInUseError:
-            return {kErrAddressInUse, "Address in use"};
+            return classify(EADDRINUSE);
         case QAbstractSocket::SocketAddressNotAvailableError:
-            return {kErrAddressNotAvailable, "Address not available"};
+            return classify(EADDRNOTAVAIL);
         case QAbstractSocket::SocketAccessError:
-            return {kErrPermission, "Permission denied"};
+            return classify(EACCES);
+        case QAbstractSocket::DatagramTooLargeError:
+            return classify(EMSGSIZE);
+        case QAbstractSocket::ConnectionRefusedError:
+            return classify(ECONNREFUSED);
         case QAbstractSocket::SocketResourceError:
             return {kErrNoBuffers, text};
-        case QAbstractSocket::DatagramTooLargeError:
-            return {kErrMessageTooLong, "Message too long"};
         case QAbstractSocket::NetworkError:
             return {kErrNetworkUnreachable, text};
-        case QAbstractSocket::ConnectionRefusedError:
-            return {kErrConnectionRefused, "Connection refused"};
         case QAbstractSocket::HostNotFoundError:
             return {kErrHostNotFound, "Host not found"};
         case QAbstractSocket::SocketTimeoutError:
