@@ -296,15 +296,20 @@ void CommandServer::AcceptPending()
     }
 }
 
+bool CommandServer::DeferWhileHandling(Connection* c)
+{
+    // A handler runs (perhaps in a nested event loop): this connection waits.
+    if (m_handlerDepth == 0)
+        return false;
+    c->deferred = true;
+    UpdateNotifiers(c);
+    return true;
+}
+
 void CommandServer::OnReadable(Connection* c)
 {
-    if (c->closed)
+    if (c->closed || DeferWhileHandling(c))
         return;
-    if (m_handlerDepth > 0) {
-        c->deferred = true;
-        UpdateNotifiers(c);
-        return;
-    }
     char buffer[16 * 1024];
     std::size_t total = 0;
     while (total < kReadChunk) {
@@ -337,13 +342,8 @@ void CommandServer::OnWritable(Connection* c)
 
 void CommandServer::ProcessInput(Connection* c)
 {
-    if (c->closed)
+    if (c->closed || DeferWhileHandling(c))
         return;
-    if (m_handlerDepth > 0) {
-        c->deferred = true;
-        UpdateNotifiers(c);
-        return;
-    }
     for (;;) {
         HandleLines(c);
         if (c->closed)

@@ -67,6 +67,8 @@ private:
     struct Connection;
 
     void AcceptPending();
+    // True when a handler is running and the connection must wait for it.
+    bool DeferWhileHandling(Connection* c);
     void OnReadable(Connection* c);
     void OnWritable(Connection* c);
     void ProcessInput(Connection* c);
