@@ -829,6 +829,22 @@ Result QtSocketArray::Accept(int index, long requestId)
                         kErrInvalidArgument);
 }
 
+Result QtSocketArray::Reject(int index, long requestId)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    const auto it = el->requests.find(requestId);
+    if (it == el->requests.end()) {
+        return Result::Fail("No connection request " + std::to_string(requestId) + " is waiting",
+                            kErrInvalidArgument);
+    }
+    closeDescriptor(it->second);
+    el->requests.erase(it);
+    return Result::Ok();
+}
+
 // ---- Connected TCP
 
 void QtSocketArray::onReadable(Element& el)

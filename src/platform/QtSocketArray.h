@@ -98,6 +98,7 @@ public:
     Result Listen(int index) override;
     Result Bind(int index, int port, const std::string& localAddress) override;
     Result Accept(int index, long requestId) override;
+    Result Reject(int index, long requestId) override;
     Result Close(int index) override;
     Result SendData(int index, const Bytes& data) override;
     Result GetData(int index, Bytes& out, int maxBytes) override;

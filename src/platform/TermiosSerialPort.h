@@ -65,6 +65,8 @@ public:
     Result ReadReceived(Bytes& out, int maxBytes) override;
     int TransmitWaiting() override;
     Result QueueTransmit(const Bytes& data) override;
+    int OutputWaiting() override { return static_cast<int>(Queued()); }
+    std::string DeviceLossReason() const override { return m_lossReason; }
 
     void HoldReceive() override;
     void ResumeReceive() override;
@@ -110,6 +112,7 @@ private:
     bool m_stalled = false;
     // The device hung up or failed: stop watching it so it cannot spin.
     bool m_lineGone = false;
+    std::string m_lossReason;
     unsigned m_takeCount = 0;
     int m_dispatchDepth = 0;
 };

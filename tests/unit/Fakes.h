@@ -92,6 +92,8 @@ public:
         transmitCalls.push_back(static_cast<int>(data.size()));
         return Result::Ok();
     }
+    int OutputWaiting() override { return outputWaiting; }
+    std::string DeviceLossReason() const override { return lossReason; }
     void HoldReceive() override { held = true; }
     void ResumeReceive() override { held = false; }
 
@@ -113,6 +115,8 @@ public:
     bool dtr = false;
     int transmitBufferSize = 8192;
     int transmitWaiting = 0;
+    int outputWaiting = 0;
+    std::string lossReason;
     int receiveThreshold = 0;
     int eventCode = 0;
     int discards = 0;
@@ -270,6 +274,11 @@ public:
         el(index).remoteHostIP = "10.0.0." + std::to_string(requestId);
         return Result::Ok();
     }
+    Result Reject(int, long requestId) override
+    {
+        rejected.push_back(requestId);
+        return Result::Ok();
+    }
     Result Close(int index) override
     {
         calls.push_back("close " + std::to_string(index));
@@ -339,6 +348,7 @@ public:
     std::string listenFailure;
     std::string bindFailure;
     std::vector<std::string> calls;
+    std::vector<long> rejected;
 };
 
 class FakeTimer : public Timer {

@@ -13,6 +13,15 @@ class SerialPort {
 public:
     // EventCode of a communications event that reports received bytes.
     static constexpr int kEventReceive = 2;
+    // EventCode when every byte handed to QueueTransmit has gone to the
+    // device (OutputWaiting dropped to 0): the session may hand over more.
+    static constexpr int kEventSend = 1;
+    // EventCode when the open device went away (hang-up, I/O error, node
+    // removed). The port is closed by then; DeviceLossReason says why.
+    static constexpr int kEventDeviceLost = 1010;
+    // EventCode while the port is lost: the device path exists again, so
+    // opening it may now succeed. May come more than once.
+    static constexpr int kEventDeviceBack = 1011;
 
     virtual ~SerialPort() = default;
 
@@ -40,7 +49,13 @@ public:
     // Takes at most maxBytes of the waiting bytes.
     virtual Result ReadReceived(Bytes& out, int maxBytes) = 0;
     virtual int TransmitWaiting() = 0;
+    // Writes at once what the device takes; the rest waits inside the port
+    // and leaves as the device takes more (never dropped, never blocking).
     virtual Result QueueTransmit(const Bytes& data) = 0;
+    // Bytes accepted by QueueTransmit that the device has not taken yet.
+    virtual int OutputWaiting() = 0;
+    // Why the device was lost (the last kEventDeviceLost); empty otherwise.
+    virtual std::string DeviceLossReason() const = 0;
 
     // The session took less than was waiting because its queue was full; the
     // port stops reporting arrivals until ResumeReceive, so the bytes wait in

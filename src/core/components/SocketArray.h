@@ -78,6 +78,9 @@ public:
     // localAddress empty: any address.
     virtual Result Bind(int index, int port, const std::string& localAddress) = 0;
     virtual Result Accept(int index, long requestId) = 0;
+    // Closes a waiting connection request without serving it, so the peer
+    // learns at once that it is not served.
+    virtual Result Reject(int index, long requestId) = 0;
     virtual Result Close(int index) = 0;
     virtual Result SendData(int index, const Bytes& data) = 0;
     // Takes at most maxBytes of the bytes that have arrived (-1: all).

@@ -18,6 +18,8 @@ public:
     {
         m_onOpenState = std::move(handler);
     }
+    // Raised when OutputWaiting drops to 0: the session may hand over more.
+    void setOutputDrainedHandler(std::function<void()> handler) { m_onDrained = std::move(handler); }
 
     // name is "COM" + number; true when the port exists afterwards.
     virtual bool CreatePort(const std::string& name) = 0;
@@ -50,10 +52,15 @@ protected:
     {
         if (m_onOpenState) m_onOpenState(opened);
     }
+    void raiseOutputDrained()
+    {
+        if (m_onDrained) m_onDrained();
+    }
 
 private:
     std::function<void()> m_onData;
     std::function<void(bool)> m_onOpenState;
+    std::function<void()> m_onDrained;
 };
 
 }  // namespace velkon
