@@ -221,7 +221,7 @@ int RunSendCommand(int argc, char** argv, int firstArg)
     std::fflush(stdout);
     if (first == "ACCEPTED")
         return kCommandAccepted;
-    if (first == "REFUSED")
+    if (first == "REFUSED" || StartsWith(first, "REFUSED "))
         return kCommandRefused;
     if (first == "NO TOPIC")
         return kCommandNoTopic;

@@ -449,6 +449,9 @@ void PtyVirtualPort::OnWritable()
 {
     FlushQueue();
     UpdateNotifiers();
+    if (Queued() == 0) {
+        raiseOutputDrained();
+    }
 }
 
 void PtyVirtualPort::DeliverData()

@@ -627,6 +627,10 @@ void TermiosSerialPort::OnWritable()
         m_lineGone = true;
     }
     UpdateNotifiers();
+    if (Queued() == 0 && !m_lineGone) {
+        m_eventCode = kEventSend;
+        raiseCommEvent();
+    }
 }
 
 bool TermiosSerialPort::FlushQueue(int& err)

@@ -453,6 +453,8 @@ void frmMain::mnuOptions_Click()
 {
     frmOptions dialog(m_app.globalSettings, *m_app.strings, m_prompts, this);
     m_prompts.Exec(dialog);
+    // Monitoring may have been switched on for sessions that are running.
+    for (const auto& session : m_shell->sessions()) session->OptionsChanged();
 }
 
 void frmMain::mPassword_Click()

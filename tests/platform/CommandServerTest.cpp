@@ -205,7 +205,7 @@ public:
     {
         return "S" + std::to_string(index + 1) + (line == 0 ? " serial" : " network");
     }
-    bool Execute(int index, const std::string& command) override
+    bool Execute(int index, const std::string& command, std::string&) override
     {
         commands.push_back(std::to_string(index) + ":" + command);
         return command == "[ACTIVATE]";

@@ -9,7 +9,8 @@ namespace {
 Bytes Range(int from, int to)
 {
     Bytes b;
-    for (int i = from; i <= to; ++i) b.push_back(static_cast<std::uint8_t>(i));
+    for (int i = from; i <= to; ++i)
+        b.push_back(static_cast<std::uint8_t>(i));
     return b;
 }
 
@@ -27,7 +28,7 @@ TEST(ByteQueue, AddKeepsOnlyWhatFitsAndNeverOverwrites)
     EXPECT_EQ(q.Data()[999], 7);
 }
 
-TEST(ByteQueue, ReadTakesFromTheFrontAndMovesTheRestDown)
+TEST(ByteQueue, ReadTakesFromTheFront)
 {
     ByteQueue q;
     q.Allocate(64);
@@ -78,6 +79,33 @@ TEST(ByteQueue, AllocateEmptiesAndClearDropsInOneStep)
     q.Allocate(4);
     EXPECT_EQ(q.Count(), 0);
     EXPECT_EQ(q.Capacity(), 4);
+}
+
+TEST(ByteQueue, MemoryFollowsTheBytesInFlight)
+{
+    ByteQueue q;
+    q.Allocate(512 * 1024);
+    EXPECT_LE(q.Reserved(), ByteQueue::kKeptWhenEmpty);
+    Bytes chunk(100 * 1024);
+    for (std::size_t i = 0; i < chunk.size(); ++i)
+        chunk[i] = static_cast<std::uint8_t>(i * 7);
+    // Interleaved adds and partial reads keep the order across compactions.
+    Bytes expected;
+    Bytes got;
+    for (int round = 0; round < 12; ++round) {
+        const std::int32_t added = q.Add(chunk);
+        expected.insert(expected.end(), chunk.begin(), chunk.begin() + added);
+        std::int32_t n = 30 * 1024 + round;
+        const Bytes part = q.Read(n);
+        got.insert(got.end(), part.begin(), part.end());
+    }
+    EXPECT_LE(q.Count(), q.Capacity());
+    EXPECT_GT(q.Reserved(), 256 * 1024);
+    std::int32_t all = -1;
+    const Bytes rest = q.Read(all);
+    got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(got, expected);
+    EXPECT_LE(q.Reserved(), ByteQueue::kKeptWhenEmpty);
 }
 
 TEST(LeadingNumber, ReadsTheLongestDecimalPrefixIgnoringBlanks)

@@ -26,6 +26,7 @@ struct FakeEntry {
     std::string serial;
     std::string network;
     bool accepts = true;
+    std::string refusal;
     std::vector<std::string> received;
 };
 
@@ -38,9 +39,10 @@ public:
     {
         return line == 0 ? entries.at(index).serial : entries.at(index).network;
     }
-    bool Execute(int index, const std::string& command) override
+    bool Execute(int index, const std::string& command, std::string& reason) override
     {
         entries.at(index).received.push_back(command);
+        reason = entries.at(index).refusal;
         return entries.at(index).accepts;
     }
     int CommandsReceived() const
@@ -93,10 +95,14 @@ TEST(CommandProtocol, RefusedAndNoTopic)
     FakeTarget t = TwoPorts();
     t.entries[1].accepts = false;
     EXPECT_EQ(HandleCommandLine(t, "EXECUTE COM4 [ACTIVATE]"), "REFUSED\n");
+    // A reason stays on the answer line.
+    t.entries[1].refusal = "device refused\r\n7 data bits";
+    EXPECT_EQ(HandleCommandLine(t, "EXECUTE COM4 [COMSETTINGS=9600,N,7,1]"),
+              "REFUSED device refused  7 data bits\n");
     EXPECT_EQ(HandleCommandLine(t, "EXECUTE COM5 [ACTIVATE]"), "NO TOPIC\n");
     EXPECT_EQ(HandleCommandLine(t, "EXECUTE COM [ACTIVATE]"), "NO TOPIC\n");
     EXPECT_EQ(HandleCommandLine(t, "EXECUTE COM33 [ACTIVATE]"), "NO TOPIC\n");
-    EXPECT_EQ(t.CommandsReceived(), 1);
+    EXPECT_EQ(t.CommandsReceived(), 2);
 
     FakeTarget empty;
     EXPECT_EQ(HandleCommandLine(empty, "EXECUTE COM3 [ACTIVATE]"), "NO TOPIC\n");

@@ -34,8 +34,10 @@ public:
     bool IsPortOpen() const override { return open; }
     Result SetPortOpen(bool value) override
     {
-        if (value && !openFailure.empty()) return Result::Fail(openFailure);
-        if (value && stayClosed) return Result::Ok();
+        if (value && !openFailure.empty())
+            return Result::Fail(openFailure);
+        if (value && stayClosed)
+            return Result::Ok();
         open = value;
         return Result::Ok();
     }
@@ -46,7 +48,8 @@ public:
     }
     Result SetLineSettings(const std::string& settings) override
     {
-        if (!settingsFailure.empty()) return Result::Fail(settingsFailure);
+        if (!settingsFailure.empty())
+            return Result::Fail(settingsFailure);
         lineSettings = settings;
         return Result::Ok();
     }
@@ -80,7 +83,10 @@ public:
     }
     Result ReadReceived(Bytes& out, int maxBytes) override
     {
-        const std::size_t n = std::min<std::size_t>(received.size(), static_cast<std::size_t>(maxBytes));
+        if (++readCalls == failReadOnCall)
+            return Result::Fail("read failed", 5);
+        const std::size_t n =
+            std::min<std::size_t>(received.size(), static_cast<std::size_t>(maxBytes));
         out.assign(received.begin(), received.begin() + static_cast<long>(n));
         received.erase(received.begin(), received.begin() + static_cast<long>(n));
         return Result::Ok();
@@ -88,11 +94,37 @@ public:
     int TransmitWaiting() override { return transmitWaiting; }
     Result QueueTransmit(const Bytes& data) override
     {
+        if (++transmitCallCount == failTransmitOnCall)
+            return Result::Fail("write failed", 5);
         transmitted.insert(transmitted.end(), data.begin(), data.end());
         transmitCalls.push_back(static_cast<int>(data.size()));
+        // What the device does not take at once waits inside the port.
+        const int size = static_cast<int>(data.size());
+        if (devicePerWrite >= 0 && size > devicePerWrite)
+            outputWaiting += size - devicePerWrite;
         return Result::Ok();
     }
     int OutputWaiting() override { return outputWaiting; }
+    // The device took everything that waited inside the port.
+    void OutputGone()
+    {
+        outputWaiting = 0;
+        eventCode = kEventSend;
+        raiseCommEvent();
+    }
+    // The device went away, or is back.
+    void Unplugged(const std::string& reason)
+    {
+        open = false;
+        lossReason = reason;
+        eventCode = kEventDeviceLost;
+        raiseCommEvent();
+    }
+    void PluggedIn()
+    {
+        eventCode = kEventDeviceBack;
+        raiseCommEvent();
+    }
     std::string DeviceLossReason() const override { return lossReason; }
     void HoldReceive() override { held = true; }
     void ResumeReceive() override { held = false; }
@@ -116,6 +148,13 @@ public:
     int transmitBufferSize = 8192;
     int transmitWaiting = 0;
     int outputWaiting = 0;
+    // Bytes the device takes of each write (-1: all); the rest waits.
+    int devicePerWrite = -1;
+    // Calls that fail (1-based; 0: none).
+    int failReadOnCall = 0;
+    int failTransmitOnCall = 0;
+    int readCalls = 0;
+    int transmitCallCount = 0;
     std::string lossReason;
     int receiveThreshold = 0;
     int eventCode = 0;
@@ -131,14 +170,16 @@ class FakeVirtualPort : public VirtualPort {
 public:
     bool CreatePort(const std::string& name) override
     {
-        if (!createSucceeds) return false;
+        if (!createSucceeds)
+            return false;
         created = name;
         return true;
     }
     bool DeletePort() override
     {
         ++deletes;
-        if (!deleteSucceeds) return false;
+        if (!deleteSucceeds)
+            return false;
         created.clear();
         return true;
     }
@@ -147,7 +188,8 @@ public:
     int AvailableCount() override { return static_cast<int>(fromApp.size()); }
     int ReadBytes(Bytes& buf, int count) override
     {
-        const std::size_t n = std::min<std::size_t>(fromApp.size(), static_cast<std::size_t>(count));
+        const std::size_t n =
+            std::min<std::size_t>(fromApp.size(), static_cast<std::size_t>(count));
         buf.assign(fromApp.begin(), fromApp.begin() + static_cast<long>(n));
         fromApp.erase(fromApp.begin(), fromApp.begin() + static_cast<long>(n));
         return static_cast<int>(n);
@@ -155,7 +197,17 @@ public:
     int WriteBytes(const Bytes& buf) override
     {
         toApp.insert(toApp.end(), buf.begin(), buf.end());
-        return static_cast<int>(buf.size());
+        writeSizes.push_back(static_cast<int>(buf.size()));
+        const int size = static_cast<int>(buf.size());
+        if (appPerWrite >= 0 && size > appPerWrite)
+            outputWaiting += size - appPerWrite;
+        return size;
+    }
+    // The application took everything that waited.
+    void AppTookAll()
+    {
+        outputWaiting = 0;
+        raiseOutputDrained();
     }
     bool PurgeReceived() override
     {
@@ -188,9 +240,12 @@ public:
     bool portFlag = false;
     bool openedByApp = false;
     int outputWaiting = 0;
+    // Bytes the application takes at once of each write (-1: all).
+    int appPerWrite = -1;
     bool held = false;
     std::deque<std::uint8_t> fromApp;
     Bytes toApp;
+    std::vector<int> writeSizes;
 };
 
 class FakeSocketArray : public SocketArray {
@@ -214,7 +269,8 @@ public:
 
     Result Load(int index) override
     {
-        if (elements.count(index)) return Result::Fail("already loaded");
+        if (elements.count(index))
+            return Result::Fail("already loaded");
         elements[index] = Element();
         return Result::Ok();
     }
@@ -249,21 +305,25 @@ public:
     Result Connect(int index) override
     {
         calls.push_back("connect " + std::to_string(index));
-        if (!connectFailure.empty()) return Result::Fail(connectFailure, 10049);
+        if (!connectFailure.empty())
+            return Result::Fail(connectFailure, 10049);
         el(index).state = kSockConnecting;
         return Result::Ok();
     }
     Result Listen(int index) override
     {
         calls.push_back("listen " + std::to_string(index));
-        if (!listenFailure.empty()) return Result::Fail(listenFailure, 10048);
+        if (!listenFailure.empty())
+            return Result::Fail(listenFailure, 10048);
         el(index).state = kSockListening;
         return Result::Ok();
     }
     Result Bind(int index, int port, const std::string& address) override
     {
-        calls.push_back("bind " + std::to_string(index) + " " + std::to_string(port) + " " + address);
-        if (!bindFailure.empty()) return Result::Fail(bindFailure, 10048);
+        calls.push_back("bind " + std::to_string(index) + " " + std::to_string(port) + " " +
+                        address);
+        if (!bindFailure.empty())
+            return Result::Fail(bindFailure, 10048);
         el(index).state = kSockOpen;
         return Result::Ok();
     }
@@ -302,25 +362,35 @@ public:
             }
             return Result::Ok();
         }
-        const std::size_t n = maxBytes < 0 ? e.incoming.size()
-                                           : std::min<std::size_t>(e.incoming.size(),
-                                                                   static_cast<std::size_t>(maxBytes));
+        const std::size_t n =
+            maxBytes < 0
+                ? e.incoming.size()
+                : std::min<std::size_t>(e.incoming.size(), static_cast<std::size_t>(maxBytes));
         out.assign(e.incoming.begin(), e.incoming.begin() + static_cast<long>(n));
         e.incoming.erase(e.incoming.begin(), e.incoming.begin() + static_cast<long>(n));
         return Result::Ok();
     }
     int BytesAvailable(int index) const override
     {
-        if (!IsLoaded(index)) return 0;
+        if (!IsLoaded(index))
+            return 0;
         const Element& e = cel(index);
         return e.datagrams.empty() ? static_cast<int>(e.incoming.size())
                                    : static_cast<int>(e.datagrams.front().size());
     }
-    int BytesToWrite(int index) const override { return IsLoaded(index) ? cel(index).bytesToWrite : 0; }
+    int BytesToWrite(int index) const override
+    {
+        return IsLoaded(index) ? cel(index).bytesToWrite : 0;
+    }
 
     // Test drivers: what the network does.
     void PeerConnects(int requestId) { events().connectionRequest(0, requestId); }
-    void Connected() { el(0).state = kSockConnected; el(0).remoteHostIP = "192.168.1.9"; events().connect(0); }
+    void Connected()
+    {
+        el(0).state = kSockConnected;
+        el(0).remoteHostIP = "192.168.1.9";
+        events().connect(0);
+    }
     void PeerSends(int index, const Bytes& data)
     {
         el(index).incoming.insert(el(index).incoming.end(), data.begin(), data.end());
@@ -331,8 +401,15 @@ public:
         el(0).datagrams.push_back(data);
         events().dataArrival(0, static_cast<int>(data.size()));
     }
-    void PeerCloses(int index) { el(index).state = kSockClosed; events().close(index); }
-    void Error(int index, int number, const std::string& text) { events().error(index, number, text); }
+    void PeerCloses(int index)
+    {
+        el(index).state = kSockClosed;
+        events().close(index);
+    }
+    void Error(int index, int number, const std::string& text)
+    {
+        events().error(index, number, text);
+    }
     void Drained(int index)
     {
         el(index).bytesToWrite = 0;
@@ -357,7 +434,8 @@ public:
     bool Enabled() const override { return enabled; }
     void Tick()
     {
-        if (enabled) raiseTick();
+        if (enabled)
+            raiseTick();
     }
     bool enabled = false;
 };
@@ -382,20 +460,23 @@ class FakeFileStore : public FileStore {
 public:
     bool Append(const std::string& path, const std::string& text) override
     {
-        if (readOnly) return false;
+        if (readOnly)
+            return false;
         files[path] += text;
         return true;
     }
     bool Read(const std::string& path, std::string& content) override
     {
         auto it = files.find(path);
-        if (it == files.end()) return false;
+        if (it == files.end())
+            return false;
         content = it->second;
         return true;
     }
     bool Replace(const std::string& path, const std::string& content, bool privateFile) override
     {
-        if (readOnly) return false;
+        if (readOnly)
+            return false;
         files[path] = content;
         privateFiles[path] = privateFile;
         return true;
@@ -439,16 +520,19 @@ public:
     void ShowServerOptions(SessionOptionsTransfer& t) override
     {
         ++serverShown;
-        if (serverAnswer) serverAnswer(t);
+        if (serverAnswer)
+            serverAnswer(t);
     }
     void ShowClientOptions(SessionOptionsTransfer& t) override
     {
         ++clientShown;
-        if (clientAnswer) clientAnswer(t);
+        if (clientAnswer)
+            clientAnswer(t);
     }
     void ShowLoginOptions(SessionOptionsTransfer& t, bool& cancelled) override
     {
-        if (loginAnswer) loginAnswer(t, cancelled);
+        if (loginAnswer)
+            loginAnswer(t, cancelled);
     }
     int serverShown = 0;
     int clientShown = 0;
@@ -531,7 +615,8 @@ public:
     void SessionRemoved(Session& s) override
     {
         shown.erase(std::remove(shown.begin(), shown.end(), &s), shown.end());
-        if (active == &s) active = nullptr;
+        if (active == &s)
+            active = nullptr;
     }
     Session* ActiveSession() override { return active; }
     std::string ShowOpenDialog() override { return openAnswer; }

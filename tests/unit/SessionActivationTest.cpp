@@ -26,7 +26,8 @@ TEST(SessionWindow, NewSessionShowsTheInitialState)
     EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status:");
     EXPECT_EQ(rig.s().form().localIpItems.size(), 2u);
     EXPECT_EQ(rig.serial().receiveThreshold, 1);
-    EXPECT_TRUE(rig.timer2().enabled);
+    // A quiet session runs no timer.
+    EXPECT_FALSE(rig.timer2().enabled);
     EXPECT_FALSE(rig.timer1().enabled);
     EXPECT_EQ(rig.s().Topic(), "None");
 }
@@ -58,7 +59,8 @@ TEST(SessionWindow, ClientServerSwitchChangesLabelsAndLayout)
 TEST(SessionWindow, PortMessageAppearsOnlyAboveTheLimit)
 {
     SessionRig rig;
-    for (const char* typed : {"7", "70", "700", "7000"}) rig.s().SetPortNumber(typed);
+    for (const char* typed : {"7", "70", "700", "7000"})
+        rig.s().SetPortNumber(typed);
     EXPECT_TRUE(rig.world.messages.shown.empty());
     rig.s().SetPortNumber("70000");
     ASSERT_EQ(rig.world.messages.shown.size(), 1u);
@@ -366,16 +368,26 @@ TEST(CommandInterface, ComSettingsTakesFieldsOnlyWhileCommasFollow)
     }
 }
 
-TEST(CommandInterface, RefusedSettingsWhileActiveAreShownNotFatal)
+TEST(CommandInterface, SettingsTheOpenPortRefusesChangeNothing)
 {
     SessionRig rig;
     rig.ActivateClient();
+    const std::string before = rig.serial().lineSettings;
     rig.serial().settingsFailure = "COM1 (/dev/ttyS0): 1.5 stop bits need 5 data bits";
-    EXPECT_TRUE(rig.s().ExecuteCommand("[COMSETTINGS=9600,N,8,1.5]"));
+    std::string reason;
+    EXPECT_FALSE(rig.s().ExecuteCommand("[COMSETTINGS=19200,N,8,1.5]", &reason));
+    EXPECT_EQ(reason, rig.serial().settingsFailure);
     EXPECT_TRUE(rig.s().IsActive());
-    EXPECT_EQ(rig.s().settings().Stopbits, 1);
+    EXPECT_EQ(rig.s().settings().Stopbits, 0);
+    EXPECT_EQ(rig.s().settings().BaudRate, 6);
+    EXPECT_EQ(rig.serial().lineSettings, before);
     EXPECT_EQ(rig.s().form().statusText[0],
               "COM Status: Error - COM1 (/dev/ttyS0): 1.5 stop bits need 5 data bits");
+    // Accepted settings take effect in the port and the selections alike.
+    rig.serial().settingsFailure.clear();
+    EXPECT_TRUE(rig.s().ExecuteCommand("[COMSETTINGS=19200,E,8,1]"));
+    EXPECT_EQ(rig.serial().lineSettings, "19200,E,8,1");
+    EXPECT_EQ(rig.s().SerialSettingsText(), "19200,E,8,1");
 }
 
 }  // namespace

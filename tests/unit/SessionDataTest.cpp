@@ -8,7 +8,8 @@ namespace {
 Bytes Pattern(std::size_t n)
 {
     Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>(i * 7 + 3);
     return b;
 }
 
@@ -16,7 +17,8 @@ struct ServerRig : SessionRig {
     explicit ServerRig(int clients = 3)
     {
         ActivateServer();
-        for (int i = 1; i <= clients; ++i) sock().PeerConnects(i);
+        for (int i = 1; i <= clients; ++i)
+            sock().PeerConnects(i);
     }
 };
 
@@ -33,7 +35,8 @@ TEST(SerialToNetwork, RoutingFirstClientFollowsTheLowestConnectedIndex)
     rig.s().Command1_Click();
     rig.s().Command2_Click();
     rig.s().Command1_Click();
-    for (int i = 1; i <= 3; ++i) rig.sock().PeerConnects(10 + i);
+    for (int i = 1; i <= 3; ++i)
+        rig.sock().PeerConnects(10 + i);
     rig.serial().Arrive(B("abc"));
     EXPECT_EQ(S(rig.sock().el(1).sent), "abc");
     EXPECT_TRUE(rig.sock().el(2).sent.empty());
@@ -47,7 +50,8 @@ TEST(SerialToNetwork, AllClientsGetEveryPiece)
 {
     ServerRig rig;
     rig.serial().Arrive(B("xyz"));
-    for (int i = 1; i <= 3; ++i) EXPECT_EQ(S(rig.sock().el(i).sent), "xyz");
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(S(rig.sock().el(i).sent), "xyz");
     EXPECT_EQ(rig.s().MyBuffer().Count(), 0);
     EXPECT_EQ(rig.s().form().lamp[0], LampColour::Red);
     rig.Ticks(3);
@@ -217,7 +221,7 @@ TEST(SerialToNetwork, VirtualPortWithoutClientLosesBytesAsBefore)
 
 // ------------------------------------------------ network to serial
 
-TEST(NetworkToSerial, SingleClientModeLeavesFurtherRequestsUnanswered)
+TEST(NetworkToSerial, SingleClientModeTurnsSurplusClientsAway)
 {
     SessionRig rig;
     rig.world.dialogs.serverAnswer = [](SessionOptionsTransfer& t) { t.AllowMultiConnect = 0; };
@@ -226,6 +230,7 @@ TEST(NetworkToSerial, SingleClientModeLeavesFurtherRequestsUnanswered)
     rig.ActivateServer();
     rig.sock().PeerConnects(1);
     rig.sock().PeerConnects(2);
+    EXPECT_EQ(rig.sock().rejected, std::vector<long>{2});
     EXPECT_EQ(rig.s().ClientCount(), 1);
     EXPECT_EQ(rig.s().HighestSocketIndex(), 1);
     EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status: (1)Connected");
@@ -261,25 +266,47 @@ TEST(NetworkToSerial, FirstClientOnlyDropsOtherClientsBytes)
     rig.sock().PeerConnects(2);
     rig.sock().PeerSends(2, B("no"));
     rig.sock().PeerSends(1, B("yes"));
-    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 3);
+    EXPECT_EQ(S(rig.serial().transmitted), "yes");
     EXPECT_EQ(rig.sock().BytesAvailable(2), 0);
     rig.sock().PeerCloses(1);
     rig.sock().PeerSends(2, B("now"));
-    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 6);
+    EXPECT_EQ(S(rig.serial().transmitted), "yesnow");
 }
 
-TEST(NetworkToSerial, TransmitRoomLimitsEachTick)
+TEST(NetworkToSerial, BytesLeaveInTheEventThatBroughtThemAndAsTheDeviceTakesMore)
 {
     ServerRig rig(1);
     rig.serial().transmitBufferSize = 8192;
-    rig.serial().transmitWaiting = 8092;
-    rig.sock().PeerSends(1, Pattern(250));
-    rig.Ticks(1);
-    EXPECT_EQ(rig.serial().transmitCalls, std::vector<int>{100});
-    rig.Ticks(1);
-    rig.serial().transmitWaiting = 0;
-    rig.Ticks(1);
-    EXPECT_EQ(rig.serial().transmitted, Pattern(250));
+    rig.sock().PeerSends(1, B("at once"));
+    EXPECT_EQ(S(rig.serial().transmitted), "at once");
+    // A device that takes one byte per write still gets every byte, in
+    // order, one transmit buffer at a time and without a timer.
+    rig.serial().transmitted.clear();
+    rig.serial().transmitCalls.clear();
+    rig.serial().devicePerWrite = 1;
+    rig.sock().PeerSends(1, Pattern(20000));
+    EXPECT_EQ(rig.serial().transmitCalls, std::vector<int>{8192});
+    for (int i = 0; i < 10 && rig.serial().outputWaiting > 0; ++i)
+        rig.serial().OutputGone();
+    EXPECT_EQ(rig.serial().transmitted, Pattern(20000));
+    EXPECT_EQ(rig.serial().transmitCalls, (std::vector<int>{8192, 8192, 3616}));
+    EXPECT_FALSE(rig.timer2().enabled && rig.s().form().lamp[1] == LampColour::Green);
+}
+
+TEST(NetworkToSerial, FailingCallsLoseNothing)
+{
+    ServerRig rig(1);
+    rig.serial().failTransmitOnCall = 1;
+    rig.sock().PeerSends(1, B("kept"));
+    EXPECT_TRUE(rig.serial().transmitted.empty());
+    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 4);
+    rig.sock().PeerSends(1, B("!"));
+    EXPECT_EQ(S(rig.serial().transmitted), "kept!");
+
+    rig.serial().failReadOnCall = rig.serial().readCalls + 1;
+    rig.serial().Arrive(B("abc"));
+    rig.serial().Arrive(B("d"));
+    EXPECT_EQ(S(rig.sock().el(1).sent), "abcd");
 }
 
 TEST(NetworkToSerial, FullQueueLeavesTcpBytesInTheSocket)
@@ -288,11 +315,16 @@ TEST(NetworkToSerial, FullQueueLeavesTcpBytesInTheSocket)
     rig.s().SetBufferSize(0);  // 1024
     rig.ActivateServer();
     rig.sock().PeerConnects(1);
+    rig.serial().devicePerWrite = 0;
     rig.sock().PeerSends(1, Pattern(5000));
+    // One chunk waits in the port, one fills the queue, the rest stays in
+    // the socket so that TCP slows the sender.
     EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 1024);
-    EXPECT_EQ(rig.sock().BytesAvailable(1), 5000 - 1024);
-    rig.Ticks(10);
+    EXPECT_EQ(rig.sock().BytesAvailable(1), 5000 - 2048);
+    for (int i = 0; i < 10 && rig.serial().outputWaiting > 0; ++i)
+        rig.serial().OutputGone();
     EXPECT_EQ(rig.serial().transmitted, Pattern(5000));
+    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 0);
 }
 
 TEST(NetworkToSerial, UdpDatagramsThatDoNotFitAreCut)
@@ -301,10 +333,14 @@ TEST(NetworkToSerial, UdpDatagramsThatDoNotFitAreCut)
     rig.s().SetBufferSize(0);
     rig.s().SetUseUDP(1);
     rig.ActivateServer();
-    rig.sock().Datagram(Pattern(1000));
-    rig.sock().Datagram(Pattern(100));
+    rig.serial().devicePerWrite = 0;
+    rig.sock().Datagram(Pattern(1000));  // handed to the port
+    rig.sock().Datagram(Pattern(1000));  // queued
+    rig.sock().Datagram(Pattern(100));   // cut to what fits
     EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 1024);
     EXPECT_EQ(rig.sock().BytesAvailable(0), 0);
+    rig.serial().OutputGone();
+    EXPECT_EQ(rig.serial().transmitted.size(), 2024u);
 }
 
 TEST(NetworkToSerial, VirtualPortDeliversOnlyToAnOpenApplication)
@@ -314,11 +350,9 @@ TEST(NetworkToSerial, VirtualPortDeliversOnlyToAnOpenApplication)
     rig.ActivateServer();
     rig.sock().PeerConnects(1);
     rig.sock().PeerSends(1, B("dropped"));
-    rig.Ticks(1);
     EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 0);
-    rig.vport().openedByApp = true;
+    rig.vport().AppOpens(true);
     rig.sock().PeerSends(1, B("kept"));
-    rig.Ticks(1);
     EXPECT_EQ(S(rig.vport().toApp), "kept");
 
     SessionRig buffered;
@@ -327,10 +361,8 @@ TEST(NetworkToSerial, VirtualPortDeliversOnlyToAnOpenApplication)
     buffered.ActivateServer();
     buffered.sock().PeerConnects(1);
     buffered.sock().PeerSends(1, B("waits"));
-    buffered.Ticks(5);
     EXPECT_TRUE(buffered.vport().toApp.empty());
-    buffered.vport().openedByApp = true;
-    buffered.Ticks(1);
+    buffered.vport().AppOpens(true);
     EXPECT_EQ(S(buffered.vport().toApp), "waits");
 }
 
@@ -339,15 +371,15 @@ TEST(NetworkToSerial, SlowApplicationKeepsBytesInTheQueue)
     SessionRig rig;
     rig.s().SetCreateVirtualPort(1);
     rig.ActivateServer();
-    rig.vport().openedByApp = true;
-    rig.vport().outputWaiting = 8192;
+    rig.vport().AppOpens(true);
+    rig.vport().appPerWrite = 0;
     rig.sock().PeerConnects(1);
+    rig.sock().PeerSends(1, B("first"));
     rig.sock().PeerSends(1, B("later"));
-    rig.Ticks(2);
-    EXPECT_TRUE(rig.vport().toApp.empty());
-    rig.vport().outputWaiting = 0;
-    rig.Ticks(1);
-    EXPECT_EQ(S(rig.vport().toApp), "later");
+    EXPECT_EQ(S(rig.vport().toApp), "first");
+    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 5);
+    rig.vport().AppTookAll();
+    EXPECT_EQ(S(rig.vport().toApp), "firstlater");
 }
 
 // ------------------------------------------------ connections and errors
@@ -379,7 +411,7 @@ TEST(Connections, FailedReconnectionIsShownLoggedAndRetried)
     EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status: Error - Invalid operation");
     EXPECT_EQ(rig.Log(),
               "Velkon Error: Invalid operation, 03-07-2026, 09:05:02, Velkon IP Address: "
-              "192.168.1.20, Client Mode, Remote Host: , RemotePort: 0\r\n");
+              "192.168.1.20, Client Mode, Remote Host: 10.0.0.1, RemotePort: 4000\r\n");
     EXPECT_TRUE(rig.timer1().enabled);
 }
 
@@ -420,11 +452,10 @@ TEST(ErrorLog, ProgramStartsEvenWithoutLoggingAndLinesAreUnquoted)
     rig.world.app.globalSettings.LogErrors = 1;
     rig.s().LogErrors("a, b");
     rig.s().LogErrors("a, b");
-    EXPECT_EQ(rig.Log(),
-              std::string("Velkon Error: a, b, 03-07-2026, 09:05:02, Velkon IP Address: "
-                          "192.168.1.20, Server Mode, Local Port: 4000\r\n") +
-                  "Velkon Error: a, b, 03-07-2026, 09:05:02, Velkon IP Address: "
-                  "192.168.1.20, Server Mode, Local Port: 4000\r\n");
+    EXPECT_EQ(rig.Log(), std::string("Velkon Error: a, b, 03-07-2026, 09:05:02, Velkon IP Address: "
+                                     "192.168.1.20, Server Mode, Local Port: 4000\r\n") +
+                             "Velkon Error: a, b, 03-07-2026, 09:05:02, Velkon IP Address: "
+                             "192.168.1.20, Server Mode, Local Port: 4000\r\n");
     rig.world.files.readOnly = true;  // a log that cannot be written is no failure
     rig.s().LogErrors("x");
     EXPECT_EQ(rig.world.launcher.started.size(), 4u);
@@ -439,6 +470,7 @@ struct PingRig : ServerRig {
         world.app.globalSettings.PingFrequency = frequency;
         world.app.globalSettings.LogErrors = 1;
         world.app.PingTickCounter = 0;
+        s().OptionsChanged();
     }
 };
 
@@ -513,6 +545,80 @@ TEST(PingMonitoring, UdpNeverPings)
     rig.timer1().enabled = true;
     rig.timer1().Tick();
     EXPECT_EQ(rig.sock().calls.back(), "bind 0 4000 ");
+}
+
+// ------------------------------------------------ field faults
+
+TEST(FieldFaults, ClientThatTakesNothingForTenSecondsIsClosedAndLogged)
+{
+    ServerRig rig(2);
+    rig.world.app.globalSettings.LogErrors = 1;
+    rig.sock().el(1).bytesToWrite = Session::kSendQueueLimit;
+    rig.sock().el(2).bytesToWrite = 100;
+    rig.serial().Arrive(B("x"));
+    ASSERT_TRUE(rig.timer2().enabled);
+    // The other client keeps taking data; the stalled one takes nothing.
+    for (int i = 0; i < ConnectionMonitor::kStallTicks - 1; ++i) {
+        rig.Ticks(1);
+        rig.sock().el(2).bytesToWrite = 100;
+        rig.sock().Drained(2);
+        rig.sock().el(2).bytesToWrite = 100;
+    }
+    EXPECT_EQ(rig.sock().el(1).state, kSockConnected);
+    rig.Ticks(1);
+    EXPECT_EQ(rig.sock().el(1).state, kSockClosed);
+    EXPECT_EQ(rig.sock().el(2).state, kSockConnected);
+    EXPECT_NE(rig.Log().find("Client 10.0.0.1 closed - it took no data for 10 seconds"),
+              std::string::npos);
+    // The queued byte leaves for the remaining client once it has room.
+    rig.sock().Drained(2);
+    EXPECT_EQ(S(rig.sock().el(2).sent), "x");
+}
+
+TEST(FieldFaults, AConnectInProgressIsNotCutShort)
+{
+    SessionRig rig;
+    rig.ActivateClient();
+    rig.sock().PeerCloses(0);
+    rig.timer1().Tick();
+    ASSERT_EQ(rig.sock().el(0).state, kSockConnecting);
+    const auto calls = rig.sock().calls.size();
+    rig.timer1().Tick();
+    EXPECT_EQ(rig.sock().calls.size(), calls);
+    EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status: Connecting...");
+}
+
+TEST(FieldFaults, LostDeviceIsShownLoggedAndTakenBackWithItsBytes)
+{
+    ServerRig rig(1);
+    rig.world.app.globalSettings.LogErrors = 1;
+    rig.serial().Unplugged("the device was disconnected");
+    EXPECT_EQ(rig.s().form().statusText[0], "COM Status: Error - the device was disconnected");
+    EXPECT_NE(rig.Log().find("Velkon Error: the device was disconnected"), std::string::npos);
+    EXPECT_TRUE(rig.s().IsActive());
+    EXPECT_EQ(rig.sock().el(1).state, kSockConnected);
+    rig.sock().PeerSends(1, B("waits"));
+    EXPECT_TRUE(rig.serial().transmitted.empty());
+    // A return the port cannot open yet changes nothing.
+    rig.serial().openFailure = "busy";
+    rig.serial().PluggedIn();
+    EXPECT_EQ(rig.s().form().statusText[0], "COM Status: Error - the device was disconnected");
+    rig.serial().openFailure.clear();
+    rig.serial().PluggedIn();
+    EXPECT_EQ(rig.s().form().statusText[0], "COM Status: Open");
+    EXPECT_EQ(S(rig.serial().transmitted), "waits");
+    EXPECT_FALSE(rig.serial().held);
+}
+
+TEST(FieldFaults, QuietSessionsRunNoTimer)
+{
+    ServerRig rig(1);
+    EXPECT_FALSE(rig.timer2().enabled);
+    rig.sock().PeerSends(1, B("x"));
+    EXPECT_TRUE(rig.timer2().enabled);  // the lamp goes out on time
+    rig.Ticks(SessionPresenter::kLampTicks);
+    EXPECT_EQ(rig.s().form().lamp[1], LampColour::Green);
+    EXPECT_FALSE(rig.timer2().enabled);
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "components/Services.h"
 #include "components/SerialPort.h"
+#include "components/Services.h"
 #include "components/SocketArray.h"
 #include "components/Timer.h"
 #include "components/VirtualPort.h"

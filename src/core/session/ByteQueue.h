@@ -6,30 +6,47 @@
 
 namespace velkon {
 
-// Fixed-capacity first-in first-out byte queue. Queued bytes always lie at
-// the front of the storage in arrival order; taking bytes moves the rest down.
-// Storage is allocated only by Allocate, never while data flows.
+// First-in first-out byte queue with a fixed capacity limit. Memory follows
+// the bytes in flight: storage grows as bytes wait, up to the capacity, and
+// is given back when the queue drains, so an idle queue costs a few KiB at
+// most whatever its capacity.
 class ByteQueue {
 public:
-    // Fresh, empty storage of the given capacity (negative counts as 0).
+    // Storage an empty queue may keep for the next bytes; more is given back.
+    static constexpr std::int32_t kKeptWhenEmpty = 16 * 1024;
+
+    // Empties the queue and sets its capacity (negative counts as 0).
     void Allocate(std::int32_t capacity);
     // Appends as much of data as fits; returns the number of bytes appended.
     std::int32_t Add(const std::uint8_t* data, std::int32_t size);
-    std::int32_t Add(const Bytes& data) { return Add(data.data(), static_cast<std::int32_t>(data.size())); }
+    std::int32_t Add(const Bytes& data)
+    {
+        return Add(data.data(), static_cast<std::int32_t>(data.size()));
+    }
     // count: wanted on entry (-1 for all), taken on return.
     Bytes Read(std::int32_t& count);
-    // Empties the queue in one step; the stored bytes are overwritten later.
-    void Clear() { m_count = 0; }
+    // A copy of the oldest count bytes (fewer when fewer wait), left queued.
+    Bytes Peek(std::int32_t count) const;
+    // Removes the oldest count bytes.
+    void Drop(std::int32_t count);
+    // Empties the queue in one step.
+    void Clear();
 
-    std::int32_t Count() const { return m_count; }
+    std::int32_t Count() const { return static_cast<std::int32_t>(m_storage.size() - m_head); }
     std::int32_t Capacity() const { return m_capacity; }
-    std::int32_t Room() const { return m_capacity - m_count; }
-    const std::uint8_t* Data() const { return m_storage.data(); }
+    std::int32_t Room() const { return m_capacity - Count(); }
+    // The queued bytes, oldest first.
+    const std::uint8_t* Data() const { return m_storage.data() + m_head; }
+    // Bytes of memory the queue holds now.
+    std::int64_t Reserved() const { return static_cast<std::int64_t>(m_storage.capacity()); }
 
 private:
+    void Compact();
+
     Bytes m_storage;
+    // Queued bytes lie in m_storage from m_head to the end.
+    std::size_t m_head = 0;
     std::int32_t m_capacity = 0;
-    std::int32_t m_count = 0;
 };
 
 }  // namespace velkon

@@ -104,7 +104,10 @@ std::string Execute(CommandTarget& target, std::string_view rest)
     if (index < 0)
         return "NO TOPIC\n";
     const std::string command(rest.substr(topicLength + 1));
-    return target.Execute(index, command) ? "ACCEPTED\n" : "REFUSED\n";
+    std::string reason;
+    if (target.Execute(index, command, reason))
+        return "ACCEPTED\n";
+    return reason.empty() ? "REFUSED\n" : "REFUSED " + Field(reason) + "\n";
 }
 
 std::string Status(CommandTarget& target)
@@ -143,9 +146,9 @@ std::string ShellCommandTarget::StatusText(int index, int line) const
     return m_shell.sessions().at(static_cast<std::size_t>(index))->form().statusText[line];
 }
 
-bool ShellCommandTarget::Execute(int index, const std::string& command)
+bool ShellCommandTarget::Execute(int index, const std::string& command, std::string& reason)
 {
-    return m_shell.sessions().at(static_cast<std::size_t>(index))->ExecuteCommand(command);
+    return m_shell.sessions().at(static_cast<std::size_t>(index))->ExecuteCommand(command, &reason);
 }
 
 std::string HandleCommandLine(CommandTarget& target, std::string_view line)

@@ -18,8 +18,8 @@ public:
     virtual bool IsActive(int index) const = 0;
     // line 0: serial status line, 1: network status line.
     virtual std::string StatusText(int index, int line) const = 0;
-    // True when the session accepts the command.
-    virtual bool Execute(int index, const std::string& command) = 0;
+    // True when the session accepts the command; reason may say why not.
+    virtual bool Execute(int index, const std::string& command, std::string& reason) = 0;
 };
 
 // The sessions of a running program.
@@ -30,7 +30,7 @@ public:
     std::string Topic(int index) const override;
     bool IsActive(int index) const override;
     std::string StatusText(int index, int line) const override;
-    bool Execute(int index, const std::string& command) override;
+    bool Execute(int index, const std::string& command, std::string& reason) override;
 
 private:
     Shell& m_shell;
@@ -40,7 +40,7 @@ private:
 // with "\n". The line comes without its line feed; one trailing carriage
 // return is ignored, so CRLF clients work.
 //
-//   EXECUTE <topic> <command text>  ->  ACCEPTED | REFUSED | NO TOPIC
+//   EXECUTE <topic> <command text>  ->  ACCEPTED | REFUSED [reason] | NO TOPIC
 //   STATUS                          ->  one line per session, then "."
 //   anything else                   ->  ERROR <reason>
 //

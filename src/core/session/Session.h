@@ -2,68 +2,47 @@
 
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "session/AppState.h"
 #include "session/ByteQueue.h"
+#include "session/ConnectionMonitor.h"
+#include "session/ErrorLog.h"
+#include "session/NetworkConnections.h"
+#include "session/NetworkToSerial.h"
+#include "session/Routing.h"
+#include "session/SerialSide.h"
+#include "session/SerialToNetwork.h"
+#include "session/SessionCommand.h"
+#include "session/SessionPresenter.h"
 #include "session/SessionSettings.h"
 
 namespace velkon {
 
-enum class LampColour { Green, Red };
-
-enum class SessionChange {
-    Settings,  // a value, the enabled state or the layout of the controls
-    Status,    // a status line
-    Lamps,
-    Caption,   // the window caption
-};
-
-// What the session window shows besides the settings.
-struct SessionForm {
-    std::string caption;
-    std::string command1Caption;        // "Activate" or "De-Activate"
-    std::string statusText[2];          // serial line, network line
-    LampColour lamp[2] = {LampColour::Green, LampColour::Green};
-    bool settingsEnabled = true;        // the controls locked while active
-    bool serverOptionEnabled = true;    // server mode possible (an address exists)
-    bool ipAddressVisible = true;       // client layout shown
-    std::string label2;                 // address label
-    std::string label3;                 // port label
-    std::vector<std::string> localIpItems;
-};
-
-class SessionObserver {
-public:
-    virtual ~SessionObserver() = default;
-    virtual void SessionChanged(SessionChange change) = 0;
-};
-
-// One bridge between a serial side and a network side, with the logic of its
-// window: settings, activation, both data paths, timers and status display.
-// All handlers run on the one event thread.
+// One bridge between a serial side and a network side. The session holds
+// the settings, activates and deactivates the bridge, and is the entry point
+// of every event of its components; the work is done by its parts: the
+// presenter (what the window shows), the serial side (physical or virtual
+// port), one part per direction of data, the connection monitor and the
+// error log. All handlers run on the one event thread.
 class Session {
 public:
-    // Bytes a TCP peer may have queued unsent before the serial side is held
-    // back, so that a slow reader slows the sender instead of growing memory.
-    static constexpr int kSendQueueLimit = 256 * 1024;
+    static constexpr int kSendQueueLimit = SerialToNetwork::kSendQueueLimit;
 
     Session(AppState& app, SessionComponents components);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    void setObserver(SessionObserver* observer) { m_observer = observer; }
+    void setObserver(SessionObserver* observer) { m_presenter.setObserver(observer); }
 
-    // Window load: lists, local addresses, initial options; starts Timer2.
+    // Window load: lists, local addresses, initial options.
     void Load();
 
     // --- The controls, as the user (or the configuration reader) sets them.
     // Each returns false when the control refuses the value.
     const SessionSettings& settings() const { return m_settings; }
-    const SessionForm& form() const { return m_form; }
+    const SessionForm& form() const { return m_presenter.form(); }
     bool SetConnector(int index);
     bool SetBaudRate(int index);
     bool SetParity(int index);
@@ -80,22 +59,22 @@ public:
     // Runs the port check on every change.
     void SetPortNumber(const std::string& text);
     void SetTimeoutValue(const std::string& text);
-    void SetCaption(const std::string& firstWord);
+    void SetCaption(const std::string& firstWord) { m_presenter.SetCaption(firstWord); }
     // Choosing TCPOption(index): 0 client, 1 server.
     void TCPOption_Click(int index);
 
     // Texts of the lists as shown.
     std::string ConnectorText() const;
-    std::string BaudRateText() const;
+    std::string BaudRateText() const { return velkon::BaudRateText(m_settings); }
     std::string ParityText() const;
-    std::string DatabitsText() const;
-    std::string StopbitsText() const;
-    std::string BufferSizeText() const;
+    std::string DatabitsText() const { return velkon::DatabitsText(m_settings); }
+    std::string StopbitsText() const { return velkon::StopbitsText(m_settings); }
+    std::string BufferSizeText() const { return velkon::BufferSizeText(m_settings); }
     // "9600,N,8,1"
-    std::string SerialSettingsText() const;
+    std::string SerialSettingsText() const { return velkon::SerialSettingsText(m_settings); }
     // Command topic: the connector text.
     std::string Topic() const { return ConnectorText(); }
-    bool IsActive() const;
+    bool IsActive() const { return m_active; }
 
     // --- Public operations of the session.
     void Getstatus();
@@ -105,13 +84,16 @@ public:
     void btnLogin_Click();
     void LogErrors(const std::string& description);
     void Frame2_DblClick();
-    // Command interface: true when accepted.
-    bool ExecuteCommand(const std::string& command);
+    // The application-wide options changed (monitoring may be on now).
+    void OptionsChanged() { ScheduleTicks(); }
+    // Command interface: true when accepted; reason says why not.
+    bool ExecuteCommand(const std::string& command, std::string* reason = nullptr);
 
     // --- Event handlers of the components.
     void MSComm1_CommEvent();
     void VSPort1_DataReceived();
     void VSPort1_OpenStateChanged(bool opened);
+    void VSPort1_OutputDrained();
     void Winsock1_ConnectionRequest(int index, long requestId);
     void Winsock1_Connect(int index);
     void Winsock1_DataArrival(int index);
@@ -122,19 +104,21 @@ public:
     void Timer2_Timer();
 
     // --- Run-time state, read by tests and the status display.
-    bool UdpFlag() const { return m_udpFlag; }
-    int ServerModeFlag() const { return m_serverModeFlag; }
+    bool UdpFlag() const { return m_mode.udp; }
+    int ServerModeFlag() const { return m_mode.serverMode; }
     int ActiveConnector() const { return m_activeConnector; }
     const std::string& LocalAddressText() const { return m_localAddressText; }
-    int HighestSocketIndex() const { return m_highestSocketIndex; }
-    int ClientCount() const { return m_clientCount; }
-    std::int32_t TimeoutTicks() const { return m_timeoutTicks; }
-    const ByteQueue& MyBuffer() const { return m_myBuffer; }
-    const ByteQueue& SerialOutBuffer() const { return m_serialOutBuffer; }
-    std::int32_t Add2MyBuffer(const Bytes& data) { return m_myBuffer.Add(data); }
-    Bytes ReadFromMyBuffer(std::int32_t& count) { return m_myBuffer.Read(count); }
-    std::int32_t Add2SerialOutBuffer(const Bytes& data) { return m_serialOutBuffer.Add(data); }
-    Bytes ReadFromSerialOutBuffer(std::int32_t& count) { return m_serialOutBuffer.Read(count); }
+    int HighestSocketIndex() const { return m_connections.Highest(); }
+    int ClientCount() const { return m_connections.ClientCount(); }
+    std::int32_t TimeoutTicks() const { return m_toNetwork.TimeoutTicks(); }
+    const ByteQueue& MyBuffer() const { return m_toNetwork.Queue(); }
+    const ByteQueue& SerialOutBuffer() const { return m_toSerial.Queue(); }
+    std::int32_t Add2MyBuffer(const Bytes& data) { return m_toNetwork.Queue().Add(data); }
+    Bytes ReadFromMyBuffer(std::int32_t& count) { return m_toNetwork.Queue().Read(count); }
+    std::int32_t Add2SerialOutBuffer(const Bytes& data) { return m_toSerial.Queue().Add(data); }
+    Bytes ReadFromSerialOutBuffer(std::int32_t& count) { return m_toSerial.Queue().Read(count); }
+    // Bytes taken in that have not reached the other side yet.
+    std::int64_t BytesInFlight();
 
     SerialPort& MSComm1() { return *m_components.MSComm1; }
     VirtualPort& VSPort1() { return *m_components.VSPort1; }
@@ -143,68 +127,43 @@ public:
     Timer& Timer2() { return *m_components.Timer2; }
 
 private:
-    // Where serial bytes come from: the physical or the virtual port.
-    enum class SerialSource { Physical, Virtual };
-
-    std::string Text(int id) const;
-    void Notify(SessionChange change);
-    void SetStatus(int line, const std::string& text);     // prefix, blank, text
-    void SetStatusRaw(int line, const std::string& text);  // text alone
-    void SetLamp(int lamp, LampColour colour);
-    void SetSettingsEnabled(bool enabled);
-    void SetCommand1Caption(int textId);
+    bool SetListIndex(int& field, int index, std::size_t size);
+    bool SetCheck(int& field, int value);
+    void SetSetting(std::string& field, const std::string& text);
     void PortCheck();
+    SerialSide& Serial();
 
     void Activate();
     void Deactivate();
-    void ErrorTrap1(const Result& failure);
+    bool StartNetwork(int portNumber);
     void ErrorTrap2(const Result& failure);
-    void AllocateQueues();
+    void SetActive(bool active);
+    bool ApplyComSettings(const SessionCommand& command, std::string* reason);
 
-    bool IgnoresSerialData() const;
-    bool IgnoresNetworkData() const;
-    bool AnyClientConnected() const;
-    int FirstConnectedClient() const;
-    // The sockets a TCP piece goes to: every connected one, or the first.
-    std::vector<int> DistributionTargets() const;
-    bool TargetsHaveRoom() const;
-    void Distribute(const Bytes& piece);
-    void SerialReceive(SerialSource source);
-    int ReadSerialIntoMyBuffer(SerialSource source);
-    void SendQueuedPackets(bool waitForTimeout);
-    void HoldOrResumeSerial(SerialSource source, bool bytesLeft);
-    void ResumeSerialIfRoom();
-    void TakeNetworkData(int index);
-    void SerialOutput();
-    void TimeoutFlush();
-    void PingMonitoring();
+    void DeviceLost();
+    void DeviceBack();
+    void SerialReceive();
     std::string ServerCountStatus() const;
+    // Runs the timer only while it has something to do.
+    void ScheduleTicks();
 
     AppState& m_app;
     SessionComponents m_components;
-    SessionObserver* m_observer = nullptr;
     SessionSettings m_settings;
-    SessionForm m_form;
+    SessionPresenter m_presenter;
+    BridgeMode m_mode;
+    NetworkConnections m_connections;
+    PhysicalSerialSide m_physical;
+    VirtualSerialSide m_virtual;
+    SerialToNetwork m_toNetwork;
+    NetworkToSerial m_toSerial;
+    ConnectionMonitor m_monitor;
+    ErrorLog m_errorLog;
 
-    bool m_udpFlag = false;
-    int m_serverModeFlag = 0;
+    bool m_active = false;
     int m_activeConnector = 0;
     std::string m_localAddressText;
-    int m_highestSocketIndex = 0;
-    int m_clientCount = 0;
     bool m_inClose = false;
-    std::int32_t m_lampTicks = 0;
-    std::int32_t m_timeoutTicks = 0;
-    ByteQueue m_myBuffer;
-    ByteQueue m_serialOutBuffer;
-    // Serial side held back because MyBuffer was full.
-    bool m_serialHeld = false;
-    // Monitoring pings still out, by socket index, and whether the echo
-    // service has been reported missing since the last activation.
-    std::set<int> m_pingsOut;
-    bool m_pingUnavailableLogged = false;
-    // Lets answers that arrive after the session is gone be ignored.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 }  // namespace velkon

@@ -71,4 +71,12 @@ struct SessionSettings {
 // "COM3" for 3; "" for 0 or out of range.
 std::string ConnectorName(int index);
 
+// The list texts of a selection; "" when nothing is selected.
+std::string BaudRateText(const SessionSettings& settings);
+std::string DatabitsText(const SessionSettings& settings);
+std::string StopbitsText(const SessionSettings& settings);
+std::string BufferSizeText(const SessionSettings& settings);
+// "9600,N,8,1": baud rate, parity letter, data bits and stop bits.
+std::string SerialSettingsText(const SessionSettings& settings);
+
 }  // namespace velkon

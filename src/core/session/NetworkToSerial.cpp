@@ -1,0 +1,93 @@
+#include "session/NetworkToSerial.h"
+
+#include <algorithm>
+
+#include "session/NetworkConnections.h"
+#include "session/SerialSide.h"
+
+namespace velkon {
+
+NetworkToSerial::NetworkToSerial(const SessionSettings& settings, const BridgeMode& mode,
+                                 NetworkConnections& connections)
+    : m_settings(settings), m_mode(mode), m_connections(connections)
+{
+}
+
+void NetworkToSerial::Take(int index)
+{
+    SocketArray& sockets = m_connections.sockets();
+    Bytes data;
+    bool drop = IgnoresNetworkData(m_settings, m_mode);
+    if (!drop && !m_mode.udp) {
+        drop = NetworkFromFirstClientOnly(m_settings, m_mode) &&
+               index != m_connections.FirstConnectedClient();
+    }
+    if (drop) {
+        // Read and dropped, so they do not stay waiting in the socket.
+        sockets.GetData(index, data, -1);
+        return;
+    }
+    if (m_mode.udp) {
+        // A datagram that does not fit is cut: datagrams cannot wait.
+        sockets.GetData(index, data, -1);
+        if (!data.empty())
+            m_queue.Add(data);
+        return;
+    }
+    // TCP: take only what fits; the rest stays in the socket.
+    const int room = m_queue.Room();
+    if (room <= 0)
+        return;
+    sockets.GetData(index, data, room);
+    if (!data.empty())
+        m_queue.Add(data);
+}
+
+void NetworkToSerial::DataArrival(int index, SerialSide& side)
+{
+    Take(index);
+    Pump(side);
+}
+
+void NetworkToSerial::Pump(SerialSide& side)
+{
+    for (;;) {
+        WriteOut(side);
+        if (m_mode.udp || m_queue.Room() <= 0 || !Refill())
+            break;
+    }
+}
+
+void NetworkToSerial::WriteOut(SerialSide& side)
+{
+    while (m_queue.Count() > 0) {
+        if (!side.Writable()) {
+            if (!side.KeepsBytesForLater())
+                m_queue.Clear();
+            return;
+        }
+        // The side still holds bytes: it reports when they are gone.
+        if (side.OutputWaiting() > 0)
+            return;
+        const std::int32_t n = std::min(m_queue.Count(), side.ChunkSize());
+        // Bytes a failed write did not take stay queued for the next try.
+        if (!side.Write(m_queue.Peek(n)))
+            return;
+        m_queue.Drop(n);
+    }
+}
+
+bool NetworkToSerial::Refill()
+{
+    const std::int32_t before = m_queue.Count();
+    SocketArray& sockets = m_connections.sockets();
+    for (int i : m_connections.Connected()) {
+        if (m_queue.Room() <= 0)
+            break;
+        if (sockets.BytesAvailable(i) > 0)
+            Take(i);
+    }
+    return m_queue.Count() > before;
+}
+
+}  // namespace velkon

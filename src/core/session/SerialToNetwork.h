@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "session/ByteQueue.h"
+#include "session/Routing.h"
+
+namespace velkon {
+
+struct GlobalSettings;
+class NetworkConnections;
+class SerialSide;
+
+// Serial bytes on their way to the network: MyBuffer, the packetizer of the
+// wait-for-timeout mode, and the distribution to the clients. Bytes move when
+// the serial side reports them or a peer takes data; the timer only flushes
+// what waited for the line to go quiet.
+class SerialToNetwork {
+public:
+    // Bytes a TCP peer may have queued unsent before the serial side is held
+    // back, so that a slow reader slows the sender instead of growing memory.
+    static constexpr int kSendQueueLimit = 256 * 1024;
+    static constexpr int kTickMs = 50;
+
+    SerialToNetwork(const SessionSettings& settings, const BridgeMode& mode,
+                    const GlobalSettings& global, NetworkConnections& connections);
+
+    ByteQueue& Queue() { return m_queue; }
+    const ByteQueue& Queue() const { return m_queue; }
+    std::int32_t TimeoutTicks() const { return m_timeoutTicks; }
+
+    void Start(std::int32_t capacity);
+    void Stop();
+
+    // The serial side reported received bytes.
+    void SerialReceive(SerialSide& side);
+    // A peer took data: bytes that waited for room may leave.
+    void PeerTookData(SerialSide& side);
+    // A timer tick while NeedsTicks().
+    void Tick(SerialSide& side);
+    // Bytes wait that a tick may send or drop.
+    bool NeedsTicks() const;
+
+private:
+    std::vector<int> Targets() const;
+    bool TargetsHaveRoom() const;
+    void Distribute(const Bytes& piece);
+    int ReadIntoQueue(SerialSide& side);
+    void SendQueued();
+    void HoldIfFull(SerialSide& side, bool bytesLeft);
+    void ResumeIfRoom(SerialSide& side);
+    void TimeoutFlush();
+
+    const SessionSettings& m_settings;
+    const BridgeMode& m_mode;
+    const GlobalSettings& m_global;
+    NetworkConnections& m_connections;
+    ByteQueue m_queue;
+    std::int32_t m_timeoutTicks = 0;
+    // The serial side is held back because the queue was full.
+    bool m_held = false;
+};
+
+}  // namespace velkon
