@@ -95,10 +95,8 @@ def require_modules(modules, packages):
 
     if not missing():
         return
-    if (os.path.realpath(sys.executable) != os.path.realpath(DEBIAN_PYTHON)
-            and os.path.exists(DEBIAN_PYTHON)
-            and not os.environ.get("VELKON_BENCH_REEXEC")):
-        os.environ["VELKON_BENCH_REEXEC"] = "1"
+    if (os.path.exists(DEBIAN_PYTHON) and os.path.realpath(sys.executable)
+            != os.path.realpath(DEBIAN_PYTHON)):
         check = subprocess.run(
             [DEBIAN_PYTHON, "-c", "import " + ", ".join(modules)],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
