@@ -8,15 +8,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <QSocketNotifier>
-#include <QTimer>
 
 #include "RuntimeDir.h"
 
@@ -24,7 +21,6 @@ namespace velkon {
 
 namespace {
 
-constexpr int kPollIntervalMs = 50;
 constexpr std::size_t kMaxNameLength = 64;
 constexpr const char* kLockSuffix = ".lock";
 
@@ -94,28 +90,20 @@ bool IsSlaveLink(const std::string& path)
            std::string(target, static_cast<std::size_t>(length)).rfind("/dev/pts/", 0) == 0;
 }
 
-// Deleting a notifier or timer from inside its own signal is left to the
-// event loop.
-template <typename T>
-void Dispose(std::unique_ptr<T>& object, bool deferred)
-{
-    if (!object) {
-        return;
-    }
-    QObject::disconnect(object.get(), nullptr, nullptr, nullptr);
-    if (deferred) {
-        object.release()->deleteLater();
-    } else {
-        object.reset();
-    }
-}
-
 }  // namespace
 
-PtyVirtualPort::PtyVirtualPort() = default;
+PtyVirtualPort::PtyVirtualPort()
+    : m_channel({.received = [this] { raiseDataReceived(); },
+                 .drained = [this] { raiseOutputDrained(); },
+                 // The adapter holds both ends, so the master does not fail
+                 // while the port exists; should it, the data path stops.
+                 .failed = [](int) {}})
+{
+}
 
 PtyVirtualPort::~PtyVirtualPort()
 {
+    *m_alive = false;
     if (!DeletePort()) {
         // The link could not be removed; the free lock marks it as left over.
         Release();
@@ -141,7 +129,13 @@ bool PtyVirtualPort::CreatePort(const std::string& name)
         // Busy: the port belongs to a live session, here or in another instance.
         return false;
     }
-    const auto giveUp = [&](int master) {
+    int master = -1;
+    int slave = -1;
+    const auto giveUp = [&] {
+        m_slaveWatch.Stop();
+        if (slave >= 0) {
+            ::close(slave);
+        }
         if (master >= 0) {
             ::close(master);
         }
@@ -150,66 +144,61 @@ bool PtyVirtualPort::CreatePort(const std::string& name)
         return false;
     };
 
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master < 0) {
-        return giveUp(-1);
+        return giveUp();
     }
     char slaveName[PATH_MAX] = {};
     if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
         ::ptsname_r(master, slaveName, sizeof slaveName) != 0) {
-        return giveUp(master);
+        return giveUp();
     }
-    // Opening and closing the slave once makes the master report a hang-up
-    // until an application opens it: a slave never opened reports none.
-    const int slave = ::open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // The adapter's own descriptor, opened before the watch starts so that it
+    // is never counted as an application.
+    slave = ::open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave < 0) {
-        return giveUp(master);
+        return giveUp();
     }
     termios raw{};
     if (::tcgetattr(slave, &raw) == 0) {
         ::cfmakeraw(&raw);
         ::tcsetattr(slave, TCSANOW, &raw);
     }
-    ::close(slave);
+    const std::shared_ptr<bool> alive = m_alive;
+    if (m_slaveWatch.Start(slaveName, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE,
+                           [this, alive](std::uint32_t mask, const std::string&) {
+                               if (*alive) {
+                                   OnSlaveEvent(mask);
+                               }
+                           }) != 0) {
+        return giveUp();
+    }
 
     // A link that is there now is left over (its lock was free) or is not a
     // link at all; only the former may be replaced.
     struct stat existing {};
     if (::lstat(linkPath.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
-        return giveUp(master);
+        return giveUp();
     }
     // Made aside and renamed, so the name never points nowhere.
     const std::string fresh = folder + "/." + name + ".new";
     ::unlink(fresh.c_str());
     if (::symlink(slaveName, fresh.c_str()) != 0) {
-        return giveUp(master);
+        return giveUp();
     }
     if (::rename(fresh.c_str(), linkPath.c_str()) != 0) {
         ::unlink(fresh.c_str());
-        return giveUp(master);
+        return giveUp();
     }
 
     m_master = master;
+    m_slave = slave;
     m_lockFd = lockFd;
     m_linkPath = linkPath;
     m_lockPath = lockPath;
     m_slavePath = slaveName;
-    m_appOpen = false;
-    m_holding = false;
-    m_stalled = false;
-    m_outQueue.clear();
-    m_outOffset = 0;
-
-    m_readNotifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Read);
-    m_readNotifier->setEnabled(false);
-    QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
-    m_writeNotifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Write);
-    m_writeNotifier->setEnabled(false);
-    QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated, [this] { OnWritable(); });
-    m_pollTimer = std::make_unique<QTimer>();
-    m_pollTimer->setInterval(kPollIntervalMs);
-    QObject::connect(m_pollTimer.get(), &QTimer::timeout, [this] { OnPoll(); });
-    m_pollTimer->start();
+    m_appOpens = 0;
+    m_channel.Attach(master);
     return true;
 }
 
@@ -233,19 +222,12 @@ bool PtyVirtualPort::DeletePort()
 
 void PtyVirtualPort::Release()
 {
-    const bool deferred = m_dispatchDepth > 0;
-    if (m_readNotifier) {
-        m_readNotifier->setEnabled(false);
+    m_slaveWatch.Stop();
+    m_channel.Detach();
+    if (m_slave >= 0) {
+        ::close(m_slave);
+        m_slave = -1;
     }
-    if (m_writeNotifier) {
-        m_writeNotifier->setEnabled(false);
-    }
-    if (m_pollTimer) {
-        m_pollTimer->stop();
-    }
-    Dispose(m_readNotifier, deferred);
-    Dispose(m_writeNotifier, deferred);
-    Dispose(m_pollTimer, deferred);
     if (m_master >= 0) {
         ::close(m_master);
         m_master = -1;
@@ -257,11 +239,7 @@ void PtyVirtualPort::Release()
     m_linkPath.clear();
     m_lockPath.clear();
     m_slavePath.clear();
-    m_outQueue.clear();
-    m_outOffset = 0;
-    m_appOpen = false;
-    m_holding = false;
-    m_stalled = false;
+    m_appOpens = 0;
 }
 
 void PtyVirtualPort::SetPortFlag(bool flag)
@@ -326,35 +304,15 @@ int PtyVirtualPort::ReadBytes(Bytes& buf, int count)
     if (m_master < 0 || count <= 0) {
         return 0;
     }
-    buf.resize(static_cast<std::size_t>(count));
-    std::size_t got = 0;
-    while (got < buf.size()) {
-        const ssize_t n = ::read(m_master, buf.data() + got, buf.size() - got);
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        // EAGAIN: nothing more now; EIO: the slave is closed and drained.
-        break;
-    }
-    buf.resize(got);
-    if (got > 0) {
-        TookBytes();
-    }
-    return static_cast<int>(got);
+    m_channel.Receive(buf, static_cast<std::size_t>(count));
+    return static_cast<int>(buf.size());
 }
 
 int PtyVirtualPort::WriteBytes(const Bytes& buf)
 {
-    if (m_master < 0) {
+    if (m_master < 0 || m_channel.Send(buf) != 0) {
         return 0;
     }
-    m_outQueue.insert(m_outQueue.end(), buf.begin(), buf.end());
-    FlushQueue();
-    UpdateNotifiers();
     return static_cast<int>(buf.size());
 }
 
@@ -364,164 +322,70 @@ bool PtyVirtualPort::PurgeReceived()
         return false;
     }
     const bool flushed = ::tcflush(m_master, TCIFLUSH) == 0;
-    TookBytes();
+    m_channel.TookBytes();
     return flushed;
 }
 
 bool PtyVirtualPort::IsOpenedByApplication()
 {
-    return m_master >= 0 && SlaveOpen();
+    return m_master >= 0 && m_appOpens > 0;
 }
 
 int PtyVirtualPort::OutputWaiting()
 {
-    return static_cast<int>(Queued());
+    return static_cast<int>(m_channel.Queued());
 }
 
 void PtyVirtualPort::HoldReceive()
 {
-    m_holding = true;
-    UpdateNotifiers();
+    m_channel.Hold();
 }
 
 void PtyVirtualPort::ResumeReceive()
 {
-    m_holding = false;
-    m_stalled = false;
-    // An open slave's notifier reports waiting bytes at once; bytes left by a
-    // closed application are reported by the next poll.
-    UpdateNotifiers();
-}
-
-bool PtyVirtualPort::SlaveOpen() const
-{
-    pollfd p{m_master, 0, 0};
-    return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
+    m_channel.Resume();
 }
 
 void PtyVirtualPort::MakeSlaveRaw() const
 {
-    // Termios requests on the master act on the slave.
     termios raw{};
-    if (::tcgetattr(m_master, &raw) == 0) {
+    if (::tcgetattr(m_slave, &raw) == 0) {
         ::cfmakeraw(&raw);
-        ::tcsetattr(m_master, TCSANOW, &raw);
+        ::tcsetattr(m_slave, TCSANOW, &raw);
     }
 }
 
-void PtyVirtualPort::OnPoll()
+void PtyVirtualPort::OnSlaveEvent(std::uint32_t mask)
 {
     if (m_master < 0) {
         return;
     }
-    const bool opened = SlaveOpen();
-    if (!opened) {
-        // Nobody reads the slave now, but it keeps what it takes for the next
-        // application; the write notifier is off because the hang-up would
-        // wake it all the time.
-        FlushQueue();
-        // Bytes an application wrote just before closing come before the close.
-        if (!m_holding && !m_stalled && AvailableCount() > 0) {
-            DeliverData();
-            if (m_master < 0) {
-                return;
-            }
+    // Two applications opening (or closing) back to back may come as one
+    // event; the count is kept from going below zero. The exclusive mode
+    // makes a second opener rare.
+    if ((mask & IN_OPEN) != 0 && ++m_appOpens == 1) {
+        ChangeOpenState(true);
+    } else if ((mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) != 0 && m_appOpens > 0 &&
+               --m_appOpens == 0) {
+        // Bytes the application wrote just before closing come first.
+        const std::shared_ptr<bool> alive = m_alive;
+        m_channel.ReportWaiting();
+        if (*alive && m_master >= 0) {
+            ChangeOpenState(false);
         }
-    }
-    if (opened != m_appOpen) {
-        ChangeOpenState(opened);
-    }
-}
-
-void PtyVirtualPort::OnReadable()
-{
-    if (AvailableCount() > 0) {
-        DeliverData();
-        return;
-    }
-    if (!SlaveOpen()) {
-        // The hang-up woke us: the application closed the slave just now.
-        ChangeOpenState(false);
-    }
-}
-
-void PtyVirtualPort::OnWritable()
-{
-    FlushQueue();
-    UpdateNotifiers();
-    if (Queued() == 0) {
-        raiseOutputDrained();
-    }
-}
-
-void PtyVirtualPort::DeliverData()
-{
-    const unsigned takenBefore = m_takeCount;
-    ++m_dispatchDepth;
-    raiseDataReceived();
-    --m_dispatchDepth;
-    if (m_master >= 0 && m_takeCount == takenBefore && !m_holding) {
-        m_stalled = true;
-        UpdateNotifiers();
     }
 }
 
 void PtyVirtualPort::ChangeOpenState(bool opened)
 {
-    m_appOpen = opened;
+    // The adapter's descriptor is open already, so the exclusive mode only
+    // keeps out openers after this application.
+    ::ioctl(m_slave, opened ? TIOCEXCL : TIOCNXCL);
     if (!opened) {
         // The next application gets a raw port even if this one changed it.
         MakeSlaveRaw();
     }
-    UpdateNotifiers();
-    ++m_dispatchDepth;
     raiseOpenStateChanged(opened);
-    --m_dispatchDepth;
-}
-
-void PtyVirtualPort::FlushQueue()
-{
-    while (Queued() > 0) {
-        const ssize_t n = ::write(m_master, m_outQueue.data() + m_outOffset, Queued());
-        if (n > 0) {
-            m_outOffset += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        // Full (EAGAIN) or refused for now: the bytes wait, never dropped.
-        break;
-    }
-    if (Queued() == 0) {
-        m_outQueue.clear();
-        m_outOffset = 0;
-    } else if (m_outOffset > m_outQueue.size() / 2) {
-        m_outQueue.erase(m_outQueue.begin(),
-                         m_outQueue.begin() + static_cast<std::ptrdiff_t>(m_outOffset));
-        m_outOffset = 0;
-    }
-}
-
-void PtyVirtualPort::UpdateNotifiers()
-{
-    // While the slave is closed the master always reports a hang-up, which
-    // would wake both notifiers without end; the poll timer covers that time.
-    if (m_readNotifier) {
-        m_readNotifier->setEnabled(m_master >= 0 && m_appOpen && !m_holding && !m_stalled);
-    }
-    if (m_writeNotifier) {
-        m_writeNotifier->setEnabled(m_master >= 0 && m_appOpen && Queued() > 0);
-    }
-}
-
-void PtyVirtualPort::TookBytes()
-{
-    ++m_takeCount;
-    if (m_stalled) {
-        m_stalled = false;
-        UpdateNotifiers();
-    }
 }
 
 }  // namespace velkon

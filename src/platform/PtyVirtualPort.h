@@ -1,28 +1,30 @@
 #pragma once
 
-#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
+#include "FileWatch.h"
+#include "PortChannel.h"
 #include "components/VirtualPort.h"
-
-class QSocketNotifier;
-class QTimer;
 
 namespace velkon {
 
-// The virtual port control on a pseudo-terminal. The adapter keeps the master;
-// the slave is published as a symbolic link named after the port (COM3) in
-// RuntimeDirectory(), beside a lock file (.COM3.lock) that the adapter holds
-// locked (flock) for the port's lifetime, so that a link whose lock nobody
-// holds is known to be left over.
+// The virtual port control on a pseudo-terminal. The adapter keeps the master
+// and one descriptor of the slave (opened before anyone else can), so the
+// pseudo-terminal never hangs up between applications and bytes for the next
+// application wait in it. The slave is published as a symbolic link named
+// after the port (COM3) in RuntimeDirectory(), beside a lock file
+// (.COM3.lock) that the adapter holds locked (flock) for the port's lifetime,
+// so that a link whose lock nobody holds is known to be left over.
 //
-// The slave is in raw mode whenever no application has it open, so bytes pass
-// unchanged to an application that never configures it. Whether an
-// application has the slave open is read from the master (it reports a
-// hang-up exactly while nobody has the slave open), every 50 ms and at once
-// when the hang-up wakes the read notifier. The adapter never keeps the slave
-// open itself.
+// Applications opening and closing the slave are seen from inotify events on
+// its device node, so an open lasting a millisecond is still reported, and
+// bytes the application wrote before closing are reported before the close.
+// While an application has it open the slave is exclusive (TIOCEXCL): a
+// second opener without CAP_SYS_ADMIN gets EBUSY, as with a real port. When
+// the application leaves, the slave goes back to raw mode, so bytes pass
+// unchanged to an application that never configures it.
 class PtyVirtualPort : public VirtualPort {
 public:
     PtyVirtualPort();
@@ -52,38 +54,24 @@ public:
     std::string LinkPath() const { return m_linkPath; }
 
 private:
-    bool SlaveOpen() const;
     void MakeSlaveRaw() const;
     void Release();
-    void OnPoll();
-    void OnReadable();
-    void OnWritable();
-    void DeliverData();
+    void OnSlaveEvent(std::uint32_t mask);
     void ChangeOpenState(bool opened);
-    void FlushQueue();
-    void UpdateNotifiers();
-    void TookBytes();
-    std::size_t Queued() const { return m_outQueue.size() - m_outOffset; }
 
     int m_master = -1;
+    int m_slave = -1;
     int m_lockFd = -1;
     std::string m_linkPath;
     std::string m_lockPath;
     std::string m_slavePath;
-    std::unique_ptr<QSocketNotifier> m_readNotifier;
-    std::unique_ptr<QSocketNotifier> m_writeNotifier;
-    std::unique_ptr<QTimer> m_pollTimer;
-    // Bytes for the application that the pseudo-terminal could not take yet,
-    // oldest first from m_outOffset.
-    Bytes m_outQueue;
-    std::size_t m_outOffset = 0;
-    bool m_appOpen = false;
+    PortChannel m_channel;
+    FileWatch m_slaveWatch;
+    // Opens of the slave by applications not yet matched by a close.
+    int m_appOpens = 0;
     bool m_portFlag = false;
-    bool m_holding = false;
-    // The last data event's handler took nothing: wait for a read.
-    bool m_stalled = false;
-    unsigned m_takeCount = 0;
-    int m_dispatchDepth = 0;
+    // Tells a running handler that the port was destroyed meanwhile.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 }  // namespace velkon

@@ -6,15 +6,19 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QSocketNotifier>
+#include <QObject>
+#include <QTimer>
 
 #include "PortMap.h"
 
@@ -44,11 +48,56 @@ std::string ErrnoReason(int err)
     }
 }
 
-// Errors by which a driver says it cannot do a setting, as opposed to a
-// device that failed.
-bool IsUnsupported(int err)
+// Errors by which a driver says it has no modem lines (a pseudo-terminal, a
+// simple adapter): the only refusal that is not a failure.
+bool NoModemLines(int err)
 {
-    return err == ENOTTY || err == EINVAL || err == EOPNOTSUPP || err == ENOSYS;
+    return err == ENOTTY || err == EINVAL || err == EOPNOTSUPP;
+}
+
+// Why an open device was lost, from the errno of its failure (0: hang-up).
+std::string LossReason(int err)
+{
+    switch (err) {
+        case 0:
+        case EIO:
+        case ENXIO:
+        case ENODEV:
+            return "the device was disconnected";
+        default:
+            return std::string("the device failed: ") + std::strerror(err);
+    }
+}
+
+constexpr int kRetryIntervalMs = 1000;
+constexpr int kMaxLinkDepth = 8;
+
+bool IsFolder(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string Parent(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The device opens and does not report a hang-up at once.
+bool Opens(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    pollfd p{fd, POLLIN, 0};
+    const bool hungUp = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
+    ::close(fd);
+    return !hungUp;
 }
 
 std::string_view Trim(std::string_view s)
@@ -89,19 +138,11 @@ int SetTermios(int fd, const termios2& t)
     return ::ioctl(fd, TCSETS2, &t) == 0 ? 0 : errno;
 }
 
-// Deleting a notifier from inside its own signal is left to the event loop.
-void DisposeNotifier(std::unique_ptr<QSocketNotifier>& notifier, bool deferred)
+// A rate the driver reports within a UART's tolerance of the one asked for.
+bool CloseRate(speed_t got, int wanted)
 {
-    if (!notifier) {
-        return;
-    }
-    notifier->setEnabled(false);
-    QObject::disconnect(notifier.get(), nullptr, nullptr, nullptr);
-    if (deferred) {
-        notifier.release()->deleteLater();
-    } else {
-        notifier.reset();
-    }
+    const long long diff = static_cast<long long>(got) - wanted;
+    return (diff < 0 ? -diff : diff) * 100 <= static_cast<long long>(wanted) * 3;
 }
 
 }  // namespace
@@ -204,12 +245,19 @@ bool ParseLineSettings(std::string_view text, LineSettingsValues& values, std::s
 }
 
 TermiosSerialPort::TermiosSerialPort(std::string programFolder)
-    : m_programFolder(std::move(programFolder))
+    : m_programFolder(std::move(programFolder)),
+      m_channel({.received = [this] { RaiseEvent(kEventReceive); },
+                 .drained = [this] { RaiseEvent(kEventSend); },
+                 .failed = [this](int err) { Lose(err); }}),
+      m_posted(std::make_unique<QObject>())
 {
 }
 
 TermiosSerialPort::~TermiosSerialPort()
 {
+    *m_alive = false;
+    m_posted.reset();
+    StopLossWatch();
     Close();
 }
 
@@ -220,20 +268,30 @@ bool TermiosSerialPort::IsPortOpen() const
 
 Result TermiosSerialPort::SetPortOpen(bool open)
 {
-    if (open == (m_fd >= 0)) {
-        return Result::Ok();
-    }
     if (!open) {
+        StopLossWatch();
+        m_lossReason.clear();
         Close();
         return Result::Ok();
     }
-    return Open();
+    if (m_fd >= 0) {
+        return Result::Ok();
+    }
+    const Result opened = Open();
+    if (opened) {
+        StopLossWatch();
+        m_lossReason.clear();
+    }
+    return opened;
 }
 
 Result TermiosSerialPort::SetCommPortNumber(int number)
 {
     if (m_fd >= 0 && number != m_portNumber) {
         return Result::Fail(Describe("the port number cannot change while the port is open"));
+    }
+    if (number != m_portNumber) {
+        StopLossWatch();
     }
     // Numbers without a device are accepted here; opening reports them.
     m_portNumber = number;
@@ -248,9 +306,15 @@ Result TermiosSerialPort::SetLineSettings(const std::string& settings)
         return Result::Fail(Describe("line settings \"" + settings + "\" refused: " + reason),
                             EINVAL);
     }
+    if (m_fd >= 0) {
+        const Result applied = ApplyLine(values, m_handshake);
+        if (!applied) {
+            return applied;
+        }
+    }
     m_settingsText = settings;
     m_settings = values;
-    return m_fd >= 0 ? ApplyLine() : Result::Ok();
+    return Result::Ok();
 }
 
 std::string TermiosSerialPort::LineSettings() const
@@ -264,8 +328,14 @@ Result TermiosSerialPort::SetHandshakeMode(int mode)
         return Result::Fail(
             Describe("handshake mode " + std::to_string(mode) + " is not 0, 1 or 2"), EINVAL);
     }
+    if (m_fd >= 0) {
+        const Result applied = ApplyLine(m_settings, mode);
+        if (!applied) {
+            return applied;
+        }
+    }
     m_handshake = mode;
-    return m_fd >= 0 ? ApplyLine() : Result::Ok();
+    return Result::Ok();
 }
 
 Result TermiosSerialPort::SetDtrEnabled(bool enabled)
@@ -295,7 +365,7 @@ int TermiosSerialPort::TransmitBufferSize() const
 void TermiosSerialPort::SetReceiveThreshold(int threshold)
 {
     m_threshold = threshold;
-    UpdateNotifiers();
+    m_channel.SetReporting(threshold > 0);
 }
 
 int TermiosSerialPort::EventCode() const
@@ -318,7 +388,7 @@ void TermiosSerialPort::DiscardReceived()
         return;
     }
     ::ioctl(m_fd, TCFLSH, TCIFLUSH);
-    TookBytes();
+    m_channel.TookBytes();
 }
 
 Result TermiosSerialPort::ReadReceived(Bytes& out, int maxBytes)
@@ -330,31 +400,13 @@ Result TermiosSerialPort::ReadReceived(Bytes& out, int maxBytes)
     if (maxBytes <= 0) {
         return Result::Ok();
     }
-    out.resize(static_cast<std::size_t>(maxBytes));
-    std::size_t got = 0;
-    int err = 0;
-    while (got < out.size()) {
-        const ssize_t n = ::read(m_fd, out.data() + got, out.size() - got);
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN) {
-            err = errno;
-        }
-        break;
+    const int err = m_channel.Receive(out, static_cast<std::size_t>(maxBytes));
+    if (err == 0) {
+        return Result::Ok();
     }
-    out.resize(got);
-    if (got > 0) {
-        TookBytes();
-    }
-    if (err != 0 && got == 0) {
-        return Failure(err);
-    }
-    return Result::Ok();
+    const Result failed = Failure(err);
+    Lose(err);
+    return failed;
 }
 
 int TermiosSerialPort::TransmitWaiting()
@@ -366,59 +418,31 @@ int TermiosSerialPort::TransmitWaiting()
     if (::ioctl(m_fd, TIOCOUTQ, &inDriver) != 0 || inDriver < 0) {
         inDriver = 0;
     }
-    return inDriver + static_cast<int>(Queued());
+    return inDriver + OutputWaiting();
 }
 
 Result TermiosSerialPort::QueueTransmit(const Bytes& data)
 {
     if (m_fd < 0) {
-        return Result::Fail(Describe("port is not open"));
+        return Result::Fail(Describe(m_lost ? m_lossReason : "port is not open"), m_lost ? EIO : 0);
     }
-    if (m_lineGone) {
-        // Nothing queued now would ever leave.
-        return Result::Fail(Describe("the device hung up"), EIO);
-    }
-    if (data.empty()) {
+    const int err = m_channel.Send(data);
+    if (err == 0) {
         return Result::Ok();
     }
-    std::size_t written = 0;
-    if (Queued() == 0) {
-        while (written < data.size()) {
-            const ssize_t n = ::write(m_fd, data.data() + written, data.size() - written);
-            if (n > 0) {
-                written += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN) {
-                return Failure(errno);
-            }
-            break;
-        }
-        m_txQueue.clear();
-        m_txOffset = 0;
-    }
-    // What the driver did not take waits here, in order, for writability.
-    m_txQueue.insert(m_txQueue.end(), data.begin() + static_cast<std::ptrdiff_t>(written),
-                     data.end());
-    UpdateNotifiers();
-    return Result::Ok();
+    const Result failed = Failure(err);
+    Lose(err);
+    return failed;
 }
 
 void TermiosSerialPort::HoldReceive()
 {
-    m_holding = true;
-    UpdateNotifiers();
+    m_channel.Hold();
 }
 
 void TermiosSerialPort::ResumeReceive()
 {
-    m_holding = false;
-    m_stalled = false;
-    // The notifier reports bytes that are already waiting at once.
-    UpdateNotifiers();
+    m_channel.Resume();
 }
 
 Result TermiosSerialPort::Open()
@@ -445,20 +469,15 @@ Result TermiosSerialPort::Open()
     if (::ioctl(fd, TCGETS2, &probe) != 0) {
         const int err = errno;
         ::close(fd);
-        if (IsUnsupported(err)) {
+        if (err == ENOTTY || err == EINVAL) {
             return Result::Fail(Describe("not a serial port"), err);
         }
         return Failure(err);
     }
     ::ioctl(fd, TIOCEXCL);
     m_fd = fd;
-    m_txQueue.clear();
-    m_txOffset = 0;
-    m_holding = false;
-    m_stalled = false;
-    m_lineGone = false;
 
-    Result applied = ApplyLine();
+    Result applied = ApplyLine(m_settings, m_handshake);
     if (applied) {
         applied = ApplyDtr();
     }
@@ -466,20 +485,18 @@ Result TermiosSerialPort::Open()
         Close();
         return applied;
     }
-
-    m_readNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
-    m_writeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-    QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated, [this] { OnWritable(); });
-    UpdateNotifiers();
+    m_channel.Attach(fd);
+    m_channel.SetReporting(m_threshold > 0);
+    // Unplugging removes the node; the hang-up usually says so first.
+    m_nodeWatch.Start(device, IN_ATTRIB | IN_DELETE_SELF,
+                      [this](std::uint32_t, const std::string&) { OnNodeChanged(); });
     return Result::Ok();
 }
 
 void TermiosSerialPort::Close()
 {
-    const bool deferred = m_dispatchDepth > 0;
-    DisposeNotifier(m_readNotifier, deferred);
-    DisposeNotifier(m_writeNotifier, deferred);
+    m_nodeWatch.Stop();
+    m_channel.Detach();
     if (m_fd >= 0) {
         // Unsent output would make close() wait for the line to drain (up to
         // half a minute on a stalled line); closing must be immediate.
@@ -490,14 +507,9 @@ void TermiosSerialPort::Close()
         ::close(m_fd);
         m_fd = -1;
     }
-    m_txQueue.clear();
-    m_txOffset = 0;
-    m_holding = false;
-    m_stalled = false;
-    m_lineGone = false;
 }
 
-Result TermiosSerialPort::ApplyLine()
+Result TermiosSerialPort::ApplyLine(const LineSettingsValues& values, int handshake)
 {
     termios2 original{};
     if (::ioctl(m_fd, TCGETS2, &original) != 0) {
@@ -515,8 +527,8 @@ Result TermiosSerialPort::ApplyLine()
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD;
     static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t.c_cflag |= kSizes[m_settings.dataBits - 5];
-    switch (m_settings.parity) {
+    t.c_cflag |= kSizes[values.dataBits - 5];
+    switch (values.parity) {
         case 'E':
             t.c_cflag |= PARENB;
             break;
@@ -533,41 +545,54 @@ Result TermiosSerialPort::ApplyLine()
             break;
     }
     // With 5 data bits a UART sends 1.5 stop bits when asked for two.
-    if (m_settings.stopBits != LineSettingsValues::StopBits::kOne) {
+    if (values.stopBits != LineSettingsValues::StopBits::kOne) {
         t.c_cflag |= CSTOPB;
     }
-    if (m_handshake == 1) {
+    if (handshake == 1) {
         t.c_iflag |= IXON | IXOFF;
-    } else if (m_handshake == 2) {
+    } else if (handshake == 2) {
         t.c_cflag |= CRTSCTS;
     }
 
     t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
-    const speed_t standard = StandardSpeed(m_settings.baudRate);
-    if (standard != 0) {
-        t.c_cflag |= standard;
-    } else {
-        t.c_cflag |= BOTHER;
-    }
-    t.c_ispeed = static_cast<speed_t>(m_settings.baudRate);
-    t.c_ospeed = static_cast<speed_t>(m_settings.baudRate);
+    const speed_t standard = StandardSpeed(values.baudRate);
+    t.c_cflag |= standard != 0 ? standard : BOTHER;
+    t.c_ispeed = static_cast<speed_t>(values.baudRate);
+    t.c_ospeed = static_cast<speed_t>(values.baudRate);
 
-    // Leave out, one after another, what a driver may refuse: hardware
-    // handshaking, then the rate. Raw mode itself every terminal takes.
-    int err = SetTermios(m_fd, t);
-    if (IsUnsupported(err) && (t.c_cflag & CRTSCTS) != 0) {
-        t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-        err = SetTermios(m_fd, t);
+    const std::string asked = std::to_string(values.baudRate) + "," + values.parity + "," +
+                              std::to_string(values.dataBits);
+    const int err = SetTermios(m_fd, t);
+    if (err != 0) {
+        SetTermios(m_fd, original);
+        return Result::Fail(
+            Describe("the device refused the settings " + asked + " (" + std::strerror(err) + ")"),
+            err);
     }
-    if (IsUnsupported(err)) {
-        t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
-        t.c_cflag |= original.c_cflag & (CBAUD | (CBAUD << IBSHIFT));
-        t.c_ispeed = original.c_ispeed;
-        t.c_ospeed = original.c_ospeed;
-        err = SetTermios(m_fd, t);
+    // A driver may take a request in part: what it kept is what counts.
+    termios2 got{};
+    if (::ioctl(m_fd, TCGETS2, &got) != 0) {
+        return Failure(errno);
     }
-    if (err != 0 && !IsUnsupported(err)) {
-        return Failure(err);
+    std::string refused;
+    const tcflag_t parityBits = PARENB | PARODD | CMSPAR;
+    if ((got.c_cflag & CSIZE) != (t.c_cflag & CSIZE)) {
+        refused = std::to_string(values.dataBits) + " data bits";
+    } else if ((got.c_cflag & parityBits) != (t.c_cflag & parityBits)) {
+        refused = std::string("parity ") + values.parity;
+    } else if ((got.c_cflag & CSTOPB) != (t.c_cflag & CSTOPB)) {
+        refused = "the stop bits";
+    } else if ((got.c_cflag & CRTSCTS) != (t.c_cflag & CRTSCTS)) {
+        refused = "hardware handshaking";
+    } else if ((got.c_iflag & (IXON | IXOFF)) != (t.c_iflag & (IXON | IXOFF))) {
+        refused = "Xon/Xoff handshaking";
+    } else if (!CloseRate(got.c_ospeed, values.baudRate) ||
+               !CloseRate(got.c_ispeed, values.baudRate)) {
+        refused = "the baud rate " + std::to_string(values.baudRate);
+    }
+    if (!refused.empty()) {
+        SetTermios(m_fd, original);
+        return Result::Fail(Describe("the device refused " + refused), EINVAL);
     }
     return Result::Ok();
 }
@@ -575,7 +600,7 @@ Result TermiosSerialPort::ApplyLine()
 Result TermiosSerialPort::ApplyDtr()
 {
     int bits = TIOCM_DTR;
-    if (::ioctl(m_fd, m_dtr ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !IsUnsupported(errno)) {
+    if (::ioctl(m_fd, m_dtr ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !NoModemLines(errno)) {
         return Failure(errno);
     }
     return Result::Ok();
@@ -583,7 +608,8 @@ Result TermiosSerialPort::ApplyDtr()
 
 std::string TermiosSerialPort::Describe(const std::string& reason) const
 {
-    const std::string device = m_fd >= 0 ? m_device : DeviceForPort(m_portNumber, m_programFolder);
+    const std::string device =
+        m_fd >= 0 || m_lost ? m_device : DeviceForPort(m_portNumber, m_programFolder);
     std::string text = "COM" + std::to_string(m_portNumber);
     if (!device.empty()) {
         text += " (" + device + ")";
@@ -596,89 +622,143 @@ Result TermiosSerialPort::Failure(int err) const
     return Result::Fail(Describe(ErrnoReason(err)), err);
 }
 
-void TermiosSerialPort::OnReadable()
+void TermiosSerialPort::RaiseEvent(int code)
 {
-    int waiting = 0;
-    if (::ioctl(m_fd, FIONREAD, &waiting) != 0 || waiting <= 0) {
-        // Readable without bytes: the device hung up (a pseudo-terminal whose
-        // other end closed, an unplugged adapter). Polling it further would spin.
-        pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            m_lineGone = true;
-            UpdateNotifiers();
-        }
+    m_eventCode = code;
+    raiseCommEvent();
+}
+
+void TermiosSerialPort::Lose(int err)
+{
+    if (m_fd < 0) {
         return;
     }
-    m_eventCode = kEventReceive;
-    const unsigned takenBefore = m_takeCount;
-    ++m_dispatchDepth;
-    raiseCommEvent();
-    --m_dispatchDepth;
-    if (m_fd >= 0 && m_takeCount == takenBefore && !m_holding) {
-        m_stalled = true;
-        UpdateNotifiers();
+    struct stat st {};
+    if (::fstat(m_fd, &st) == 0) {
+        m_lostDev = st.st_rdev;
+        m_lostIno = st.st_ino;
+    }
+    m_lossReason = err == ENOENT ? "the device node was removed" : LossReason(err);
+    Close();
+    m_lost = true;
+    m_seenMissing = false;
+    // Raised from the event loop: a failure seen inside a call of the
+    // session must not call back into it.
+    const std::shared_ptr<bool> alive = m_alive;
+    QMetaObject::invokeMethod(
+        m_posted.get(),
+        [this, alive] {
+            if (*alive && m_lost) {
+                RaiseEvent(kEventDeviceLost);
+                if (*alive && m_lost) {
+                    CheckBack();
+                }
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void TermiosSerialPort::OnNodeChanged()
+{
+    struct stat st {};
+    if (m_fd >= 0 && ::fstat(m_fd, &st) == 0 && st.st_nlink == 0) {
+        Lose(ENOENT);
     }
 }
 
-void TermiosSerialPort::OnWritable()
+void TermiosSerialPort::StopLossWatch()
 {
-    int err = 0;
-    if (!FlushQueue(err)) {
-        m_lineGone = true;
-    }
-    UpdateNotifiers();
-    if (Queued() == 0 && !m_lineGone) {
-        m_eventCode = kEventSend;
-        raiseCommEvent();
+    m_lost = false;
+    m_folderWatches.clear();
+    m_watchedFolders.clear();
+    if (m_retryTimer) {
+        m_retryTimer->stop();
+        m_retryTimer.release()->deleteLater();
     }
 }
 
-bool TermiosSerialPort::FlushQueue(int& err)
+void TermiosSerialPort::WatchFolders()
 {
-    while (Queued() > 0) {
-        const ssize_t n = ::write(m_fd, m_txQueue.data() + m_txOffset, Queued());
-        if (n > 0) {
-            m_txOffset += static_cast<std::size_t>(n);
-            continue;
+    // Every folder on the way from the mapped path through its symbolic
+    // links; below a folder that is missing, the nearest one that exists.
+    std::vector<std::string> folders;
+    std::string path = m_device;
+    for (int depth = 0; depth < kMaxLinkDepth && !path.empty(); ++depth) {
+        const std::string folder = Parent(path);
+        std::string existing = folder;
+        while (!IsFolder(existing) && existing != "/" && existing != ".") {
+            existing = Parent(existing);
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
+        folders.push_back(existing);
+        if (existing != folder) {
+            break;
         }
-        if (n < 0 && errno != EAGAIN) {
-            err = errno;
-            return false;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+        if (length <= 0) {
+            break;
         }
-        break;
+        const std::string next(target, static_cast<std::size_t>(length));
+        path = next.front() == '/' ? next : folder + "/" + next;
     }
-    if (Queued() == 0) {
-        m_txQueue.clear();
-        m_txOffset = 0;
-    } else if (m_txOffset > m_txQueue.size() / 2) {
-        m_txQueue.erase(m_txQueue.begin(),
-                        m_txQueue.begin() + static_cast<std::ptrdiff_t>(m_txOffset));
-        m_txOffset = 0;
+    if (folders == m_watchedFolders) {
+        return;
     }
-    return true;
+    m_watchedFolders = folders;
+    m_folderWatches.clear();
+    bool complete = true;
+    const std::shared_ptr<bool> alive = m_alive;
+    for (const std::string& folder : folders) {
+        auto watch = std::make_unique<FileWatch>();
+        const int err = watch->Start(folder,
+                                     IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE |
+                                         IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF,
+                                     [this, alive](std::uint32_t, const std::string&) {
+                                         if (*alive && m_lost) {
+                                             CheckBack();
+                                         }
+                                     });
+        complete = complete && err == 0;
+        m_folderWatches.push_back(std::move(watch));
+    }
+    if (!complete && !m_retryTimer) {
+        m_retryTimer = std::make_unique<QTimer>();
+        m_retryTimer->setInterval(kRetryIntervalMs);
+        QObject::connect(m_retryTimer.get(), &QTimer::timeout, [this] { CheckBack(); });
+        m_retryTimer->start();
+    }
 }
 
-void TermiosSerialPort::UpdateNotifiers()
+void TermiosSerialPort::CheckBack()
 {
-    if (m_readNotifier) {
-        m_readNotifier->setEnabled(m_fd >= 0 && m_threshold > 0 && !m_holding && !m_stalled &&
-                                   !m_lineGone);
+    if (!m_lost) {
+        return;
     }
-    if (m_writeNotifier) {
-        m_writeNotifier->setEnabled(m_fd >= 0 && Queued() > 0 && !m_lineGone);
+    // Watching first, then looking, so that no change falls in between.
+    WatchFolders();
+    struct stat st {};
+    if (::stat(m_device.c_str(), &st) != 0) {
+        m_seenMissing = true;
+        return;
     }
-}
-
-void TermiosSerialPort::TookBytes()
-{
-    ++m_takeCount;
-    if (m_stalled) {
-        m_stalled = false;
-        UpdateNotifiers();
+    if (!S_ISCHR(st.st_mode)) {
+        return;
     }
+    const bool sameNode = !m_seenMissing && st.st_rdev == m_lostDev && st.st_ino == m_lostIno;
+    if (sameNode) {
+        // The node outlived the loss (a hang-up without unplugging): no
+        // event will say when it works again, so try it now and then.
+        if (!Opens(m_device)) {
+            if (!m_retryTimer) {
+                m_retryTimer = std::make_unique<QTimer>();
+                m_retryTimer->setInterval(kRetryIntervalMs);
+                QObject::connect(m_retryTimer.get(), &QTimer::timeout, [this] { CheckBack(); });
+                m_retryTimer->start();
+            }
+            return;
+        }
+    }
+    RaiseEvent(kEventDeviceBack);
 }
 
 }  // namespace velkon

@@ -1,13 +1,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "FileWatch.h"
+#include "PortChannel.h"
 #include "components/SerialPort.h"
 
-class QSocketNotifier;
+class QObject;
+class QTimer;
 
 namespace velkon {
 
@@ -32,13 +37,19 @@ bool ParseLineSettings(std::string_view text, LineSettingsValues& values, std::s
 //
 // The device is opened non-blocking and exclusively (TIOCEXCL and an flock, so
 // that a second opening, also from this process, reports the port in use) and
-// in raw mode. Settings the device cannot carry out (modem lines on a
-// pseudo-terminal, rates or handshaking a driver refuses) are left out without
-// a failure; texts that are not valid settings are failures. Closing discards
+// in raw mode. Settings the device refuses, or takes only in part, are
+// failures that keep the previous settings; only missing modem lines (DTR on
+// a pseudo-terminal or a simple adapter) are tolerated. Closing discards
 // unsent output so that it never waits for a stalled line.
 //
+// When the open device goes away (hang-up, I/O error, node removed) the port
+// closes and raises EventCode kEventDeviceLost once; it then watches the
+// device path, through symbolic links, and raises kEventDeviceBack when the
+// path leads to a device again. Closing the port or another port number ends
+// the watch.
+//
 // A receive threshold of 1 or more reports every arrival (EventCode 2); 0
-// reports none.
+// reports none. kEventSend comes when all queued output has left.
 class TermiosSerialPort : public SerialPort {
 public:
     explicit TermiosSerialPort(std::string programFolder);
@@ -65,7 +76,7 @@ public:
     Result ReadReceived(Bytes& out, int maxBytes) override;
     int TransmitWaiting() override;
     Result QueueTransmit(const Bytes& data) override;
-    int OutputWaiting() override { return static_cast<int>(Queued()); }
+    int OutputWaiting() override { return static_cast<int>(m_channel.Queued()); }
     std::string DeviceLossReason() const override { return m_lossReason; }
 
     void HoldReceive() override;
@@ -74,19 +85,18 @@ public:
 private:
     Result Open();
     void Close();
-    Result ApplyLine();
+    Result ApplyLine(const LineSettingsValues& values, int handshake);
     Result ApplyDtr();
     std::string Describe(const std::string& reason) const;
     Result Failure(int err) const;
 
-    void OnReadable();
-    void OnWritable();
-    // Writes queued bytes while the device takes them; false on a device error
-    // (err set).
-    bool FlushQueue(int& err);
-    void UpdateNotifiers();
-    void TookBytes();
-    std::size_t Queued() const { return m_txQueue.size() - m_txOffset; }
+    void RaiseEvent(int code);
+    // The open device failed (err 0: it hung up, else the errno).
+    void Lose(int err);
+    void OnNodeChanged();
+    void StopLossWatch();
+    void WatchFolders();
+    void CheckBack();
 
     std::string m_programFolder;
     int m_portNumber = 1;
@@ -101,20 +111,23 @@ private:
 
     int m_fd = -1;
     std::string m_device;
-    std::unique_ptr<QSocketNotifier> m_readNotifier;
-    std::unique_ptr<QSocketNotifier> m_writeNotifier;
-    // Bytes the driver could not take yet, oldest first from m_txOffset.
-    Bytes m_txQueue;
-    std::size_t m_txOffset = 0;
-    bool m_holding = false;
-    // The last event's handler took nothing: wait for a read instead of
-    // raising the same event again and again.
-    bool m_stalled = false;
-    // The device hung up or failed: stop watching it so it cannot spin.
-    bool m_lineGone = false;
+    PortChannel m_channel;
+    // While open: the device node, to notice its removal.
+    FileWatch m_nodeWatch;
+
+    // While lost: the folders on the way to the device, and a slow retry for
+    // what they cannot show.
+    bool m_lost = false;
     std::string m_lossReason;
-    unsigned m_takeCount = 0;
-    int m_dispatchDepth = 0;
+    std::uint64_t m_lostDev = 0;
+    std::uint64_t m_lostIno = 0;
+    bool m_seenMissing = false;
+    std::vector<std::string> m_watchedFolders;
+    std::vector<std::unique_ptr<FileWatch>> m_folderWatches;
+    std::unique_ptr<QTimer> m_retryTimer;
+    // Context of events posted to the event loop; deleting it cancels them.
+    std::unique_ptr<QObject> m_posted;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 }  // namespace velkon

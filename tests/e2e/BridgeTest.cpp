@@ -207,7 +207,9 @@ TEST(Bridge, PhysicalPortMappedThroughPortsIni)
     BridgeRig rig;
     rig.WriteFile("ports.ini", QByteArray("[Ports]\nCOM7=") + name + "\n");
     const int port = FreeTcpPort();
-    rig.StartWith(Config({"Connector=7\nTCPOption=1\nLocalIP=127.0.0.1\nBaudRate=12\nPortNumber=" +
+    // 8 data bits: a pseudo-terminal refuses any other size.
+    rig.StartWith(Config({"Connector=7\nTCPOption=1\nLocalIP=127.0.0.1\nBaudRate=12\nDatabits=3\n"
+                          "PortNumber=" +
                           std::to_string(port) + "\nAutoActivate=1\n"}));
     ASSERT_TRUE(rig.S(1).IsActive()) << rig.S(1).form().statusText[0];
     EXPECT_EQ(rig.S(1).form().statusText[0], "COM Status: Open");

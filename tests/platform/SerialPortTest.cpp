@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -44,6 +46,14 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_folder.isValid());
+        ASSERT_NO_FATAL_FAILURE(NewDevice());
+        WriteMap("[Ports]\nCOM3=" + m_slave + "\n");
+    }
+
+    // A fresh pseudo-terminal pair: the test keeps the master, the slave
+    // plays the device.
+    void NewDevice()
+    {
         m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         ASSERT_GE(m_master, 0);
         ASSERT_EQ(::grantpt(m_master), 0);
@@ -51,7 +61,14 @@ protected:
         char name[PATH_MAX] = {};
         ASSERT_EQ(::ptsname_r(m_master, name, sizeof name), 0);
         m_slave = name;
-        WriteMap("[Ports]\nCOM3=" + m_slave + "\n");
+    }
+
+    // Points the link at path (made aside and renamed, as udev does).
+    void PointLink(const std::string& link, const std::string& path)
+    {
+        const std::string fresh = link + ".new";
+        ASSERT_EQ(::symlink(path.c_str(), fresh.c_str()), 0) << std::strerror(errno);
+        ASSERT_EQ(::rename(fresh.c_str(), link.c_str()), 0) << std::strerror(errno);
     }
 
     void TearDown() override
@@ -212,7 +229,7 @@ TEST_F(SerialPortTest, RefusedSettingsNameThePortAndKeepTheOldOnes)
 {
     TermiosSerialPort port(Folder());
     ASSERT_TRUE(port.SetCommPortNumber(3).ok());
-    ASSERT_TRUE(port.SetLineSettings("19200,E,7,1").ok());
+    ASSERT_TRUE(port.SetLineSettings("19200,N,8,2").ok());
 
     velkon::Result r = port.SetLineSettings("9600,X,8,1");
     EXPECT_FALSE(r.ok());
@@ -224,7 +241,7 @@ TEST_F(SerialPortTest, RefusedSettingsNameThePortAndKeepTheOldOnes)
     r = port.SetLineSettings("9600,N,8,1.5");
     EXPECT_FALSE(r.ok());
     EXPECT_NE(r.description().find("5 data bits"), std::string::npos) << r.description();
-    EXPECT_EQ(port.LineSettings(), "19200,E,7,1");
+    EXPECT_EQ(port.LineSettings(), "19200,N,8,2");
 
     EXPECT_FALSE(port.SetHandshakeMode(3).ok());
     EXPECT_FALSE(port.SetHandshakeMode(-1).ok());
@@ -232,13 +249,37 @@ TEST_F(SerialPortTest, RefusedSettingsNameThePortAndKeepTheOldOnes)
     // The kept settings are the ones the opened device gets.
     OpenPort(port);
     EXPECT_EQ(DeviceSettings().c_ospeed, 19200u);
+
+    // This pseudo-terminal refuses 7 data bits and parity: a failure naming
+    // the device, with the port and its settings as they were.
+    for (const char* refused : {"9600,N,7,1", "9600,E,8,1", "9600,M,8,2"}) {
+        r = port.SetLineSettings(refused);
+        EXPECT_FALSE(r.ok()) << refused;
+        EXPECT_NE(r.description().find("COM3 (" + m_slave + "): the device refused"),
+                  std::string::npos)
+            << r.description();
+        EXPECT_TRUE(port.IsPortOpen());
+        EXPECT_EQ(port.LineSettings(), "19200,N,8,2");
+        EXPECT_EQ(DeviceSettings().c_ospeed, 19200u) << refused;
+        EXPECT_NE(DeviceSettings().c_cflag & CSTOPB, 0u) << refused;
+    }
+
+    // Stored while closed, refused at opening.
+    TermiosSerialPort other(Folder());
+    ASSERT_TRUE(other.SetCommPortNumber(3).ok());
+    port.SetPortOpen(false);
+    ASSERT_TRUE(other.SetLineSettings("9600,O,7,1").ok());
+    r = other.SetPortOpen(true);
+    EXPECT_FALSE(r.ok());
+    EXPECT_FALSE(other.IsPortOpen());
+    EXPECT_NE(r.description().find("refused"), std::string::npos) << r.description();
 }
 
 TEST_F(SerialPortTest, OpeningAppliesRawModeAndTheLineSettings)
 {
     TermiosSerialPort port(Folder());
     ASSERT_TRUE(port.SetCommPortNumber(3).ok());
-    ASSERT_TRUE(port.SetLineSettings("28800,M,5,1.5").ok());
+    ASSERT_TRUE(port.SetLineSettings("28800,N,8,2").ok());
     ASSERT_TRUE(port.SetHandshakeMode(2).ok());
     // A pseudo-terminal has no modem lines: DTR must not make opening fail.
     ASSERT_TRUE(port.SetDtrEnabled(true).ok());
@@ -249,28 +290,16 @@ TEST_F(SerialPortTest, OpeningAppliesRawModeAndTheLineSettings)
     EXPECT_EQ(t.c_ispeed, 28800u);
     EXPECT_NE(t.c_cflag & CSTOPB, 0u);
     EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
-    // Mark parity: sticky parity, odd sense. (A pseudo-terminal forces 8 data
-    // bits without parity, so the size and PARENB cannot be read back here.)
-    EXPECT_NE(t.c_cflag & CMSPAR, 0u);
-    EXPECT_NE(t.c_cflag & PARODD, 0u);
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
     EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP), 0u);
 
     // While open, new settings apply at once.
-    ASSERT_TRUE(port.SetLineSettings("115200,S,8,1").ok());
+    ASSERT_TRUE(port.SetLineSettings("115200,N,8,1").ok());
     t = DeviceSettings();
     EXPECT_EQ(t.c_ospeed, 115200u);
     EXPECT_EQ(t.c_cflag & CSTOPB, 0u);
-    EXPECT_NE(t.c_cflag & CMSPAR, 0u);
-    EXPECT_EQ(t.c_cflag & PARODD, 0u);
     EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
-
-    ASSERT_TRUE(port.SetLineSettings("9600,O,7,2").ok());
-    t = DeviceSettings();
-    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
-    EXPECT_EQ(t.c_cflag & CMSPAR, 0u);
-    EXPECT_NE(t.c_cflag & PARODD, 0u);
 
     ASSERT_TRUE(port.SetHandshakeMode(1).ok());
     t = DeviceSettings();
@@ -350,11 +379,18 @@ TEST_F(SerialPortTest, TransmitBeyondWhatTheDriverTakesIsKeptInOrder)
     for (int i = 0; i < 256 * 1024; ++i) {
         data.push_back(static_cast<std::uint8_t>((i * 7 + i / 256) & 0xFF));
     }
+    std::vector<int> waitingAtSend;
+    port.setCommEventHandler([&] {
+        if (port.EventCode() == TermiosSerialPort::kEventSend) {
+            waitingAtSend.push_back(port.OutputWaiting());
+        }
+    });
     Bytes first(data.begin(), data.begin() + 100'000);
     Bytes second(data.begin() + 100'000, data.end());
     ASSERT_TRUE(port.QueueTransmit(first).ok());
     ASSERT_TRUE(port.QueueTransmit(second).ok());
-    EXPECT_GT(port.TransmitWaiting(), 0);
+    EXPECT_GT(port.OutputWaiting(), 0);
+    EXPECT_TRUE(waitingAtSend.empty()) << "the send event came from inside QueueTransmit";
 
     Bytes got;
     ASSERT_TRUE(WaitFor(
@@ -366,6 +402,7 @@ TEST_F(SerialPortTest, TransmitBeyondWhatTheDriverTakesIsKeptInOrder)
         << "got " << got.size() << " of " << data.size();
     EXPECT_EQ(got, data);
     EXPECT_TRUE(WaitFor([&] { return port.TransmitWaiting() == 0; }));
+    EXPECT_EQ(waitingAtSend, std::vector<int>{0});
 }
 
 TEST_F(SerialPortTest, HoldKeepsBytesInTheDriverUntilResume)
@@ -524,6 +561,54 @@ TEST_F(SerialPortTest, ADeviceThatHangsUpFailsWritesWithItsName)
     EXPECT_NE(r.description().find("COM3 (" + m_slave + "): "), std::string::npos)
         << r.description();
     EXPECT_TRUE(port.SetPortOpen(false).ok());
+}
+
+TEST_F(SerialPortTest, ALostDeviceComesBackThroughARepointedLinkTenTimes)
+{
+    const std::string link = Folder() + "/by-id-adapter";
+    ASSERT_NO_FATAL_FAILURE(PointLink(link, m_slave));
+    WriteMap("[Ports]\nCOM3=" + link + "\n");
+    TermiosSerialPort port(Folder());
+    ASSERT_TRUE(port.SetLineSettings("19200,N,8,2").ok());
+    OpenPort(port);
+    std::vector<int> events;
+    Bytes received;
+    port.setCommEventHandler([&] {
+        events.push_back(port.EventCode());
+        if (port.EventCode() == TermiosSerialPort::kEventReceive) {
+            Bytes chunk;
+            port.ReadReceived(chunk, 100);
+            received.insert(received.end(), chunk.begin(), chunk.end());
+        }
+    });
+    const auto count = [&](int code) { return std::count(events.begin(), events.end(), code); };
+
+    for (int round = 1; round <= 10; ++round) {
+        ::close(m_master);  // unplugged
+        m_master = -1;
+        ASSERT_TRUE(WaitFor([&] { return count(TermiosSerialPort::kEventDeviceLost) == round; }))
+            << round;
+        EXPECT_FALSE(port.IsPortOpen());
+        EXPECT_EQ(port.DeviceLossReason(), "the device was disconnected");
+        EXPECT_FALSE(port.QueueTransmit(Bytes{1}).ok());
+
+        ASSERT_NO_FATAL_FAILURE(NewDevice());  // plugged in again, on a new node
+        ASSERT_NO_FATAL_FAILURE(PointLink(link, m_slave));
+        ASSERT_TRUE(WaitFor([&] { return count(TermiosSerialPort::kEventDeviceBack) >= round; }))
+            << round;
+        const velkon::Result reopened = port.SetPortOpen(true);
+        ASSERT_TRUE(reopened.ok()) << reopened.description();
+        EXPECT_TRUE(port.DeviceLossReason().empty());
+        EXPECT_EQ(DeviceSettings().c_ospeed, 19200u) << "stored settings not applied";
+        EXPECT_NE(DeviceSettings().c_cflag & CSTOPB, 0u);
+
+        received.clear();
+        ASSERT_TRUE(WriteToMaster(Bytes{static_cast<std::uint8_t>(round)}));
+        ASSERT_TRUE(WaitFor([&] { return !received.empty(); })) << round;
+        EXPECT_EQ(received, Bytes{static_cast<std::uint8_t>(round)});
+        // Each loss is reported once, however many wake-ups it caused.
+        EXPECT_EQ(count(TermiosSerialPort::kEventDeviceLost), round);
+    }
 }
 
 }  // namespace

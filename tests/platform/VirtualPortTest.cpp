@@ -503,15 +503,17 @@ TEST_F(VirtualPortTest, AllByteValuesPassBothWays)
     EXPECT_EQ(atApp, expected);
 }
 
-TEST_F(VirtualPortTest, AMebibyteToASlowReaderArrivesCompleteAndInOrder)
+TEST_F(VirtualPortTest, AReaderTakingOneByteAtATimeGetsEverythingInOrderThenDrained)
 {
     PtyVirtualPort port;
     ASSERT_TRUE(port.CreatePort("COM3"));
+    std::vector<int> waitingAtDrain;
+    port.setOutputDrainedHandler([&] { waitingAtDrain.push_back(port.OutputWaiting()); });
     const int app = OpenApp("COM3");
     ASSERT_GE(app, 0);
 
     std::mt19937 random(12345);
-    Bytes data(1 << 20);
+    Bytes data(256 * 1024);
     for (auto& b : data) {
         b = static_cast<std::uint8_t>(random());
     }
@@ -519,19 +521,73 @@ TEST_F(VirtualPortTest, AMebibyteToASlowReaderArrivesCompleteAndInOrder)
     EXPECT_EQ(port.WriteBytes(Bytes(data.begin(), data.begin() + half)), static_cast<int>(half));
     EXPECT_EQ(port.WriteBytes(Bytes(data.begin() + half, data.end())),
               static_cast<int>(data.size() - half));
-    // A pseudo-terminal holds a few kilobytes: the rest waits in the adapter.
+    // A pseudo-terminal holds some kilobytes: the rest waits in the adapter,
+    // and the drained event never comes from inside WriteBytes.
     EXPECT_GT(port.OutputWaiting(), 0);
+    EXPECT_TRUE(waitingAtDrain.empty());
 
     Bytes atApp;
-    QTimer slowReader;
-    slowReader.setInterval(1);
-    QObject::connect(&slowReader, &QTimer::timeout, [&] { AppendAvailable(app, atApp, 8192); });
-    slowReader.start();
-    ASSERT_TRUE(WaitFor([&] { return atApp.size() >= data.size(); }, 60000))
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            std::uint8_t byte = 0;
+            while (::read(app, &byte, 1) == 1) {
+                atApp.push_back(byte);
+            }
+            return atApp.size() >= data.size() && !waitingAtDrain.empty();
+        },
+        60000))
         << atApp.size() << " of " << data.size();
-    slowReader.stop();
     EXPECT_TRUE(atApp == data) << "bytes lost or out of order";
-    EXPECT_EQ(port.OutputWaiting(), 0);
+    EXPECT_EQ(waitingAtDrain, std::vector<int>{0});
+}
+
+TEST_F(VirtualPortTest, AnOpenLastingAMomentIsReportedWithItsBytes)
+{
+    PtyVirtualPort port;
+    std::vector<std::string> order;
+    Bytes received;
+    port.setDataReceivedHandler([&] {
+        Bytes chunk;
+        port.ReadBytes(chunk, 4096);
+        received.insert(received.end(), chunk.begin(), chunk.end());
+    });
+    port.setOpenStateChangedHandler([&](bool opened) {
+        order.push_back(std::string(opened ? "open" : "close") + "@" +
+                        std::to_string(received.size()));
+    });
+    ASSERT_TRUE(port.CreatePort("COM3"));
+    for (int round = 0; round < 3; ++round) {
+        // Open, write and close without the event loop running in between.
+        const int app = OpenApp("COM3");
+        ASSERT_GE(app, 0);
+        ASSERT_EQ(::write(app, "hi", 2), 2);
+        CloseApp(app);
+        ASSERT_TRUE(WaitFor([&] { return order.size() == 2u * round + 2; })) << round;
+        EXPECT_FALSE(port.IsOpenedByApplication());
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"open@0", "close@2", "open@2", "close@4", "open@4",
+                                               "close@6"}));
+}
+
+TEST_F(VirtualPortTest, ASecondApplicationFindsThePortBusyUntilTheFirstLeaves)
+{
+    PtyVirtualPort port;
+    std::vector<bool> events;
+    port.setOpenStateChangedHandler([&](bool opened) { events.push_back(opened); });
+    ASSERT_TRUE(port.CreatePort("COM3"));
+    // Before any application, and with the adapter's own descriptor open.
+    EXPECT_EQ(velkon::test::OpenWithoutSysAdmin(PathOf("COM3")), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.size() == 2; }));
+
+    const int app = OpenApp("COM3");
+    ASSERT_GE(app, 0);
+    ASSERT_TRUE(WaitFor([&] { return events.size() == 3; }));
+    EXPECT_EQ(velkon::test::OpenWithoutSysAdmin(PathOf("COM3")), EBUSY);
+
+    CloseApp(app);
+    ASSERT_TRUE(WaitFor([&] { return events.size() == 4; }));
+    EXPECT_EQ(velkon::test::OpenWithoutSysAdmin(PathOf("COM3")), 0);
+    EXPECT_EQ(events, (std::vector<bool>{true, false, true, false}));
 }
 
 TEST_F(VirtualPortTest, BytesWrittenJustBeforeClosingComeBeforeTheClose)
