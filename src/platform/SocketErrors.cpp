@@ -84,11 +84,39 @@ SocketFailure FailureFromQt(const QAbstractSocket& socket)
     }
 }
 
+namespace {
+
+const char* StateName(int state)
+{
+    switch (state) {
+        case kSockClosed:
+            return "closed";
+        case kSockOpen:
+            return "open";
+        case kSockListening:
+            return "listening";
+        case kSockResolvingHost:
+            return "resolving the host name";
+        case kSockConnecting:
+            return "connecting";
+        case kSockConnected:
+            return "connected";
+        case kSockClosing:
+            return "closed by the peer";
+        case kSockError:
+            return "failed";
+        default:
+            return "in an unknown state";
+    }
+}
+
+}  // namespace
+
 Result WrongState(int state)
 {
-    return Result::Fail(
-        "Invalid operation in the socket's current state (" + std::to_string(state) + ")",
-        kErrWrongState);
+    return Result::Fail("Not possible while the socket is " + std::string(StateName(state)) +
+                            " (state " + std::to_string(state) + ")",
+                        kErrWrongState);
 }
 
 }  // namespace velkon
