@@ -99,17 +99,55 @@ struct CommandServer::Connection {
     bool peerDone = false;
     // Woke up while a handler call was running; served after it.
     bool deferred = false;
+    // Its request is with the handler now.
+    bool answering = false;
+    // The last time a byte came in or went out.
+    std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
     bool closed = false;
 
     std::size_t Pending() const { return output.size() - outputOffset; }
 };
 
-CommandServer::CommandServer(Handler handler)
-    : m_handler(std::move(handler)), m_sweepTimer(std::make_unique<QTimer>())
+CommandServer::CommandServer(Handler handler, std::chrono::milliseconds idleTimeout)
+    : m_handler(std::move(handler)),
+      m_sweepTimer(std::make_unique<QTimer>()),
+      m_idleTimer(std::make_unique<QTimer>()),
+      m_idleTimeout(idleTimeout)
 {
     m_sweepTimer->setSingleShot(true);
     m_sweepTimer->setInterval(0);
     QObject::connect(m_sweepTimer.get(), &QTimer::timeout, m_sweepTimer.get(), [this] { Sweep(); });
+    QObject::connect(m_idleTimer.get(), &QTimer::timeout, m_idleTimer.get(),
+                     [this] { CloseIdle(); });
+}
+
+void CommandServer::SetIdleTimeout(std::chrono::milliseconds idleTimeout)
+{
+    m_idleTimeout = idleTimeout;
+    m_idleTimer->stop();
+    UpdateIdleTimer();
+}
+
+void CommandServer::UpdateIdleTimer()
+{
+    if (m_connections.empty()) {
+        m_idleTimer->stop();
+    } else if (!m_idleTimer->isActive()) {
+        // A connection is closed between one and one and a quarter idle times.
+        m_idleTimer->start(std::max(m_idleTimeout / 4, std::chrono::milliseconds(1)));
+    }
+}
+
+void CommandServer::CloseIdle()
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<Connection*> idle;
+    for (const auto& c : m_connections) {
+        if (!c->answering && !c->deferred && now - c->lastActivity >= m_idleTimeout)
+            idle.push_back(c.get());
+    }
+    for (Connection* c : idle)
+        CloseConnection(c);
 }
 
 CommandServer::~CommandServer()
@@ -293,6 +331,7 @@ void CommandServer::AcceptPending()
         QObject::connect(c->writeNotifier.get(), &QSocketNotifier::activated,
                          c->writeNotifier.get(), [this, c] { OnWritable(c); });
         m_connections.push_back(std::move(connection));
+        UpdateIdleTimer();
     }
 }
 
@@ -317,6 +356,7 @@ void CommandServer::OnReadable(Connection* c)
         if (n > 0) {
             c->input.append(buffer, static_cast<std::size_t>(n));
             total += static_cast<std::size_t>(n);
+            c->lastActivity = std::chrono::steady_clock::now();
             continue;
         }
         if (n == 0) {
@@ -421,11 +461,13 @@ void CommandServer::HandleLine(Connection* c, std::string_view line)
 {
     std::string answer;
     ++m_handlerDepth;
+    c->answering = true;
     try {
         answer = m_handler(line);
     } catch (...) {
         answer = "ERROR internal error\n";
     }
+    c->answering = false;
     --m_handlerDepth;
     Answer(c, answer);
     // Connections closed during a nested event loop wait for this moment.
@@ -454,6 +496,7 @@ void CommandServer::Flush(Connection* c)
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c->outputOffset += static_cast<std::size_t>(n);
+            c->lastActivity = std::chrono::steady_clock::now();
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -499,6 +542,7 @@ void CommandServer::CloseConnection(Connection* c)
         m_closed.push_back(std::move(*it));
         m_connections.erase(it);
     }
+    UpdateIdleTimer();
     // Deleted later: this may run inside the connection's own notifier.
     m_sweepTimer->start();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -28,7 +29,10 @@ namespace velkon {
 //   connections" and closed;
 // - a connection whose unsent answers exceed kMaxPendingOutput is not read
 //   until the peer takes them, and each wake-up reads at most kReadChunk
-//   bytes, so one busy connection cannot starve the others.
+//   bytes, so one busy connection cannot starve the others;
+// - a connection that moves no byte either way for the idle time-out is
+//   closed, so idle callers cannot hold every slot; one whose request is
+//   being answered, or waits for another's answer to finish, is not idle.
 //
 // Security: the socket file has mode 0600, and a peer whose user id differs
 // from ours (SO_PEERCRED) is answered "ERROR permission denied" and closed.
@@ -45,8 +49,9 @@ public:
     static constexpr std::size_t kMaxConnections = 32;
     static constexpr std::size_t kMaxPendingOutput = 256 * 1024;
     static constexpr std::size_t kReadChunk = 64 * 1024;
+    static constexpr std::chrono::milliseconds kIdleTimeout{30000};
 
-    explicit CommandServer(Handler handler);
+    explicit CommandServer(Handler handler, std::chrono::milliseconds idleTimeout = kIdleTimeout);
     ~CommandServer();
     CommandServer(const CommandServer&) = delete;
     CommandServer& operator=(const CommandServer&) = delete;
@@ -62,6 +67,8 @@ public:
     bool IsListening() const { return m_listenFd >= 0; }
     const std::string& SocketPath() const { return m_socketPath; }
     std::size_t ConnectionCount() const { return m_connections.size(); }
+    // Applies to the connections open now as well.
+    void SetIdleTimeout(std::chrono::milliseconds idleTimeout);
 
 private:
     struct Connection;
@@ -80,6 +87,8 @@ private:
     void CloseConnection(Connection* c);
     void ResumeDeferred();
     void Sweep();
+    void CloseIdle();
+    void UpdateIdleTimer();
     void ReleaseLock();
 
     Handler m_handler;
@@ -97,6 +106,9 @@ private:
     // answering.
     std::vector<std::unique_ptr<Connection>> m_closed;
     std::unique_ptr<QTimer> m_sweepTimer;
+    // Runs only while connections exist.
+    std::unique_ptr<QTimer> m_idleTimer;
+    std::chrono::milliseconds m_idleTimeout;
     int m_handlerDepth = 0;
 };
 

@@ -1,18 +1,30 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "TcpConnection.h"
+#include "TcpLinger.h"
+#include "TcpListener.h"
+#include "UdpEndpoint.h"
 #include "components/SocketArray.h"
 
 class QObject;
 
 namespace velkon {
 
-// The session's socket array on Linux.
+class TcpConnector;
+struct SocketFailure;
+
+// The session's socket array on Linux: an array of elements that routes the
+// session's calls to the socket each element holds (TcpConnector while
+// connecting, TcpConnection when connected, TcpListener when bound or
+// listening, UdpEndpoint for UDP) and turns what they report into events.
 //
 // TCP runs on non-blocking kernel sockets watched by the Qt event loop, so
 // that every failure keeps its own number (a peer reset is 10054, not a plain
@@ -28,52 +40,32 @@ namespace velkon {
 // event), 9 error (raised with the error event). Elements in 8 or 9 stay so
 // until Close, which makes every element 0 and reusable.
 //
-// TCP receiving: arrived bytes wait in the element, at most kReceiveLimit of
-// them; beyond that nothing more is read from the kernel, so TCP flow control
-// slows the sender. dataArrival comes when new bytes arrived and again after a
-// GetData that took bytes but left some. When the peer closes or the
-// connection fails, the close or error event comes only after the session
-// has taken every byte that arrived before it, so no byte is lost to a close.
+// Connect ends by the connect event, or by an error event when every address
+// failed or when connectTimeout passed (10060). Connect on an element that
+// is resolving or connecting fails at once (10037) and leaves the attempt
+// alone.
 //
-// TCP sending: SendData queues everything in order without a limit of its own
-// (the session bounds it by BytesToWrite). BytesToWrite counts the bytes the
-// kernel has not taken yet; sendProgress comes whenever queued bytes have
-// been handed on.
+// TCP data: dataArrival comes when new bytes arrived and again after a
+// GetData that took bytes but left some; the close or error event comes only
+// after the session has taken every byte that arrived before it.
+// sendProgress comes whenever queued bytes have been handed on. See
+// TcpConnection for the limits.
 //
 // Close is immediate for the session (state 0 at once, reusable, no event).
 // The bytes still queued of a connected element are flushed in the
-// background, followed by an orderly shutdown, for at most kCloseFlushMs;
-// after that the connection is dropped. Closing a listener drops the
-// connection requests that were never accepted.
-//
-// Connection requests: each incoming connection gets a unique id and waits,
-// unanswered, until Accept moves it onto an element; at most
-// kMaxPendingRequests wait per listener, the oldest being dropped beyond that.
-//
-// UDP: Bind opens the datagram socket (port 0: any free port, reported by
-// LocalPort). SendData sends one datagram to RemoteHost:RemotePort; with no
-// RemoteHost (server mode) to the sender of the latest datagram received, at
-// RemotePort. Before any datagram has arrived there is nowhere to send: the
-// datagram is dropped and SendData succeeds. A RemoteHost name is resolved
-// once (an IPv4 address preferred) and remembered until Close or a new name;
-// datagrams sent meanwhile wait, at most kMaxWaitingDatagrams of them, newer
-// ones are dropped. When the name cannot be resolved the waiting datagrams
-// are dropped and the next SendData fails with 11001 and tries the name
-// again. Send failures are reported by SendData only; UDP raises no error
-// events, so a stray ICMP message never closes the session's socket.
-// Received datagrams wait as whole datagrams, at most kMaxDatagrams, newer
-// ones being dropped; one dataArrival per datagram; empty datagrams are not
-// queued but still count as the latest sender.
+// background (TcpLinger). Closing a listener drops the connection requests
+// that were never accepted; Reject closes one of them at once.
 class QtSocketArray : public SocketArray {
 public:
     static constexpr int kMaxIndex = 32767;
-    static constexpr int kReceiveLimit = 256 * 1024;
-    static constexpr std::size_t kMaxPendingRequests = 64;
-    static constexpr std::size_t kMaxDatagrams = 1024;
-    static constexpr std::size_t kMaxWaitingDatagrams = 64;
-    static constexpr int kCloseFlushMs = 10000;
+    static constexpr int kReceiveLimit = static_cast<int>(TcpConnection::kReceiveLimit);
+    static constexpr std::size_t kMaxPendingRequests = TcpListener::kMaxPendingRequests;
+    static constexpr std::size_t kMaxDatagrams = UdpEndpoint::kMaxDatagrams;
+    static constexpr std::size_t kMaxWaitingDatagrams = UdpEndpoint::kMaxWaitingDatagrams;
+    static constexpr int kCloseFlushMs = TcpLinger::kCloseFlushMs;
+    static constexpr std::chrono::milliseconds kConnectTimeout{30000};
 
-    QtSocketArray();
+    explicit QtSocketArray(std::chrono::milliseconds connectTimeout = kConnectTimeout);
     ~QtSocketArray() override;
 
     QtSocketArray(const QtSocketArray&) = delete;
@@ -107,7 +99,6 @@ public:
 
 private:
     struct Element;
-    struct Linger;
 
     Element* find(int index) const;
     Result loaded(int index, Element*& element) const;
@@ -118,33 +109,22 @@ private:
     void post(Element& el, Fn fn);
     void postData(Element& el);
     void postProgress(Element& el);
+    void postError(Element& el, const SocketFailure& failure);
 
-    // TCP
-    Result bindTcp(Element& el, int port, const std::string& localAddress);
-    void startConnect(Element& el);
-    void connectNext(Element& el);
-    void onConnectWritable(Element& el);
-    void becomeConnected(Element& el, int fd, bool raiseConnect);
-    void onAcceptable(Element& el);
-    void onReadable(Element& el);
-    void onWritable(Element& el);
-    bool flushOutput(Element& el);
-    void connectionFailed(Element& el, int number, const std::string& description);
-    void finishIfDrained(Element& el);
-    void releaseSocket(Element& el);
-    void linger(int fd, std::string pendingOutput);
-    void endLinger(std::uint64_t id);
+    void onConnectDone(Element& el, int fd, const SocketFailure& failure);
+    void startConnection(Element& el, int fd);
+    void onConnectionEnded(Element& el);
+    TcpListener& makeListener(Element& el);
+    UdpEndpoint& makeUdp(Element& el);
+    TcpListener* listenerWith(long requestId, int preferredIndex) const;
 
-    // UDP
-    Result bindUdp(Element& el, int port, const std::string& localAddress);
-    void onDatagrams(Element& el);
-    Result sendDatagram(Element& el, const Bytes& data);
-    void startUdpLookup(Element& el);
-
+    std::chrono::milliseconds m_connectTimeout;
     std::unique_ptr<QObject> m_context;
     std::map<int, std::unique_ptr<Element>> m_elements;
-    std::map<std::uint64_t, std::unique_ptr<Linger>> m_lingering;
-    std::uint64_t m_nextLinger = 1;
+    TcpLinger m_linger;
+    // Finished connectors, deleted from the event loop: they report from
+    // inside their own callbacks.
+    std::vector<std::unique_ptr<TcpConnector>> m_retired;
     long m_nextRequestId = 0;
 };
 

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -439,6 +440,57 @@ TEST(CommandServer, TooManyConnectionsAreTurnedAwayUntilOneCloses)
     ASSERT_TRUE(clients.back()->Send("still here\n"));
     ASSERT_TRUE(clients.back()->WaitForLines(1));
     EXPECT_EQ(clients.back()->received, "got:still here\n");
+}
+
+TEST(CommandServer, IdleConnectionsHoldingEverySlotAreClosedAndANewCallerIsServed)
+{
+    RuntimeFolder folder;
+    EchoServer echo;
+    ASSERT_TRUE(echo.Start());
+    std::vector<std::unique_ptr<Client>> idle;
+    for (std::size_t i = 0; i < CommandServer::kMaxConnections; ++i) {
+        idle.push_back(std::make_unique<Client>(folder.socket()));
+        ASSERT_TRUE(idle.back()->connected());
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return echo.server.ConnectionCount() == CommandServer::kMaxConnections; }, kWaitMs));
+    Client early(folder.socket());
+    ASSERT_TRUE(early.WaitForEnd());
+    EXPECT_EQ(early.received, "ERROR too many connections\n");
+
+    echo.server.SetIdleTimeout(std::chrono::milliseconds(100));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return echo.server.ConnectionCount() == 0; }, kWaitMs));
+    for (const auto& c : idle) {
+        ASSERT_TRUE(c->WaitForEnd());
+        EXPECT_TRUE(c->received.empty());
+    }
+    echo.server.SetIdleTimeout(CommandServer::kIdleTimeout);
+    Client late(folder.socket());
+    ASSERT_TRUE(late.Send("hello\n"));
+    ASSERT_TRUE(late.WaitForLines(1));
+    EXPECT_EQ(late.received, "got:hello\n");
+}
+
+TEST(CommandServer, AConnectionWhoseRequestIsBeingAnsweredIsNotIdle)
+{
+    RuntimeFolder folder;
+    CommandServer* self = nullptr;
+    CommandServer server([&](std::string_view line) {
+        // The answer takes many idle times, events going on meanwhile.
+        self->SetIdleTimeout(std::chrono::milliseconds(20));
+        [[maybe_unused]] const bool never = QTest::qWaitFor([] { return false; }, 300);
+        return "got:" + std::string(line) + "\n";
+    });
+    self = &server;
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    Client waiting(folder.socket());
+    Client silent(folder.socket());
+    ASSERT_TRUE(waiting.Send("slow\n"));
+    ASSERT_TRUE(waiting.WaitForLines(1));
+    EXPECT_EQ(waiting.received, "got:slow\n");
+    // The silent one waits for nobody's answer: closed meanwhile.
+    ASSERT_TRUE(silent.WaitForEnd());
 }
 
 TEST(CommandServer, SocketFileHasNoGroupOrOtherBitsAndGoesAtStop)

@@ -2,7 +2,10 @@
 #include <QTimer>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,15 +15,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "ByteQueue.h"
 #include "LocalAddresses.h"
 #include "QtSocketArray.h"
+#include "SocketErrors.h"
 
 namespace velkon {
 namespace {
@@ -503,7 +510,8 @@ TEST(SocketArrayTest, CallsThatCannotBeCarriedOutFailAtOnce)
     StartListener(array);
     const Result connectWhileListening = array.Connect(0);
     EXPECT_FALSE(connectWhileListening.ok());
-    EXPECT_FALSE(connectWhileListening.description().empty());
+    EXPECT_NE(connectWhileListening.description().find("listening"), std::string::npos)
+        << connectWhileListening.description();
     EXPECT_FALSE(array.SetProtocol(0, SocketArray::kUdp).ok());
     EXPECT_FALSE(array.Bind(0, 0, "").ok());
 }
@@ -665,6 +673,170 @@ TEST(SocketArrayTest, BytesToWriteGrowsWhileThePeerDoesNotReadAndProgressFollows
     EXPECT_TRUE(received == sent);
     ASSERT_TRUE(WaitFor([&] { return pair.client.BytesToWrite(0) == 0; }));
     EXPECT_GT(pair.clientEvents.progressEvents[0], 0);
+}
+
+int PortOf(const sockaddr_storage& address)
+{
+    return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+}
+
+// This process's connected TCP descriptors with one end at the given port:
+// how a test finds the descriptors the array holds.
+std::vector<int> ConnectedDescriptorsAt(int port)
+{
+    std::vector<int> found;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) {
+        return found;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_storage local{};
+        sockaddr_storage peer{};
+        socklen_t localLength = sizeof local;
+        socklen_t peerLength = sizeof peer;
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        if (fd == ::dirfd(dir) || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 ||
+            type != SOCK_STREAM ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+            local.ss_family != AF_INET ||
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
+            continue;
+        }
+        if (PortOf(local) == port || PortOf(peer) == port) {
+            found.push_back(fd);
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+int IntOption(int fd, int level, int name)
+{
+    int value = -1;
+    socklen_t length = sizeof value;
+    EXPECT_EQ(::getsockopt(fd, level, name, &value, &length), 0);
+    return value;
+}
+
+TEST(SocketArrayTest, AcceptedAndMadeConnectionsFindAVanishedPeerAndSendWithoutDelay)
+{
+    Pair pair;
+    pair.Open();
+    const std::vector<int> ends = ConnectedDescriptorsAt(pair.server.LocalPort(0));
+    ASSERT_EQ(ends.size(), 2u);
+    for (const int fd : ends) {
+        EXPECT_EQ(IntOption(fd, SOL_SOCKET, SO_KEEPALIVE), 1);
+        const int idle = IntOption(fd, IPPROTO_TCP, TCP_KEEPIDLE);
+        const int interval = IntOption(fd, IPPROTO_TCP, TCP_KEEPINTVL);
+        const int probes = IntOption(fd, IPPROTO_TCP, TCP_KEEPCNT);
+        // A silent peer is given up within about two minutes.
+        EXPECT_GT(idle, 0);
+        EXPECT_LE(idle + interval * probes, 150);
+        const int userTimeout = IntOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT);
+        EXPECT_GT(userTimeout, 0);
+        EXPECT_LE(userTimeout, 150 * 1000);
+        EXPECT_EQ(IntOption(fd, IPPROTO_TCP, TCP_NODELAY), 1);
+    }
+}
+
+// A listener whose queue of finished connections is full drops new SYNs, so
+// a connect to it neither succeeds nor is refused.
+struct Unanswering {
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int queued = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int port = 0;
+
+    Unanswering()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+        EXPECT_EQ(::listen(listener, 0), 0);
+        EXPECT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        port = ntohs(address.sin_port);
+        EXPECT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        pollfd ready{listener, POLLIN, 0};
+        EXPECT_EQ(::poll(&ready, 1, kWaitMs), 1);
+    }
+    ~Unanswering()
+    {
+        ::close(queued);
+        ::close(listener);
+    }
+};
+
+TEST(SocketArrayTest, ConnectEndsByItsOwnTimeOutAndCannotBeRestartedMeanwhile)
+{
+    Unanswering peer;
+    QtSocketArray client(std::chrono::milliseconds(300));
+    Recorder events(client);
+    ASSERT_TRUE(client.SetRemoteHost(0, "127.0.0.1").ok());
+    ASSERT_TRUE(client.SetRemotePort(0, peer.port).ok());
+    ASSERT_TRUE(client.Connect(0).ok());
+    EXPECT_EQ(client.State(0), kSockConnecting);
+
+    const Result again = client.Connect(0);
+    EXPECT_FALSE(again.ok());
+    EXPECT_EQ(again.number(), kErrAlreadyInProgress);
+    EXPECT_NE(again.description().find("in progress"), std::string::npos) << again.description();
+    EXPECT_EQ(client.State(0), kSockConnecting);
+
+    ASSERT_TRUE(WaitFor([&] { return !events.errors.empty(); }));
+    EXPECT_EQ(events.errors.size(), 1u);
+    EXPECT_EQ(std::get<1>(events.errors.front()), kErrTimedOut);
+    EXPECT_FALSE(std::get<2>(events.errors.front()).empty());
+    EXPECT_TRUE(events.connects.empty());
+    EXPECT_EQ(client.State(0), kSockError);
+}
+
+TEST(SocketArrayTest, RejectedRequestIsClosedAtOnce)
+{
+    QtSocketArray server;
+    Recorder serverEvents(server);
+    const int port = StartListener(server);
+    const int raw = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_TRUE(WaitFor([&] { return !serverEvents.requests.empty(); }));
+    const long id = serverEvents.requests.front().second;
+
+    ASSERT_TRUE(server.Reject(0, id).ok());
+    pollfd ended{raw, POLLIN, 0};
+    ASSERT_EQ(::poll(&ended, 1, kWaitMs), 1);
+    char byte = 0;
+    EXPECT_LE(::recv(raw, &byte, 1, MSG_DONTWAIT), 0);  // end of stream or reset
+    ::close(raw);
+
+    EXPECT_FALSE(server.Reject(0, id).ok());
+    ASSERT_TRUE(server.Load(1).ok());
+    EXPECT_FALSE(server.Accept(1, id).ok());
+    EXPECT_EQ(server.State(0), kSockListening);
+}
+
+TEST(SocketArrayTest, ByteQueueGivesMemoryBackAsItDrains)
+{
+    std::string burst(1024 * 1024, '\0');
+    for (std::size_t i = 0; i < burst.size(); ++i) {
+        burst[i] = static_cast<char>(i * 7);
+    }
+    ByteQueue queue;
+    queue.append(burst.data(), burst.size());
+    queue.consume(burst.size() - 1000);
+    ASSERT_EQ(queue.size(), 1000u);
+    EXPECT_EQ(std::string(queue.data(), queue.size()), burst.substr(burst.size() - 1000));
+    EXPECT_LT(queue.capacity(), 64 * 1024u);
+
+    queue.append(burst.data(), 10);
+    queue.consume(queue.size());
+    EXPECT_TRUE(queue.empty());
+    EXPECT_LE(queue.capacity(), ByteQueue::kKeptCapacity);
 }
 
 // Two loopback addresses share one port number, as the peers of a UDP
