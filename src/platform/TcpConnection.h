@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "ByteQueue.h"
+#include "StreamBuffer.h"
 #include "SocketErrors.h"
 
 class QObject;
@@ -93,8 +93,8 @@ private:
     std::unique_ptr<QObject> m_context;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
-    ByteQueue m_in;
-    ByteQueue m_out;
+    StreamBuffer m_in;
+    StreamBuffer m_out;
     SocketFailure m_failure;
     bool m_peerClosed = false;
     bool m_ended = false;

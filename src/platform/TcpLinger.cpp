@@ -6,7 +6,7 @@
 
 #include <sys/socket.h>
 
-#include "ByteQueue.h"
+#include "StreamBuffer.h"
 #include "SocketIo.h"
 
 namespace velkon {
@@ -21,7 +21,7 @@ constexpr std::size_t kDiscardPerWake = 1024 * 1024;
 
 struct TcpLinger::Entry {
     int fd = -1;
-    ByteQueue out;
+    StreamBuffer out;
     QSocketNotifier* readNotifier = nullptr;
     QSocketNotifier* writeNotifier = nullptr;
     QTimer* deadline = nullptr;

@@ -2,6 +2,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QStandardItemModel>
 #include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
@@ -60,6 +63,22 @@ void frmDocument::Detach()
     m_attached = false;
 }
 
+QAbstractItemModel* frmDocument::ConnectorModel()
+{
+    // 257 entries are the same in every session window: one list serves them
+    // all, so hundreds of sessions do not hold hundreds of copies.
+    static QPointer<QStandardItemModel> shared;
+    if (shared) return shared;
+    shared = new QStandardItemModel(0, 1, QCoreApplication::instance());
+    shared->appendRow(new QStandardItem(Tr(m_strings, 2205)));
+    for (int n = 1; n < kConnectorCount; ++n) {
+        auto* item = new QStandardItem(QString::fromStdString(ConnectorName(n)));
+        if (m_connectorTip) item->setToolTip(m_connectorTip(n));
+        shared->appendRow(item);
+    }
+    return shared;
+}
+
 void frmDocument::Build()
 {
     auto* layout = new QVBoxLayout(this);
@@ -73,11 +92,7 @@ void frmDocument::Build()
         SetTextId(Label1[i], kLabelIds[i]);
     }
     Combo2 = new QComboBox(Frame1);
-    Combo2->addItem(Tr(m_strings, 2205));
-    for (int n = 1; n < kConnectorCount; ++n) {
-        Combo2->addItem(QString::fromStdString(ConnectorName(n)));
-        if (m_connectorTip) Combo2->setItemData(n, m_connectorTip(n), Qt::ToolTipRole);
-    }
+    Combo2->setModel(ConnectorModel());
     for (auto& combo : Combo1) combo = new QComboBox(Frame1);
     for (const char* rate : kBaudRates) Combo1[0]->addItem(rate);
     for (int id : kParityTextIds) Combo1[1]->addItem(Tr(m_strings, id));

@@ -7,6 +7,7 @@
 #include "session/Session.h"
 
 class QCheckBox;
+class QAbstractItemModel;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -62,6 +63,7 @@ protected:
 
 private:
     void Build();
+    QAbstractItemModel* ConnectorModel();
     void Connect();
     void RefreshSettings();
     void RefreshStatus();

@@ -24,7 +24,7 @@
 #include <tuple>
 #include <vector>
 
-#include "ByteQueue.h"
+#include "StreamBuffer.h"
 #include "LocalAddresses.h"
 #include "QtSocketArray.h"
 #include "SocketErrors.h"
@@ -820,13 +820,13 @@ TEST(SocketArrayTest, RejectedRequestIsClosedAtOnce)
     EXPECT_EQ(server.State(0), kSockListening);
 }
 
-TEST(SocketArrayTest, ByteQueueGivesMemoryBackAsItDrains)
+TEST(SocketArrayTest, StreamBufferGivesMemoryBackAsItDrains)
 {
     std::string burst(1024 * 1024, '\0');
     for (std::size_t i = 0; i < burst.size(); ++i) {
         burst[i] = static_cast<char>(i * 7);
     }
-    ByteQueue queue;
+    StreamBuffer queue;
     queue.append(burst.data(), burst.size());
     queue.consume(burst.size() - 1000);
     ASSERT_EQ(queue.size(), 1000u);
@@ -836,7 +836,7 @@ TEST(SocketArrayTest, ByteQueueGivesMemoryBackAsItDrains)
     queue.append(burst.data(), 10);
     queue.consume(queue.size());
     EXPECT_TRUE(queue.empty());
-    EXPECT_LE(queue.capacity(), ByteQueue::kKeptCapacity);
+    EXPECT_LE(queue.capacity(), StreamBuffer::kKeptCapacity);
 }
 
 // Two loopback addresses share one port number, as the peers of a UDP

@@ -5,10 +5,10 @@
 
 namespace velkon {
 
-// Byte queue with cheap removal from the front. Its memory follows the bytes
+// Byte stream buffer with cheap removal from the front. Its memory follows the bytes
 // waiting in it: drained, it keeps at most kKeptCapacity; mostly consumed, it
 // moves the rest to the front and gives the surplus back.
-class ByteQueue {
+class StreamBuffer {
 public:
     static constexpr std::size_t kKeptCapacity = 4 * 1024;
 

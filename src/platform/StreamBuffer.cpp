@@ -1,10 +1,10 @@
-#include "ByteQueue.h"
+#include "StreamBuffer.h"
 
 #include <algorithm>
 
 namespace velkon {
 
-void ByteQueue::append(const char* bytes, std::size_t count)
+void StreamBuffer::append(const char* bytes, std::size_t count)
 {
     if (m_head > 0 && m_head >= m_data.size() / 2) {
         compact();
@@ -12,7 +12,7 @@ void ByteQueue::append(const char* bytes, std::size_t count)
     m_data.append(bytes, count);
 }
 
-void ByteQueue::consume(std::size_t count)
+void StreamBuffer::consume(std::size_t count)
 {
     m_head += std::min(count, size());
     if (m_head == m_data.size()) {
@@ -23,7 +23,7 @@ void ByteQueue::consume(std::size_t count)
     }
 }
 
-void ByteQueue::clear()
+void StreamBuffer::clear()
 {
     if (m_data.capacity() > kKeptCapacity) {
         std::string().swap(m_data);
@@ -33,7 +33,7 @@ void ByteQueue::clear()
     m_head = 0;
 }
 
-std::string ByteQueue::take()
+std::string StreamBuffer::take()
 {
     std::string rest = m_head == 0 ? std::move(m_data) : m_data.substr(m_head);
     m_data = std::string();
@@ -41,7 +41,7 @@ std::string ByteQueue::take()
     return rest;
 }
 
-void ByteQueue::compact()
+void StreamBuffer::compact()
 {
     m_data.erase(0, m_head);
     m_head = 0;
