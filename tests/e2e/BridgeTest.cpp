@@ -272,6 +272,10 @@ TEST(Program, StartsSavedSessionsAndWritesTheConfigurationOnTerminate)
     }));
     SerialEnd app;
     ASSERT_TRUE(WaitFor([&] { return app.Open((home.path() + "/run/COM26").toStdString()); }));
+    // Once the program has passed the application's bytes on, it has seen
+    // both the client and the application: bytes for them are not dropped.
+    ASSERT_TRUE(app.WriteAll("hello"));
+    EXPECT_EQ(ReadTcp(*client, 5), "hello");
     client->write("over the wire");
     EXPECT_EQ(app.Read(13), "over the wire");
 

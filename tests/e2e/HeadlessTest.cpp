@@ -62,6 +62,13 @@ TEST(Headless, BridgesReportsStatusAndSavesOnTerminate)
         client->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
         return client->waitForConnected(200);
     }));
+    // Without buffering, serial bytes are dropped until the client is
+    // served: the program must have taken the connection, not just the kernel.
+    QString out;
+    ASSERT_TRUE(WaitFor([&] {
+        out += QString::fromUtf8(program->readAllStandardOutput());
+        return out.contains("(1)Connected");
+    }));
     SerialEnd app;
     ASSERT_TRUE(WaitFor([&] { return app.Open(rig.Link(31).toStdString()); }));
 
@@ -76,7 +83,7 @@ TEST(Headless, BridgesReportsStatusAndSavesOnTerminate)
     ASSERT_TRUE(program->waitForFinished(10000));
     EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program->exitCode(), 0);
-    const QString out = QString::fromUtf8(program->readAllStandardOutput());
+    out += QString::fromUtf8(program->readAllStandardOutput());
     EXPECT_TRUE(out.contains("session 1 COM31 serial: Virtual Port COM31 created")) << out.toStdString();
     EXPECT_TRUE(out.contains("session 1 COM31 network: TCP/IP Status: Listening...")) << out.toStdString();
     EXPECT_TRUE(out.contains("session 1 COM31 network: TCP/IP Status: (1)Connected")) << out.toStdString();
