@@ -75,17 +75,34 @@ QString InterfaceFontFamily(const StringTable& strings)
     return StandIn(LeadingWholeNumber(strings.Text(21)));
 }
 
+QFont InterfaceFont(const QWidget* window, const StringTable& strings)
+{
+    QFont font = window->font();
+    font.setFamily(InterfaceFontFamily(strings));
+    font.setPointSize(8);
+    font.setBold(false);
+    return font;
+}
+
+namespace {
+
+// A font change makes a combo box build its pop-up list at once; hundreds of
+// session windows would hold thousands of unused lists.
+void SetFontIfDifferent(QWidget* widget, const QFont& font)
+{
+    if (widget->font() != font) widget->setFont(font);
+}
+
+}  // namespace
+
 void LocalizeWindow(QWidget* window, const StringTable& strings)
 {
     const int windowId = NumberOf(window->property("textId"));
     if (windowId > 0) {
         if (auto text = strings.Find(windowId)) window->setWindowTitle(QString::fromStdString(*text));
     }
-    QFont font = window->font();
-    font.setFamily(InterfaceFontFamily(strings));
-    font.setPointSize(8);
-    font.setBold(false);
-    window->setFont(font);
+    const QFont font = InterfaceFont(window, strings);
+    SetFontIfDifferent(window, font);
 
     auto textFor = [&](QObject* object, const char* property) -> std::optional<QString> {
         const int id = NumberOf(object->property(property));
@@ -112,11 +129,11 @@ void LocalizeWindow(QWidget* window, const StringTable& strings)
             continue;
         }
         if (qobject_cast<QComboBox*>(w)) {
-            w->setFont(font);
+            SetFontIfDifferent(w, font);
             continue;
         }
         if (auto text = textFor(w, "textId")) {
-            w->setFont(font);
+            SetFontIfDifferent(w, font);
             if (auto* label = qobject_cast<QLabel*>(w)) {
                 label->setText(*text);
             } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
 
 class QObject;
@@ -18,6 +19,8 @@ void SetTipId(QObject* object, int id);
 // Replaces the numbers of the window and all its widgets, and gives them the
 // interface font of the table (texts 20 and 21, or an installed stand-in).
 void LocalizeWindow(QWidget* window, const StringTable& strings);
+// The window's font in the family and size of the interface language.
+QFont InterfaceFont(const QWidget* window, const StringTable& strings);
 
 // The installed font family that stands in for the table's font.
 QString InterfaceFontFamily(const StringTable& strings);

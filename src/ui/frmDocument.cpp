@@ -42,6 +42,8 @@ frmDocument::frmDocument(Session& session, const StringTable& strings,
     : QWidget(parent), m_session(session), m_strings(strings),
       m_connectorTip(std::move(connectorTip))
 {
+    // Set before the controls exist, so that none of them sees a font change.
+    setFont(InterfaceFont(this, strings));
     Build();
     LocalizeWindow(this, strings);
     RefreshSettings();

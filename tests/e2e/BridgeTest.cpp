@@ -274,8 +274,7 @@ TEST(Program, StartsSavedSessionsAndWritesTheConfigurationOnTerminate)
     ASSERT_TRUE(WaitFor([&] { return app.Open((home.path() + "/run/COM26").toStdString()); }));
     // Once the program has passed the application's bytes on, it has seen
     // both the client and the application: bytes for them are not dropped.
-    ASSERT_TRUE(app.WriteAll("hello"));
-    EXPECT_EQ(ReadTcp(*client, 5), "hello");
+    ASSERT_TRUE(WaitFor([&] { return app.WriteAll("h") && client->waitForReadyRead(50); }));
     client->write("over the wire");
     EXPECT_EQ(app.Read(13), "over the wire");
 
