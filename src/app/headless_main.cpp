@@ -108,6 +108,7 @@ int main(int argc, char** argv)
     shell->StartApplication(commandLine, false);
     const int rc = application.exec();
     commands.Stop();
+    DeliverBeforeExit(*shell, kDeliverBeforeExitMs);
     shell->QueryUnload();
     shell->Unload();
     return rc;

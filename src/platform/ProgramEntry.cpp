@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QEventLoop>
 #include <QSocketNotifier>
+#include <QTimer>
+
+#include "shell/Shell.h"
 
 namespace velkon {
 
@@ -61,5 +65,26 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal, bool hang
 }
 
 TerminationSignals::~TerminationSignals() = default;
+
+void DeliverBeforeExit(Shell& shell, int limitMs)
+{
+    shell.StopTakingIn();
+    if (shell.BytesInFlight() > 0) {
+        QEventLoop loop;
+        QTimer check;
+        // Quiet for a few checks in a row: bytes between the kernel and the
+        // next event do not show in the count for a moment.
+        int quietChecks = 0;
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            quietChecks = shell.BytesInFlight() == 0 ? quietChecks + 1 : 0;
+            if (quietChecks >= 3)
+                loop.quit();
+        });
+        check.start(10);
+        QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    shell.LogUndelivered();
+}
 
 }  // namespace velkon

@@ -8,6 +8,8 @@ class QSocketNotifier;
 
 namespace velkon {
 
+class Shell;
+
 // The whole argument text names the configuration file. A relative name is
 // taken from the folder the program was started in, before the program
 // folder becomes the current folder.
@@ -28,5 +30,10 @@ private:
     std::function<void()> m_onSignal;
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
+
+// Lets the sessions deliver the bytes they have taken in for at most limitMs
+// before the program ends, then logs what is left.
+void DeliverBeforeExit(Shell& shell, int limitMs);
+inline constexpr int kDeliverBeforeExitMs = 2000;
 
 }  // namespace velkon

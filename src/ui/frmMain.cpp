@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include "LoadResource.h"
+#include "ProgramEntry.h"
 #include "PasswordDialogs.h"
 #include "Prompts.h"
 #include "frmAbout.h"
@@ -346,6 +347,7 @@ void frmMain::ExitSequence()
 {
     if (m_exited) return;
     m_exited = true;
+    DeliverBeforeExit(*m_shell, kDeliverBeforeExitMs);
     m_shell->QueryUnload();
     m_shell->Unload();
 }

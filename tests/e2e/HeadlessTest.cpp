@@ -84,9 +84,12 @@ TEST(Headless, BridgesReportsStatusAndSavesOnTerminate)
     EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program->exitCode(), 0);
     out += QString::fromUtf8(program->readAllStandardOutput());
-    EXPECT_TRUE(out.contains("session 1 COM31 serial: Virtual Port COM31 created")) << out.toStdString();
-    EXPECT_TRUE(out.contains("session 1 COM31 network: TCP/IP Status: Listening...")) << out.toStdString();
-    EXPECT_TRUE(out.contains("session 1 COM31 network: TCP/IP Status: (1)Connected")) << out.toStdString();
+    EXPECT_TRUE(out.contains("session 1 COM31 serial: Virtual Port COM31 created"))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains("session 1 COM31 network: TCP/IP Status: Listening..."))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains("session 1 COM31 network: TCP/IP Status: (1)Connected"))
+        << out.toStdString();
 
     QFile saved(rig.home.path() + "/default.vkc");
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
@@ -96,6 +99,45 @@ TEST(Headless, BridgesReportsStatusAndSavesOnTerminate)
     EXPECT_EQ(file.ReadInt("Session1", "AutoActivate", -1), 1);
     struct stat st {};
     EXPECT_NE(::lstat(rig.Link(31).toStdString().c_str(), &st), 0);
+}
+
+TEST(Headless, BytesTakenInAreDeliveredBeforeTheProgramEnds)
+{
+    for (const bool appReads : {true, false}) {
+        SCOPED_TRACE(appReads);
+        HeadlessRig rig;
+        const int port = FreeTcpPort();
+        rig.WriteConfig("default.vkc",
+                        "[Velkon]\nLogErrors=1\n" + ServerConfig(33, port).substr(9));
+        auto program = rig.Run();
+        std::unique_ptr<QTcpSocket> client;
+        ASSERT_TRUE(WaitFor([&] {
+            client = std::make_unique<QTcpSocket>();
+            client->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+            return client->waitForConnected(200);
+        }));
+        SerialEnd app;
+        ASSERT_TRUE(WaitFor([&] { return app.Open(rig.Link(33).toStdString()); }));
+        ASSERT_TRUE(WaitFor([&] { return app.WriteAll("h") && client->waitForReadyRead(50); }));
+
+        // The application stops reading; the bytes wait in the program.
+        const QByteArray down = RandomBytes(192 * 1024, 8);
+        client->write(down);
+        ASSERT_TRUE(WaitFor(
+            [&] { return client->bytesToWrite() == 0 && !client->waitForBytesWritten(10); }));
+        program->terminate();
+        if (appReads) {
+            EXPECT_TRUE(app.Read(down.size()) == down);
+        }
+        ASSERT_TRUE(program->waitForFinished(10000));
+        EXPECT_EQ(program->exitCode(), 0);
+
+        QFile log(rig.home.path() + "/errorlog.txt");
+        const QString text =
+            log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+        EXPECT_EQ(text.contains("bytes not delivered before the program ended"), !appReads)
+            << text.toStdString();
+    }
 }
 
 TEST(Headless, RefusesWhatCannotWork)

@@ -671,9 +671,27 @@ std::int64_t Session::BytesInFlight()
 {
     std::int64_t count =
         m_toNetwork.Queue().Count() + m_toSerial.Queue().Count() + Serial().OutputWaiting();
+    const SocketArray& sockets = *m_components.Winsock1;
     for (int i : m_connections.Connected())
-        count += m_components.Winsock1->BytesToWrite(i);
+        count += sockets.BytesToWrite(i) + sockets.BytesAvailable(i);
     return count;
+}
+
+void Session::StopTakingIn()
+{
+    // Bytes the network sent were acknowledged and keep coming in; the
+    // serial side is held so that its driver keeps what was not read.
+    if (IsActive())
+        Serial().Hold();
+}
+
+void Session::LogUndelivered()
+{
+    if (!IsActive())
+        return;
+    const std::int64_t count = BytesInFlight();
+    if (count > 0)
+        LogErrors(std::to_string(count) + " bytes not delivered before the program ended");
 }
 
 // ---------------------------------------------------------------- command interface

@@ -119,6 +119,11 @@ public:
     Bytes ReadFromSerialOutBuffer(std::int32_t& count) { return m_toSerial.Queue().Read(count); }
     // Bytes taken in that have not reached the other side yet.
     std::int64_t BytesInFlight();
+    // The program ends: take nothing more from the serial side, deliver
+    // what was taken.
+    void StopTakingIn();
+    // Logs what could not be delivered before the end.
+    void LogUndelivered();
 
     SerialPort& MSComm1() { return *m_components.MSComm1; }
     VirtualPort& VSPort1() { return *m_components.VSPort1; }

@@ -45,6 +45,11 @@ public:
     // step releases every session.
     void QueryUnload();
     void Unload();
+    // Before the exit sequence: sessions deliver what they took in; what is
+    // left after the wait is logged.
+    void StopTakingIn();
+    std::int64_t BytesInFlight() const;
+    void LogUndelivered();
 
     const std::vector<std::unique_ptr<Session>>& sessions() const { return m_sessions; }
     // Session by 1-based number, or none.
