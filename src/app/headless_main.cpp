@@ -41,7 +41,7 @@ int main(int argc, char** argv)
         std::printf(
             "usage: velkon-headless [file.vkc]\n"
             "Runs the sessions of the configuration file (default: default.vkc in the\n"
-            "program folder, or in $VELKON_HOME) without a desktop. Status changes go to\n"
+            "program folder) without a desktop. Status changes go to\n"
             "standard output; SIGTERM or SIGINT writes default.vkc and ends the program.\n");
         return 0;
     }
@@ -49,6 +49,10 @@ int main(int argc, char** argv)
 
     QCoreApplication application(argc, argv);
     const std::string folder = ProgramFolder();
+    if (const Result prepared = PrepareProgramFolder(folder); !prepared) {
+        std::fprintf(stderr, "velkon-headless: %s; the configuration will not be saved\n",
+                     prepared.description().c_str());
+    }
 
     // Refuse what cannot work before anything is opened.
     std::string runtime;

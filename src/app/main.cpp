@@ -74,8 +74,6 @@ int main(int argc, char** argv)
         true);
 
     program->Start(commandLine);
-    QObject::connect(&application, &QApplication::lastWindowClosed, &application,
-                     &QApplication::quit);
     const int rc = application.exec();
     program->mainWindow().ExitSequence();
     program.reset();

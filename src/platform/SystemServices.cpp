@@ -1,11 +1,13 @@
 #include "SystemServices.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -60,9 +62,50 @@ LocalDateTime SystemClock::Now() const
             local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
+ShellProcessLauncher::ShellProcessLauncher(std::function<void(const std::string&)> report)
+    : m_report(std::move(report))
+{
+}
+
+std::vector<std::string> ShellProcessLauncher::Plan(const std::string& commandLine)
+{
+    const QString text = QString::fromStdString(commandLine).trimmed();
+    if (QFileInfo(text).isFile())
+        return {text.toStdString()};
+    static const QString kShellSyntax = "|&;<>()$`*?[]#~=%{}'\\\n";
+    bool plain = true;
+    for (QChar c : text)
+        plain = plain && !kShellSyntax.contains(c);
+    QStringList words = plain ? QProcess::splitCommand(text) : QStringList();
+    if (words.isEmpty())
+        return {"/bin/sh", "-c", commandLine};
+    std::vector<std::string> plan;
+    for (const QString& word : words)
+        plan.push_back(word.toStdString());
+    return plan;
+}
+
 bool ShellProcessLauncher::StartDetached(const std::string& commandLine)
 {
-    return QProcess::startDetached("/bin/sh", {"-c", QString::fromStdString(commandLine)});
+    const std::vector<std::string> plan = Plan(commandLine);
+    QProcess process;
+    process.setProgram(QString::fromStdString(plan.front()));
+    QStringList arguments;
+    for (std::size_t i = 1; i < plan.size(); ++i)
+        arguments << QString::fromStdString(plan[i]);
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    if (process.startDetached())
+        return true;
+    if (m_reported.insert(commandLine).second) {
+        const std::string text = "cannot start the error program \"" + commandLine +
+                                 "\": " + process.errorString().toStdString();
+        if (m_report)
+            m_report(text);
+        else
+            std::fprintf(stderr, "velkon: %s\n", text.c_str());
+    }
+    return false;
 }
 
 bool PosixFileStore::Append(const std::string& path, const std::string& text)
@@ -178,15 +221,7 @@ SessionComponents PlatformComponentFactory::CreateSessionComponents()
 
 std::string XdgStartEntry::EntryPath()
 {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (config && *config) {
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home ? home : "") + "/.config";
-    }
-    return base + "/autostart/velkon.desktop";
+    return ConfigHome() + "/autostart/velkon.desktop";
 }
 
 bool XdgStartEntry::SetStartWithWindows(bool on, const std::string& valueName,
@@ -213,12 +248,58 @@ bool XdgStartEntry::SetStartWithWindows(bool on, const std::string& valueName,
     return files.Replace(path, entry, false);
 }
 
+std::string ConfigHome()
+{
+    // A relative XDG_CONFIG_HOME is invalid by the XDG rules and ignored.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/')
+        return config;
+    const char* home = std::getenv("HOME");
+    std::string base = home && *home ? home : "";
+    if (base.empty()) {
+        if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
+            base = entry->pw_dir;
+    }
+    return base + "/.config";
+}
+
+std::string ProgramFolderFor(const std::string& exePath)
+{
+    const char* own = std::getenv("VELKON_HOME");
+    if (own && *own)
+        return QDir(QString::fromLocal8Bit(own)).absolutePath().toStdString();
+    const QFileInfo exe(QString::fromStdString(exePath));
+    // An installed copy cannot write beside its executable (and should not,
+    // as root): its files go where the user's settings live.
+    if (exe.absoluteDir().dirName() == "bin")
+        return ConfigHome() + "/velkon";
+    return exe.absolutePath().toStdString();
+}
+
 std::string ProgramFolder()
 {
-    const char* home = std::getenv("VELKON_HOME");
-    if (home && *home)
-        return QDir(QString::fromLocal8Bit(home)).absolutePath().toStdString();
-    return QFileInfo(QString::fromStdString(ExecutablePath())).absolutePath().toStdString();
+    return ProgramFolderFor(ExecutablePath());
+}
+
+Result PrepareProgramFolder(const std::string& folder)
+{
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        const QString parent = QFileInfo(QString::fromStdString(folder)).absolutePath();
+        if (!QDir().mkpath(parent) || ::mkdir(folder.c_str(), 0700) != 0) {
+            const int err = errno;
+            return Result::Fail(
+                "program folder " + folder + " cannot be created: " + std::strerror(err), err);
+        }
+    } else if (!S_ISDIR(st.st_mode)) {
+        return Result::Fail("program folder " + folder + " is not a folder", ENOTDIR);
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        const int err = errno;
+        return Result::Fail(
+            "program folder " + folder + " cannot be written: " + std::strerror(err), err);
+    }
+    return Result::Ok();
 }
 
 std::string ExecutablePath()

@@ -102,7 +102,8 @@ frmAbout::frmAbout(const StringTable& strings, Prompts& prompts, QWidget* parent
     cmdOK = new QPushButton(this);
     SetTextId(cmdOK, 1207);
     cmdOK->setDefault(true);
-    cmdSysInfo = new QPushButton("&System Info...", this);
+    cmdSysInfo = new QPushButton(this);
+    SetTextId(cmdSysInfo, 5059);
     cmdSysInfo->setAutoDefault(false);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(cmdOK);
@@ -132,8 +133,9 @@ frmAbout::frmAbout(const StringTable& strings, Prompts& prompts, QWidget* parent
         description << contact;
     lblDescription->setText(description.join('\n'));
 
-    lblVersion->setText(QString("%1  Version %2.%3.%4")
+    lblVersion->setText(QString("%1  %2 %3.%4.%5")
                             .arg(kApplicationTitle)
+                            .arg(Tr(strings, 5133))
                             .arg(kVersionMajor)
                             .arg(kVersionMinor)
                             .arg(kVersionRevision));

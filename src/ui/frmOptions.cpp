@@ -120,7 +120,7 @@ frmOptions::frmOptions(GlobalSettings& settings, const StringTable& strings, Pro
     // Shown as stored, also when it is not one of the list's sizes.
     Combo1->setEditText(QString::number(settings.PacketSize));
     for (int k = 1; k <= 12; ++k)
-        Combo2->addItem(QString::number(k * 5) + " Seconds");
+        Combo2->addItem(QString::number(k * 5) + " " + Tr(strings, 5142));
     SelectOrNone(Combo2, settings.PingFrequency);
     for (int k = 1; k <= 20; ++k)
         Combo3->addItem(QString::number(k * 100) + " ms");

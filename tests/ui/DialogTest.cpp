@@ -370,7 +370,7 @@ TEST(OptionsDialogUi, OpeningShowsTheSettings)
 
     EXPECT_EQ(dialog.windowTitle(), "Velkon Options");
     EXPECT_EQ(dialog.Label2->text(), "Max bytes per TCP/IP packet:");
-    EXPECT_EQ(dialog.Check1->text(), "Log all errors to file: ErrorLog.txt");
+    EXPECT_EQ(dialog.Check1->text(), "Log all errors to file: errorlog.txt");
     EXPECT_EQ(dialog.Frame1->title(), "Run external program when errors occur:");
     EXPECT_EQ(dialog.Label1->text(), "Command Line:");
     EXPECT_EQ(dialog.Command1->text(), "Browse...");
