@@ -537,11 +537,12 @@ TEST(OptionsDialogUi, BrowseFillsTheCommandLineAndKeepsTheLastName)
     dialog.Command1->click();
     EXPECT_EQ(dialog.Text1->text(), "/usr/bin/first");
 
-    prompts.openAnswer = "/usr/bin/second";
+    // A path with blanks is quoted, so it stays one program when it runs.
+    prompts.openAnswer = "/opt/my tools/alarm \"now\"";
     dialog.Command1->click();
-    EXPECT_EQ(dialog.Text1->text(), "/usr/bin/second");
+    EXPECT_EQ(dialog.Text1->text(), "\"/opt/my tools/alarm \\\"now\\\"\"");
     dialog.Command2->click();
-    EXPECT_EQ(settings.OnErrorRunApp, "/usr/bin/second");
+    EXPECT_EQ(settings.OnErrorRunApp, "\"/opt/my tools/alarm \\\"now\\\"\"");
 }
 
 TEST(OptionsDialogUi, ANewDialogForgetsTheBrowsedName)
