@@ -65,15 +65,11 @@ int main(int argc, char** argv)
         return Fail(lockError);
     const std::string configPath =
         commandLine.empty() ? JoinPath(folder, "default.vkc") : commandLine;
-    PosixFileStore files;
-    std::string probe;
-    struct stat st {};
-    const bool exists = ::stat(configPath.c_str(), &st) == 0;
-    if (exists && !files.Read(configPath, probe)) {
-        return Fail("cannot read the configuration " + configPath + ": " +
-                    (S_ISDIR(st.st_mode) ? std::string("it is a folder")
-                                         : std::string(std::strerror(errno))));
-    }
+    const Result usable = CheckConfigurationFile(configPath);
+    // Missing, also when a folder on its path is missing or not a folder.
+    const bool exists = usable || (usable.number() != ENOENT && usable.number() != ENOTDIR);
+    if (exists && !usable)
+        return Fail("cannot read the configuration: " + usable.description());
     if (!exists && !commandLine.empty()) {
         return Fail("the configuration " + configPath + " does not exist");
     }
@@ -81,6 +77,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velkon-headless: %s does not exist; starting with one new session\n",
                      configPath.c_str());
     }
+    RemoveSaveLeftovers(JoinPath(folder, "default.vkc"));
+    if (!commandLine.empty())
+        RemoveSaveLeftovers(commandLine);
     if (::chdir(folder.c_str()) != 0) {
         // Not fatal: every file of the program is addressed by full path.
     }

@@ -128,7 +128,8 @@ bool PosixFileStore::Append(const std::string& path, const std::string& text)
 
 bool PosixFileStore::Read(const std::string& path, std::string& content)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a pipe named as configuration cannot stall the start.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat st {};
@@ -154,48 +155,154 @@ bool PosixFileStore::Read(const std::string& path, std::string& content)
     return true;
 }
 
+namespace {
+
+constexpr const char* kTempSuffix = ".XXXXXX";
+
+// The file a path names after following symbolic links; the path itself when
+// it is none. A dangling link gives the file it would point to.
+std::string LinkTarget(const std::string& path)
+{
+    std::string current = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        char buffer[4096];
+        const ssize_t n = ::readlink(current.c_str(), buffer, sizeof buffer - 1);
+        if (n <= 0)
+            return current;
+        std::string next(buffer, static_cast<std::size_t>(n));
+        if (next[0] != '/') {
+            const std::size_t slash = current.rfind('/');
+            next =
+                (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + next;
+        }
+        current = next;
+    }
+    return current;
+}
+
+mode_t CurrentUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// A temporary file beside the target, locked for the time of the save so a
+// start that cleans up leftovers leaves it alone.
+int CreateLockedTemp(const std::string& target, std::string& temp)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        temp = target + kTempSuffix;
+        const int fd = ::mkstemp(temp.data());
+        if (fd < 0)
+            return -1;
+        struct stat st {};
+        // Removed between creation and lock by a cleaning start: take another.
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &st) == 0 && st.st_nlink > 0)
+            return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+bool WriteAll(int fd, const std::string& content)
+{
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool PosixFileStore::Replace(const std::string& path, const std::string& content, bool privateFile)
 {
     // Write a temporary file beside the target and rename it over the
     // target, so a crash or a full disk never leaves a truncated file.
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    mode_t mode = 0644;
+    const std::string target = LinkTarget(path);
+    // The file names a program the bridge starts: nobody else may change it.
+    mode_t mode = 0644 & ~CurrentUmask();
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) {
-            ::close(fd);
-            ::unlink(temp.c_str());
+    if (::stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
             return false;
-        }
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = st.st_mode & 0755;
     }
     if (privateFile)
         mode = 0600;
-    bool ok = ::fchmod(fd, mode) == 0;
-    std::size_t done = 0;
-    while (ok && done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    std::string temp;
+    const int fd = CreateLockedTemp(target, temp);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content);
     ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok)
         ::unlink(temp.c_str());
+    ok = ::close(fd) == 0 && ok;
     return ok;
+}
+
+Result CheckConfigurationFile(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        const int err = errno;
+        return Result::Fail(path + ": " + std::strerror(err), err);
+    }
+    if (S_ISDIR(st.st_mode))
+        return Result::Fail(path + " is a folder, not a configuration file", EISDIR);
+    if (S_ISFIFO(st.st_mode))
+        return Result::Fail(path + " is a named pipe, not a configuration file", EINVAL);
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return Result::Fail(path + " is a device, not a configuration file", EINVAL);
+    if (!S_ISREG(st.st_mode))
+        return Result::Fail(path + " is not a regular file", EINVAL);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int err = errno;
+        return Result::Fail(path + " cannot be read: " + std::strerror(err), err);
+    }
+    ::close(fd);
+    return Result::Ok();
+}
+
+int RemoveSaveLeftovers(const std::string& path)
+{
+    const QFileInfo file(QString::fromStdString(path));
+    const QString prefix = file.fileName() + ".";
+    const QDir folder = file.absoluteDir();
+    int removed = 0;
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        // Exactly the names mkstemp gives "<name>.XXXXXX".
+        if (name.size() != prefix.size() + 6 || !name.startsWith(prefix))
+            continue;
+        bool sixLetters = true;
+        for (QChar c : name.mid(prefix.size()))
+            sixLetters = sixLetters && c.isLetterOrNumber() && c.unicode() < 128;
+        if (!sixLetters)
+            continue;
+        const std::string leftover = folder.filePath(name).toStdString();
+        const int fd = ::open(leftover.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        // A save in progress holds the lock on its temporary file.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(leftover.c_str()) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 std::vector<std::string> SystemNetworkInfo::LocalAddresses()

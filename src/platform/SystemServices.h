@@ -49,12 +49,26 @@ private:
     std::set<std::string> m_reported;
 };
 
+// Files as the core needs them. Read takes regular files only and never
+// blocks on a pipe or device. Replace writes the file a symbolic link points
+// to (the link stays), never leaves a file writable by group or others, and
+// makes it 0600 when it holds a secret.
 class PosixFileStore : public FileStore {
 public:
     bool Append(const std::string& path, const std::string& text) override;
     bool Read(const std::string& path, std::string& content) override;
     bool Replace(const std::string& path, const std::string& content, bool privateFile) override;
 };
+
+// Whether a configuration file can be read: a missing file fails with
+// ENOENT; a folder, device, pipe or socket, or one without read rights,
+// fails with a text that says which.
+Result CheckConfigurationFile(const std::string& path);
+
+// Removes what interrupted saves of this file left beside it ("<path>.XXXXXX"
+// temporary files of this user that no save holds any more). Returns how
+// many were removed.
+int RemoveSaveLeftovers(const std::string& path);
 
 class SystemNetworkInfo : public NetworkInfo {
 public:

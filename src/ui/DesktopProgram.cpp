@@ -56,6 +56,14 @@ void DesktopProgram::Start(const std::string& commandLine)
     const Result folder = PrepareProgramFolder(m_app.programFolder);
     if (!folder)
         ReportProblem(folder.description(), 5130);
+    RemoveSaveLeftovers(JoinPath(m_app.programFolder, "default.vkc"));
+    if (!commandLine.empty()) {
+        // The sessions start without it, as with an unreadable file.
+        if (const Result named = CheckConfigurationFile(commandLine); !named)
+            ReportProblem(named.description(), 5145);
+        else
+            RemoveSaveLeftovers(commandLine);
+    }
 
     std::string error;
     const bool firstInstance = m_instance.Acquire(error);

@@ -495,7 +495,10 @@ void frmMain::mnuOpen_Click()
 {
     if (isMinimized()) {
         setWindowState(windowState() & ~Qt::WindowMinimized);
-        show();
+        // A refused password leaves it minimized: hidden while the tray
+        // icon stands for it.
+        if (!(TrayIconAdded && isMinimized()))
+            show();
     } else {
         raise();
         activateWindow();

@@ -234,12 +234,15 @@ void Shell::writeprofilesettings(const std::string& InFileName)
                                                        true, false);
     }
 
-    for (std::size_t n = 1; n <= m_sessions.size(); ++n)
+    // A password or a login response in the file keeps it private to its owner.
+    bool secret = !g.Password.empty();
+    for (std::size_t n = 1; n <= m_sessions.size(); ++n) {
         WriteSession(file, static_cast<int>(n));
-
-    // A password in the file keeps the file private to its owner.
+        const SessionOptionsTransfer& t = m_app.transfer;
+        secret = secret || !t.UserPromptResponse.empty() || !t.PasswordPromptResponse.empty();
+    }
     if (files)
-        files->Replace(path, file.Serialize(), !g.Password.empty());
+        files->Replace(path, file.Serialize(), secret);
 }
 
 void Shell::WriteSession(IniFile& file, int number)
