@@ -388,16 +388,46 @@ std::string ProgramFolder()
     return ProgramFolderFor(ExecutablePath());
 }
 
+namespace {
+
+// mkdir -p with mode 0700 for every folder it makes; the failure names the
+// part that could not be made and why.
+Result MakeFolderPath(const std::string& path)
+{
+    std::string::size_type pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        const std::string part = path.substr(0, pos);
+        if (part.empty() || part.back() == '/')
+            continue;
+        if (::mkdir(part.c_str(), 0700) == 0) {
+            ::chmod(part.c_str(), 0700);  // whatever the umask took away
+            continue;
+        }
+        const int err = errno;
+        struct stat st {};
+        if (err == EEXIST && ::stat(part.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode))
+                continue;
+            return Result::Fail(
+                "program folder " + path + " cannot be created: " + part + " is not a folder",
+                ENOTDIR);
+        }
+        return Result::Fail(
+            "program folder " + path + " cannot be created: " + part + ": " + std::strerror(err),
+            err);
+    }
+    return Result::Ok();
+}
+
+}  // namespace
+
 Result PrepareProgramFolder(const std::string& folder)
 {
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) {
-        const QString parent = QFileInfo(QString::fromStdString(folder)).absolutePath();
-        if (!QDir().mkpath(parent) || ::mkdir(folder.c_str(), 0700) != 0) {
-            const int err = errno;
-            return Result::Fail(
-                "program folder " + folder + " cannot be created: " + std::strerror(err), err);
-        }
+        if (const Result made = MakeFolderPath(folder); !made)
+            return made;
     } else if (!S_ISDIR(st.st_mode)) {
         return Result::Fail("program folder " + folder + " is not a folder", ENOTDIR);
     }

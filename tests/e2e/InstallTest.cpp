@@ -135,7 +135,8 @@ TEST_F(InstalledCopy, UnusableConfigFolderIsReportedAndTheProgramRuns)
     QProcessEnvironment env = HomeEnvironment(home);
     env.insert("XDG_CONFIG_HOME", home + "/plain/config");
     const QString errors = RunInstalled(env, home + "/run");
-    EXPECT_TRUE(errors.contains(home + "/plain/config/velkon cannot be created"))
+    EXPECT_TRUE(errors.contains(home + "/plain/config/velkon cannot be created: " + home +
+                                "/plain is not a folder"))
         << errors.toStdString();
     EXPECT_TRUE(errors.contains("will not be saved")) << errors.toStdString();
 }

@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSet>
+#include <QUrl>
 
 #include "UiTestSupport.h"
 #include "frmDocument.h"
@@ -152,6 +153,23 @@ TEST(JapaneseInterface, DialogsOfMenusAndSessionsShowNoEnglishCaptions)
     document->Command2->click();  // server I/O options
     EXPECT_EQ(p.rig.prompts.dialogs, 8);
     EXPECT_EQ(seen.join(" | ").toStdString(), "");
+}
+
+TEST(JapaneseInterface, HelpOpensTheJapaneseManualAndReportsInJapanese)
+{
+    JapaneseProgram p;
+    QList<QUrl> opened;
+    p.rig.main().setUrlOpener([&](const QUrl& url) {
+        opened << url;
+        return false;
+    });
+    p.rig.main().mnuHelpContents->trigger();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(opened[0].toLocalFile().endsWith("/velkon.ja.html"))
+        << opened[0].toString().toStdString();
+    ASSERT_EQ(p.rig.prompts.messages.size(), 1);
+    const QString failure = QString::fromStdString(StringTable::Japanese().Text(5131));
+    EXPECT_TRUE(p.rig.prompts.messages[0].startsWith("Velkon|" + failure + " "));
 }
 
 TEST(JapaneseInterface, QtOwnDialogsAndTextBoxMenusFollowTheLanguage)

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 
@@ -15,6 +16,7 @@
 #include "frmAbout.h"
 #include "frmOptions.h"
 #include "shell/IniFile.h"
+#include "shell/StringTable.h"
 
 namespace velkon::test {
 namespace {
@@ -207,6 +209,23 @@ TEST(StartEntryUi, SavesWriteRenewAndRemoveTheAutostartEntry)
     EXPECT_FALSE(QFile::exists(entry));
     rig.main().mnuFileSave->trigger();  // removing a missing entry is harmless
     EXPECT_FALSE(QFile::exists(entry));
+}
+
+TEST(ProgramFolderUi, AFolderThatCannotBeMadeIsShownAndTheProgramRuns)
+{
+    ProgramRig rig;
+    rig.WriteFile("plain", "x");
+    const QString folder = rig.Path("plain/velkon");
+    DesktopProgram program(rig.prompts, folder.toStdString());
+    program.Start("");
+    const QString shown = program.mainWindow().statusBar()->currentMessage();
+    EXPECT_TRUE(shown.startsWith(QString::fromStdString(StringTable::English().Text(5130))))
+        << shown.toStdString();
+    EXPECT_TRUE(
+        shown.contains(folder + " cannot be created: " + rig.Path("plain") + " is not a folder"))
+        << shown.toStdString();
+    EXPECT_EQ(program.shell().sessions().size(), 1u);
+    EXPECT_TRUE(rig.prompts.messages.isEmpty());
 }
 
 TEST(HelpMenu, ContentsOpensTheManualAndAFailureIsShown)
