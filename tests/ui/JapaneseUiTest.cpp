@@ -133,10 +133,18 @@ TEST(JapaneseInterface, DialogsOfMenusAndSessionsShowNoEnglishCaptions)
     QStringList seen;
     p.rig.prompts.onDialog = [&](QDialog& dialog) {
         QList<const QWidget*> exempt;
-        // The About box's address lines and link are the maker's data.
+        // The About box's link and contact data are the maker's; only the
+        // captions in front of the contacts ("Telephone:") are texts.
         for (const QLabel* label : dialog.findChildren<QLabel*>()) {
-            if (label->textInteractionFlags() != Qt::NoTextInteraction)
-                exempt << label;
+            if (label->textInteractionFlags() == Qt::NoTextInteraction)
+                continue;
+            exempt << label;
+            if (label->textFormat() == Qt::RichText)
+                continue;
+            for (const QString& line : label->text().split('\n')) {
+                if (line.contains(':') && !ForeignWords(line.section(':', 0, 0)).isEmpty())
+                    seen << line;
+            }
         }
         for (const QString& text : EnglishCaptions(dialog, exempt))
             seen << dialog.metaObject()->className() + QString(": ") + text;
