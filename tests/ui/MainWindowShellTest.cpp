@@ -228,6 +228,17 @@ TEST(ProgramFolderUi, AFolderThatCannotBeMadeIsShownAndTheProgramRuns)
     EXPECT_TRUE(rig.prompts.messages.isEmpty());
 }
 
+TEST(ProgramFolderUi, ANamedConfigurationThatIsADeviceIsReportedAndNotRead)
+{
+    ProgramRig rig;
+    rig.Start("/dev/zero");
+    const QString shown = rig.main().statusBar()->currentMessage();
+    EXPECT_TRUE(shown.startsWith(QString::fromStdString(StringTable::English().Text(5145))))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.contains("/dev/zero is a device")) << shown.toStdString();
+    EXPECT_EQ(rig.shell().sessions().size(), 1u);
+}
+
 TEST(HelpMenu, ContentsOpensTheManualAndAFailureIsShown)
 {
     ProgramRig rig;
