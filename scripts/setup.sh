@@ -2,7 +2,7 @@
 # builds the program. Sourced, not run.
 
 VELKON_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-VELKON_PACKAGES=(g++ cmake make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev)
+VELKON_PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev libgmock-dev)
 
 velkon_install_packages() {
     local missing=()

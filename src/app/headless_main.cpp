@@ -41,7 +41,7 @@ int main(int argc, char** argv)
         std::printf(
             "usage: velkon-headless [file.vkc]\n"
             "Runs the sessions of the configuration file (default: default.vkc in the\n"
-            "program folder, or in $VELKON_HOME) without a desktop. Status changes go to\n"
+            "program folder) without a desktop. Status changes go to\n"
             "standard output; SIGTERM or SIGINT writes default.vkc and ends the program.\n");
         return 0;
     }
@@ -49,6 +49,10 @@ int main(int argc, char** argv)
 
     QCoreApplication application(argc, argv);
     const std::string folder = ProgramFolder();
+    if (const Result prepared = PrepareProgramFolder(folder); !prepared) {
+        std::fprintf(stderr, "velkon-headless: %s; the configuration will not be saved\n",
+                     prepared.description().c_str());
+    }
 
     // Refuse what cannot work before anything is opened.
     std::string runtime;
@@ -61,15 +65,11 @@ int main(int argc, char** argv)
         return Fail(lockError);
     const std::string configPath =
         commandLine.empty() ? JoinPath(folder, "default.vkc") : commandLine;
-    PosixFileStore files;
-    std::string probe;
-    struct stat st {};
-    const bool exists = ::stat(configPath.c_str(), &st) == 0;
-    if (exists && !files.Read(configPath, probe)) {
-        return Fail("cannot read the configuration " + configPath + ": " +
-                    (S_ISDIR(st.st_mode) ? std::string("it is a folder")
-                                         : std::string(std::strerror(errno))));
-    }
+    const Result usable = CheckConfigurationFile(configPath);
+    // Missing, also when a folder on its path is missing or not a folder.
+    const bool exists = usable || (usable.number() != ENOENT && usable.number() != ENOTDIR);
+    if (exists && !usable)
+        return Fail("cannot read the configuration: " + usable.description());
     if (!exists && !commandLine.empty()) {
         return Fail("the configuration " + configPath + " does not exist");
     }
@@ -77,6 +77,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velkon-headless: %s does not exist; starting with one new session\n",
                      configPath.c_str());
     }
+    RemoveSaveLeftovers(JoinPath(folder, "default.vkc"));
+    if (!commandLine.empty())
+        RemoveSaveLeftovers(commandLine);
     if (::chdir(folder.c_str()) != 0) {
         // Not fatal: every file of the program is addressed by full path.
     }

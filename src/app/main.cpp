@@ -55,6 +55,9 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(QIcon(":/velkon.png"));
 
     const std::string folder = velkon::ProgramFolder();
+    // Made here so the start can work in it; a failure is reported by the
+    // program's start, which checks again.
+    (void)velkon::PrepareProgramFolder(folder);
     if (::chdir(folder.c_str()) != 0) {
         // Not fatal: every file of the program is addressed by full path.
     }
@@ -74,8 +77,6 @@ int main(int argc, char** argv)
         true);
 
     program->Start(commandLine);
-    QObject::connect(&application, &QApplication::lastWindowClosed, &application,
-                     &QApplication::quit);
     const int rc = application.exec();
     program->mainWindow().ExitSequence();
     program.reset();

@@ -1,11 +1,13 @@
 #include "SystemServices.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -60,9 +62,50 @@ LocalDateTime SystemClock::Now() const
             local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
+ShellProcessLauncher::ShellProcessLauncher(std::function<void(const std::string&)> report)
+    : m_report(std::move(report))
+{
+}
+
+std::vector<std::string> ShellProcessLauncher::Plan(const std::string& commandLine)
+{
+    const QString text = QString::fromStdString(commandLine).trimmed();
+    if (QFileInfo(text).isFile())
+        return {text.toStdString()};
+    static const QString kShellSyntax = "|&;<>()$`*?[]#~=%{}'\\\n";
+    bool plain = true;
+    for (QChar c : text)
+        plain = plain && !kShellSyntax.contains(c);
+    QStringList words = plain ? QProcess::splitCommand(text) : QStringList();
+    if (words.isEmpty())
+        return {"/bin/sh", "-c", commandLine};
+    std::vector<std::string> plan;
+    for (const QString& word : words)
+        plan.push_back(word.toStdString());
+    return plan;
+}
+
 bool ShellProcessLauncher::StartDetached(const std::string& commandLine)
 {
-    return QProcess::startDetached("/bin/sh", {"-c", QString::fromStdString(commandLine)});
+    const std::vector<std::string> plan = Plan(commandLine);
+    QProcess process;
+    process.setProgram(QString::fromStdString(plan.front()));
+    QStringList arguments;
+    for (std::size_t i = 1; i < plan.size(); ++i)
+        arguments << QString::fromStdString(plan[i]);
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    if (process.startDetached())
+        return true;
+    if (m_reported.insert(commandLine).second) {
+        const std::string text = "cannot start the error program \"" + commandLine +
+                                 "\": " + process.errorString().toStdString();
+        if (m_report)
+            m_report(text);
+        else
+            std::fprintf(stderr, "velkon: %s\n", text.c_str());
+    }
+    return false;
 }
 
 bool PosixFileStore::Append(const std::string& path, const std::string& text)
@@ -85,7 +128,8 @@ bool PosixFileStore::Append(const std::string& path, const std::string& text)
 
 bool PosixFileStore::Read(const std::string& path, std::string& content)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a pipe named as configuration cannot stall the start.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat st {};
@@ -111,48 +155,154 @@ bool PosixFileStore::Read(const std::string& path, std::string& content)
     return true;
 }
 
+namespace {
+
+constexpr const char* kTempSuffix = ".XXXXXX";
+
+// The file a path names after following symbolic links; the path itself when
+// it is none. A dangling link gives the file it would point to.
+std::string LinkTarget(const std::string& path)
+{
+    std::string current = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        char buffer[4096];
+        const ssize_t n = ::readlink(current.c_str(), buffer, sizeof buffer - 1);
+        if (n <= 0)
+            return current;
+        std::string next(buffer, static_cast<std::size_t>(n));
+        if (next[0] != '/') {
+            const std::size_t slash = current.rfind('/');
+            next =
+                (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + next;
+        }
+        current = next;
+    }
+    return current;
+}
+
+mode_t CurrentUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// A temporary file beside the target, locked for the time of the save so a
+// start that cleans up leftovers leaves it alone.
+int CreateLockedTemp(const std::string& target, std::string& temp)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        temp = target + kTempSuffix;
+        const int fd = ::mkstemp(temp.data());
+        if (fd < 0)
+            return -1;
+        struct stat st {};
+        // Removed between creation and lock by a cleaning start: take another.
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &st) == 0 && st.st_nlink > 0)
+            return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+bool WriteAll(int fd, const std::string& content)
+{
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool PosixFileStore::Replace(const std::string& path, const std::string& content, bool privateFile)
 {
     // Write a temporary file beside the target and rename it over the
     // target, so a crash or a full disk never leaves a truncated file.
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    mode_t mode = 0644;
+    const std::string target = LinkTarget(path);
+    // The file names a program the bridge starts: nobody else may change it.
+    mode_t mode = 0644 & ~CurrentUmask();
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) {
-            ::close(fd);
-            ::unlink(temp.c_str());
+    if (::stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
             return false;
-        }
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = st.st_mode & 0755;
     }
     if (privateFile)
         mode = 0600;
-    bool ok = ::fchmod(fd, mode) == 0;
-    std::size_t done = 0;
-    while (ok && done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    std::string temp;
+    const int fd = CreateLockedTemp(target, temp);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content);
     ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok)
         ::unlink(temp.c_str());
+    ok = ::close(fd) == 0 && ok;
     return ok;
+}
+
+Result CheckConfigurationFile(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        const int err = errno;
+        return Result::Fail(path + ": " + std::strerror(err), err);
+    }
+    if (S_ISDIR(st.st_mode))
+        return Result::Fail(path + " is a folder, not a configuration file", EISDIR);
+    if (S_ISFIFO(st.st_mode))
+        return Result::Fail(path + " is a named pipe, not a configuration file", EINVAL);
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return Result::Fail(path + " is a device, not a configuration file", EINVAL);
+    if (!S_ISREG(st.st_mode))
+        return Result::Fail(path + " is not a regular file", EINVAL);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int err = errno;
+        return Result::Fail(path + " cannot be read: " + std::strerror(err), err);
+    }
+    ::close(fd);
+    return Result::Ok();
+}
+
+int RemoveSaveLeftovers(const std::string& path)
+{
+    const QFileInfo file(QString::fromStdString(path));
+    const QString prefix = file.fileName() + ".";
+    const QDir folder = file.absoluteDir();
+    int removed = 0;
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        // Exactly the names mkstemp gives "<name>.XXXXXX".
+        if (name.size() != prefix.size() + 6 || !name.startsWith(prefix))
+            continue;
+        bool sixLetters = true;
+        for (QChar c : name.mid(prefix.size()))
+            sixLetters = sixLetters && c.isLetterOrNumber() && c.unicode() < 128;
+        if (!sixLetters)
+            continue;
+        const std::string leftover = folder.filePath(name).toStdString();
+        const int fd = ::open(leftover.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        // A save in progress holds the lock on its temporary file.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(leftover.c_str()) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 std::vector<std::string> SystemNetworkInfo::LocalAddresses()
@@ -178,15 +328,7 @@ SessionComponents PlatformComponentFactory::CreateSessionComponents()
 
 std::string XdgStartEntry::EntryPath()
 {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (config && *config) {
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home ? home : "") + "/.config";
-    }
-    return base + "/autostart/velkon.desktop";
+    return ConfigHome() + "/autostart/velkon.desktop";
 }
 
 bool XdgStartEntry::SetStartWithWindows(bool on, const std::string& valueName,
@@ -213,12 +355,88 @@ bool XdgStartEntry::SetStartWithWindows(bool on, const std::string& valueName,
     return files.Replace(path, entry, false);
 }
 
+std::string ConfigHome()
+{
+    // A relative XDG_CONFIG_HOME is invalid by the XDG rules and ignored.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/')
+        return config;
+    const char* home = std::getenv("HOME");
+    std::string base = home && *home ? home : "";
+    if (base.empty()) {
+        if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
+            base = entry->pw_dir;
+    }
+    return base + "/.config";
+}
+
+std::string ProgramFolderFor(const std::string& exePath)
+{
+    const char* own = std::getenv("VELKON_HOME");
+    if (own && *own)
+        return QDir(QString::fromLocal8Bit(own)).absolutePath().toStdString();
+    const QFileInfo exe(QString::fromStdString(exePath));
+    // An installed copy cannot write beside its executable (and should not,
+    // as root): its files go where the user's settings live.
+    if (exe.absoluteDir().dirName() == "bin")
+        return ConfigHome() + "/velkon";
+    return exe.absolutePath().toStdString();
+}
+
 std::string ProgramFolder()
 {
-    const char* home = std::getenv("VELKON_HOME");
-    if (home && *home)
-        return QDir(QString::fromLocal8Bit(home)).absolutePath().toStdString();
-    return QFileInfo(QString::fromStdString(ExecutablePath())).absolutePath().toStdString();
+    return ProgramFolderFor(ExecutablePath());
+}
+
+namespace {
+
+// mkdir -p with mode 0700 for every folder it makes; the failure names the
+// part that could not be made and why.
+Result MakeFolderPath(const std::string& path)
+{
+    std::string::size_type pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        const std::string part = path.substr(0, pos);
+        if (part.empty() || part.back() == '/')
+            continue;
+        if (::mkdir(part.c_str(), 0700) == 0) {
+            ::chmod(part.c_str(), 0700);  // whatever the umask took away
+            continue;
+        }
+        const int err = errno;
+        struct stat st {};
+        if (err == EEXIST && ::stat(part.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode))
+                continue;
+            return Result::Fail(
+                "program folder " + path + " cannot be created: " + part + " is not a folder",
+                ENOTDIR);
+        }
+        return Result::Fail(
+            "program folder " + path + " cannot be created: " + part + ": " + std::strerror(err),
+            err);
+    }
+    return Result::Ok();
+}
+
+}  // namespace
+
+Result PrepareProgramFolder(const std::string& folder)
+{
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        if (const Result made = MakeFolderPath(folder); !made)
+            return made;
+    } else if (!S_ISDIR(st.st_mode)) {
+        return Result::Fail("program folder " + folder + " is not a folder", ENOTDIR);
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        const int err = errno;
+        return Result::Fail(
+            "program folder " + folder + " cannot be written: " + std::strerror(err), err);
+    }
+    return Result::Ok();
 }
 
 std::string ExecutablePath()

@@ -3,7 +3,10 @@
 #include <cstdio>
 
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QTranslator>
 
+#include "LoadResource.h"
 #include "PortMap.h"
 #include "Prompts.h"
 #include "shell/StringTable.h"
@@ -15,6 +18,13 @@ DesktopProgram::DesktopProgram(Prompts& prompts, const std::string& programFolde
     m_app.strings = &StringTable::For(
         StringTable::LanguageFromEnvironment([](const char* name) { return std::getenv(name); }));
     m_app.programFolder = programFolder;
+    std::string translationError;
+    m_qtTranslator = InstallQtTranslations(m_app.strings->language(), translationError);
+    if (!translationError.empty())
+        std::fprintf(stderr, "velkon: %s\n", translationError.c_str());
+    // Only Exit or a signal ends the program: the password question or the
+    // About box of a hidden main window is not its last window.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     m_system = std::make_unique<SystemServiceSet>(m_app);
     m_main = std::make_unique<frmMain>(m_app, prompts);
     QWidget* parent = m_main.get();
@@ -24,9 +34,10 @@ DesktopProgram::DesktopProgram(Prompts& prompts, const std::string& programFolde
     m_app.services.messages = m_messages.get();
     m_app.services.dialogs = m_dialogs.get();
 
-    m_main->setConnectorTip([programFolder](int number) {
+    const StringTable* strings = m_app.strings;
+    m_main->setConnectorTip([programFolder, strings](int number) {
         const std::string device = DeviceForPort(number, programFolder);
-        return device.empty() ? QString("COM%1: no device").arg(number)
+        return device.empty() ? QString("COM%1: %2").arg(number).arg(Tr(*strings, 5132))
                               : QString::fromStdString(device);
     });
     m_main->shell().ExePath = ExecutablePath();
@@ -42,6 +53,18 @@ DesktopProgram::~DesktopProgram()
 
 void DesktopProgram::Start(const std::string& commandLine)
 {
+    const Result folder = PrepareProgramFolder(m_app.programFolder);
+    if (!folder)
+        ReportProblem(folder.description(), 5130);
+    RemoveSaveLeftovers(JoinPath(m_app.programFolder, "default.vkc"));
+    if (!commandLine.empty()) {
+        // The sessions start without it, as with an unreadable file.
+        if (const Result named = CheckConfigurationFile(commandLine); !named)
+            ReportProblem(named.description(), 5145);
+        else
+            RemoveSaveLeftovers(commandLine);
+    }
+
     std::string error;
     const bool firstInstance = m_instance.Acquire(error);
     m_main->AddTrayIcon();
@@ -58,6 +81,12 @@ void DesktopProgram::Start(const std::string& commandLine)
         std::fprintf(stderr, "velkon: no command socket: %s\n", commandError.c_str());
         m_commands.reset();
     }
+}
+
+void DesktopProgram::ReportProblem(const std::string& detail, int textId)
+{
+    std::fprintf(stderr, "velkon: %s\n", detail.c_str());
+    m_main->ShowProblem(Tr(*m_app.strings, textId) + " " + QString::fromStdString(detail));
 }
 
 }  // namespace velkon

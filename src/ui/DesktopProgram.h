@@ -5,6 +5,7 @@
 
 #include "CommandServer.h"
 #include "IcmpEcho.h"
+#include "QtTranslations.h"
 #include "SystemServices.h"
 #include "UiServices.h"
 #include "frmMain.h"
@@ -33,7 +34,10 @@ public:
     const CommandServer* commands() const { return m_commands.get(); }
 
 private:
+    void ReportProblem(const std::string& detail, int textId);
+
     AppState m_app;
+    std::unique_ptr<QTranslator> m_qtTranslator;
     std::unique_ptr<SystemServiceSet> m_system;
     std::unique_ptr<PromptMessageBoxes> m_messages;
     std::unique_ptr<QtSessionDialogs> m_dialogs;

@@ -115,23 +115,27 @@ void frmClientOptions::Command2_Click()
     reject();
 }
 
-frmLogin::frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled, QWidget* parent)
+frmLogin::frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled,
+                   const StringTable& strings, QWidget* parent)
     : QDialog(parent), m_transfer(transfer), m_loginCancelled(loginCancelled)
 {
-    setWindowTitle("Client Login Options");
+    SetTextId(this, 5135);
     auto* grid = new QGridLayout(this);
-    auto add = [&](const char* label, QLineEdit*& box, const std::string& value, int row, int col) {
-        grid->addWidget(new QLabel(label, this), row, col);
+    auto add = [&](int textId, QLineEdit*& box, const std::string& value, int row, int col) {
+        auto* label = new QLabel(this);
+        SetTextId(label, textId);
+        grid->addWidget(label, row, col);
         box = new QLineEdit(QString::fromStdString(value), this);
         grid->addWidget(box, row + 1, col);
     };
-    add("Username Prompt:", txtUserPrompt, transfer.UserPrompt, 0, 0);
-    add("Username Prompt Response:", txtUserPromptResponse, transfer.UserPromptResponse, 2, 0);
-    add("Password Prompt:", txtPasswordPrompt, transfer.PasswordPrompt, 0, 1);
-    add("Password Prompt Response:", txtPasswordPromptResponse, transfer.PasswordPromptResponse, 2,
-        1);
-    btnOK = new QPushButton("&OK", this);
-    btnCancel = new QPushButton("&Cancel", this);
+    add(5136, txtUserPrompt, transfer.UserPrompt, 0, 0);
+    add(5137, txtUserPromptResponse, transfer.UserPromptResponse, 2, 0);
+    add(5138, txtPasswordPrompt, transfer.PasswordPrompt, 0, 1);
+    add(5139, txtPasswordPromptResponse, transfer.PasswordPromptResponse, 2, 1);
+    btnOK = new QPushButton(this);
+    SetTextId(btnOK, 1207);
+    btnCancel = new QPushButton(this);
+    SetTextId(btnCancel, 1208);
     // Neither button answers Enter or Escape on its own.
     btnOK->setAutoDefault(false);
     btnCancel->setAutoDefault(false);
@@ -143,6 +147,7 @@ frmLogin::frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled, QWidg
     setTabOrder(btnOK, btnCancel);
     connect(btnOK, &QPushButton::clicked, this, [this] { btnOK_Click(); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancel_Click(); });
+    LocalizeWindow(this, strings);
 }
 
 void frmLogin::btnOK_Click()

@@ -48,10 +48,11 @@ private:
     SessionOptionsTransfer& m_transfer;
 };
 
-// The four login texts of a session. Not localized: it keeps its own texts.
+// The four login texts of a session.
 class frmLogin : public QDialog {
 public:
-    frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled, QWidget* parent = nullptr);
+    frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled, const StringTable& strings,
+             QWidget* parent = nullptr);
     void btnOK_Click();
     void btnCancel_Click();
 

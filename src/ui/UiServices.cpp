@@ -36,7 +36,7 @@ void QtSessionDialogs::ShowClientOptions(SessionOptionsTransfer& transfer)
 
 void QtSessionDialogs::ShowLoginOptions(SessionOptionsTransfer& transfer, bool& loginCancelled)
 {
-    frmLogin dialog(transfer, loginCancelled, m_parent ? m_parent() : nullptr);
+    frmLogin dialog(transfer, loginCancelled, *m_app.strings, m_parent ? m_parent() : nullptr);
     m_prompts.Exec(dialog);
 }
 

@@ -22,12 +22,17 @@ namespace velkon {
 
 namespace {
 
-// The maker's contact lines; fictional.
-constexpr const char* kContactLines[] = {
-    "1 Example Way, Sampletown, ST 00000",
-    "Telephone: +1 555-0100",
-    "Fax: +1 555-0199",
-    "E-mail: velkon@example.com",
+// The maker's contact lines (fictional): a caption from the string table, or
+// none, and the contact itself.
+struct ContactLine {
+    int captionId;
+    const char* contact;
+};
+constexpr ContactLine kContactLines[] = {
+    {0, "1 Example Way, Sampletown, ST 00000"},
+    {5148, "+1 555-0100"},
+    {5149, "+1 555-0199"},
+    {5150, "velkon@example.com"},
 };
 
 QPixmap ProgramIcon(const QWidget* window)
@@ -102,7 +107,8 @@ frmAbout::frmAbout(const StringTable& strings, Prompts& prompts, QWidget* parent
     cmdOK = new QPushButton(this);
     SetTextId(cmdOK, 1207);
     cmdOK->setDefault(true);
-    cmdSysInfo = new QPushButton("&System Info...", this);
+    cmdSysInfo = new QPushButton(this);
+    SetTextId(cmdSysInfo, 5059);
     cmdSysInfo->setAutoDefault(false);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(cmdOK);
@@ -128,12 +134,15 @@ frmAbout::frmAbout(const StringTable& strings, Prompts& prompts, QWidget* parent
     QStringList description;
     description << Tr(strings, 5060) + " " + QString::number(kFirstYear) + "-" + year + " " +
                        kMakerName;
-    for (const char* contact : kContactLines)
-        description << contact;
+    for (const ContactLine& line : kContactLines) {
+        description << (line.captionId ? Tr(strings, line.captionId) + " " : QString()) +
+                           line.contact;
+    }
     lblDescription->setText(description.join('\n'));
 
-    lblVersion->setText(QString("%1  Version %2.%3.%4")
+    lblVersion->setText(QString("%1  %2 %3.%4.%5")
                             .arg(kApplicationTitle)
+                            .arg(Tr(strings, 5133))
                             .arg(kVersionMajor)
                             .arg(kVersionMinor)
                             .arg(kVersionRevision));

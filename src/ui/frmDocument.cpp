@@ -3,8 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QPointer>
-#include <QStandardItemModel>
 #include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
@@ -12,9 +10,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 #include <QVBoxLayout>
 
 #include "LoadResource.h"
@@ -32,14 +32,17 @@ void Select(QComboBox* combo, int index)
 void SetTextIfChanged(QLineEdit* edit, const std::string& text)
 {
     const QString value = QString::fromStdString(text);
-    if (edit->text() != value) edit->setText(value);
+    if (edit->text() != value)
+        edit->setText(value);
 }
 
 }  // namespace
 
 frmDocument::frmDocument(Session& session, const StringTable& strings,
                          std::function<QString(int)> connectorTip, QWidget* parent)
-    : QWidget(parent), m_session(session), m_strings(strings),
+    : QWidget(parent),
+      m_session(session),
+      m_strings(strings),
       m_connectorTip(std::move(connectorTip))
 {
     // Set before the controls exist, so that none of them sees a font change.
@@ -61,7 +64,8 @@ frmDocument::~frmDocument()
 
 void frmDocument::Detach()
 {
-    if (m_attached) m_session.setObserver(nullptr);
+    if (m_attached)
+        m_session.setObserver(nullptr);
     m_attached = false;
 }
 
@@ -70,12 +74,14 @@ QAbstractItemModel* frmDocument::ConnectorModel()
     // 257 entries are the same in every session window: one list serves them
     // all, so hundreds of sessions do not hold hundreds of copies.
     static QPointer<QStandardItemModel> shared;
-    if (shared) return shared;
+    if (shared)
+        return shared;
     shared = new QStandardItemModel(0, 1, QCoreApplication::instance());
     shared->appendRow(new QStandardItem(Tr(m_strings, 2205)));
     for (int n = 1; n < kConnectorCount; ++n) {
         auto* item = new QStandardItem(QString::fromStdString(ConnectorName(n)));
-        if (m_connectorTip) item->setToolTip(m_connectorTip(n));
+        if (m_connectorTip)
+            item->setToolTip(m_connectorTip(n));
         shared->appendRow(item);
     }
     return shared;
@@ -95,13 +101,20 @@ void frmDocument::Build()
     }
     Combo2 = new QComboBox(Frame1);
     Combo2->setModel(ConnectorModel());
-    for (auto& combo : Combo1) combo = new QComboBox(Frame1);
-    for (const char* rate : kBaudRates) Combo1[0]->addItem(rate);
-    for (int id : kParityTextIds) Combo1[1]->addItem(Tr(m_strings, id));
-    for (const char* bits : kDataBits) Combo1[2]->addItem(bits);
-    for (const char* bits : kStopBits) Combo1[3]->addItem(bits);
-    for (int id : kFlowControlTextIds) Combo1[4]->addItem(Tr(m_strings, id));
-    for (const char* size : kBufferSizes) Combo1[5]->addItem(size);
+    for (auto& combo : Combo1)
+        combo = new QComboBox(Frame1);
+    for (const char* rate : kBaudRates)
+        Combo1[0]->addItem(rate);
+    for (int id : kParityTextIds)
+        Combo1[1]->addItem(Tr(m_strings, id));
+    for (const char* bits : kDataBits)
+        Combo1[2]->addItem(bits);
+    for (const char* bits : kStopBits)
+        Combo1[3]->addItem(bits);
+    for (int id : kFlowControlTextIds)
+        Combo1[4]->addItem(Tr(m_strings, id));
+    for (const char* size : kBufferSizes)
+        Combo1[5]->addItem(size);
     // Rows: connector, baud rate, parity, data bits, stop bits, flow control, buffer size.
     QWidget* rows[7][2] = {{Label1[0], Combo2},    {Label1[5], Combo1[0]}, {Label1[1], Combo1[1]},
                            {Label1[2], Combo1[2]}, {Label1[3], Combo1[3]}, {Label1[4], Combo1[4]},
@@ -142,8 +155,10 @@ void frmDocument::Build()
     LocalIP->setEditable(true);
     PortNumber = new QLineEdit(Frame2);
     PortNumber->setMaxLength(5);
-    chkUDP = new QCheckBox("Use UDP instead of TCP/IP", Frame2);
-    btnLogin = new QPushButton("Login Options...", Frame2);
+    chkUDP = new QCheckBox(Frame2);
+    SetTextId(chkUDP, 5140);
+    btnLogin = new QPushButton(Frame2);
+    SetTextId(btnLogin, 5141);
     btnLogin->setVisible(false);
     net->addWidget(TCPOption[0], 0, 0, 1, 2);
     net->addWidget(TCPOption[1], 1, 0, 1, 2);
@@ -190,11 +205,13 @@ void frmDocument::Connect()
 {
     Session& s = m_session;
     connect(Combo2, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int i) {
-        if (!m_refreshing) m_session.SetConnector(i);
+        if (!m_refreshing)
+            m_session.SetConnector(i);
     });
     auto list = [this](QComboBox* combo, std::function<bool(int)> set) {
         connect(combo, qOverload<int>(&QComboBox::currentIndexChanged), this, [this, set](int i) {
-            if (!m_refreshing) set(i);
+            if (!m_refreshing)
+                set(i);
         });
     };
     list(Combo1[0], [&s](int i) { return s.SetBaudRate(i); });
@@ -205,7 +222,8 @@ void frmDocument::Connect()
     list(Combo1[5], [&s](int i) { return s.SetBufferSize(i); });
     auto check = [this](QCheckBox* box, std::function<bool(int)> set) {
         connect(box, &QCheckBox::toggled, this, [this, set](bool on) {
-            if (!m_refreshing) set(on ? 1 : 0);
+            if (!m_refreshing)
+                set(on ? 1 : 0);
         });
     };
     check(chkVPort, [&s](int v) { return s.SetCreateVirtualPort(v); });
@@ -219,7 +237,8 @@ void frmDocument::Connect()
     connect(PortNumber, &QLineEdit::textEdited, this,
             [&s](const QString& t) { s.SetPortNumber(t.toStdString()); });
     connect(LocalIP, &QComboBox::editTextChanged, this, [this](const QString& t) {
-        if (!m_refreshing) m_session.SetLocalIP(t.toStdString());
+        if (!m_refreshing)
+            m_session.SetLocalIP(t.toStdString());
     });
     for (int i = 0; i < 2; ++i) {
         connect(TCPOption[i], &QRadioButton::clicked, this, [&s, i] { s.TCPOption_Click(i); });
@@ -241,18 +260,18 @@ bool frmDocument::eventFilter(QObject* watched, QEvent* event)
 void frmDocument::SessionChanged(SessionChange change)
 {
     switch (change) {
-    case SessionChange::Settings:
-        RefreshSettings();
-        break;
-    case SessionChange::Status:
-        RefreshStatus();
-        break;
-    case SessionChange::Lamps:
-        RefreshLamps();
-        break;
-    case SessionChange::Caption:
-        RefreshCaption();
-        break;
+        case SessionChange::Settings:
+            RefreshSettings();
+            break;
+        case SessionChange::Status:
+            RefreshStatus();
+            break;
+        case SessionChange::Lamps:
+            RefreshLamps();
+            break;
+        case SessionChange::Caption:
+            RefreshCaption();
+            break;
     }
 }
 
@@ -280,7 +299,8 @@ void frmDocument::RefreshSettings()
     SetTextIfChanged(PortNumber, v.PortNumber);
     if (LocalIP->count() != static_cast<int>(f.localIpItems.size())) {
         LocalIP->clear();
-        for (const auto& a : f.localIpItems) LocalIP->addItem(QString::fromStdString(a));
+        for (const auto& a : f.localIpItems)
+            LocalIP->addItem(QString::fromStdString(a));
     }
     if (LocalIP->currentText().toStdString() != v.LocalIP) {
         LocalIP->setEditText(QString::fromStdString(v.LocalIP));
@@ -293,10 +313,9 @@ void frmDocument::RefreshSettings()
     Label3->setText(QString::fromStdString(f.label3));
 
     const bool enabled = f.settingsEnabled;
-    for (QWidget* w : std::initializer_list<QWidget*>{Combo2, Combo1[0], Combo1[1], Combo1[2],
-                                                     Combo1[3], Combo1[4], Combo1[5], Command2,
-                                                     TCPOption[0], IPAddress, PortNumber, LocalIP,
-                                                     chkVPort, chkUDP}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             Combo2, Combo1[0], Combo1[1], Combo1[2], Combo1[3], Combo1[4], Combo1[5], Command2,
+             TCPOption[0], IPAddress, PortNumber, LocalIP, chkVPort, chkUDP}) {
         w->setEnabled(enabled);
     }
     TCPOption[1]->setEnabled(enabled && f.serverOptionEnabled);

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <QApplication>
@@ -32,8 +33,6 @@
 namespace velkon {
 
 namespace {
-
-const char* const kConfigFilter = "Velkon Files (*.VKC)|*.vkc|All Files (*.*)|*.*";
 
 QAction* Entry(QMenu* menu, int textId)
 {
@@ -138,7 +137,8 @@ void frmMain::BuildMenus()
 void frmMain::mnuFile_Click()
 {
     mnuFileClose->setEnabled(false);
-    if (m_shell->FileCloseEnabled()) mnuFileClose->setEnabled(true);
+    if (m_shell->FileCloseEnabled())
+        mnuFileClose->setEnabled(true);
 }
 
 void frmMain::mnuWindow_Click()
@@ -150,7 +150,8 @@ void frmMain::mnuWindow_Click()
     }
     m_windowListActions.clear();
     const auto windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
-    if (windows.isEmpty()) return;
+    if (windows.isEmpty())
+        return;
     m_windowListActions << mnuWindow->addSeparator();
     int n = 1;
     for (QMdiSubWindow* w : windows) {
@@ -166,42 +167,45 @@ void frmMain::Arrange(int code)
 {
     const auto windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
     switch (code) {
-    case 0:
-        m_mdi->cascadeSubWindows();
-        break;
-    case 1:
-    case 2: {
-        // One row (horizontal) or one column (vertical) per normal window.
-        QList<QMdiSubWindow*> normal;
-        for (QMdiSubWindow* w : windows) {
-            if (!w->isMinimized()) normal << w;
-        }
-        if (normal.isEmpty()) break;
-        const QRect area = m_mdi->viewport()->rect();
-        const int count = static_cast<int>(normal.size());
-        for (int i = 0; i < count; ++i) {
-            normal[i]->showNormal();
-            if (code == 1) {
-                const int h = area.height() / count;
-                normal[i]->setGeometry(0, i * h, area.width(), h);
-            } else {
-                const int w = area.width() / count;
-                normal[i]->setGeometry(i * w, 0, w, area.height());
+        case 0:
+            m_mdi->cascadeSubWindows();
+            break;
+        case 1:
+        case 2: {
+            // One row (horizontal) or one column (vertical) per normal window.
+            QList<QMdiSubWindow*> normal;
+            for (QMdiSubWindow* w : windows) {
+                if (!w->isMinimized())
+                    normal << w;
             }
+            if (normal.isEmpty())
+                break;
+            const QRect area = m_mdi->viewport()->rect();
+            const int count = static_cast<int>(normal.size());
+            for (int i = 0; i < count; ++i) {
+                normal[i]->showNormal();
+                if (code == 1) {
+                    const int h = area.height() / count;
+                    normal[i]->setGeometry(0, i * h, area.width(), h);
+                } else {
+                    const int w = area.width() / count;
+                    normal[i]->setGeometry(i * w, 0, w, area.height());
+                }
+            }
+            break;
         }
-        break;
-    }
-    case 3: {
-        // Minimized windows in a row along the bottom edge.
-        int x = 0;
-        const int bottom = m_mdi->viewport()->height();
-        for (QMdiSubWindow* w : windows) {
-            if (!w->isMinimized()) continue;
-            w->move(x, bottom - w->height());
-            x += w->width();
+        case 3: {
+            // Minimized windows in a row along the bottom edge.
+            int x = 0;
+            const int bottom = m_mdi->viewport()->height();
+            for (QMdiSubWindow* w : windows) {
+                if (!w->isMinimized())
+                    continue;
+                w->move(x, bottom - w->height());
+                x += w->width();
+            }
+            break;
         }
-        break;
-    }
     }
 }
 
@@ -214,6 +218,7 @@ double frmMain::TwipsPerPixel() const
 
 void frmMain::SetGeometryTwips(int left, int top, int width, int height)
 {
+    m_fitPending = false;
     m_twips[0] = left;
     m_twips[1] = top;
     m_twips[2] = width;
@@ -233,42 +238,78 @@ void frmMain::SetGeometryTwips(int left, int top, int width, int height)
     m_appliedSize = size();
 }
 
+void frmMain::SetFittingGeometry(int left, int top)
+{
+    const double tpp = TwipsPerPixel();
+    move(qRound(left / tpp), qRound(top / tpp));
+    m_fitPending = true;
+    m_twips[0] = left;
+    m_twips[1] = top;
+    m_appliedPos = pos();
+    // No size was read that could be written back unchanged.
+    m_appliedSize = QSize();
+}
+
+void frmMain::FitTo(const QMdiSubWindow& sub)
+{
+    m_fitPending = false;
+    const QSize session = sub.size().expandedTo(sub.sizeHint());
+    const int frame = 2 * m_mdi->frameWidth();
+    int height = menuBar()->sizeHint().height() + session.height() + frame;
+    const auto* bar = findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
+    if (bar && !bar->isHidden())
+        height += bar->sizeHint().height();
+    QSize wanted(session.width() + frame, height);
+    if (const QScreen* s = screen()) {
+        // Never larger than the desktop; scroll bars are the lesser evil there.
+        const QRect available = s->availableGeometry();
+        const QSize decoration = frameGeometry().size() - size();
+        wanted = wanted.boundedTo(available.size() - decoration);
+    }
+    resize(wanted);
+}
+
 void frmMain::GeometryTwips(int& left, int& top, int& width, int& height) const
 {
     const QRect frame = frameGeometry();
-    if (pos() == m_appliedPos && size() == m_appliedSize) {
+    const double tpp = TwipsPerPixel();
+    if (pos() == m_appliedPos) {
         left = m_twips[0];
         top = m_twips[1];
+    } else {
+        left = qRound(frame.x() * tpp);
+        top = qRound(frame.y() * tpp);
+    }
+    if (size() == m_appliedSize) {
         width = m_twips[2];
         height = m_twips[3];
-        return;
+    } else {
+        width = qRound(frame.width() * tpp);
+        height = qRound(frame.height() * tpp);
     }
-    const double tpp = TwipsPerPixel();
-    left = qRound(frame.x() * tpp);
-    top = qRound(frame.y() * tpp);
-    width = qRound(frame.width() * tpp);
-    height = qRound(frame.height() * tpp);
 }
 
 int frmMain::WindowState() const
 {
-    if (isMinimized()) return kMinimized;
-    if (isMaximized()) return kMaximized;
+    if (isMinimized())
+        return kMinimized;
+    if (isMaximized())
+        return kMaximized;
     return kNormal;
 }
 
 void frmMain::SetWindowState(int state)
 {
     switch (state) {
-    case kMinimized:
-        setWindowState(windowState() | Qt::WindowMinimized);
-        break;
-    case kMaximized:
-        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
-        break;
-    default:
-        setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-        break;
+        case kMinimized:
+            setWindowState(windowState() | Qt::WindowMinimized);
+            break;
+        case kMaximized:
+            setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+            break;
+        default:
+            setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+            break;
     }
 }
 
@@ -280,17 +321,22 @@ void frmMain::SessionAdded(Session& session)
     sub->installEventFilter(this);
     m_windows[&session] = sub;
     sub->show();
+    if (m_fitPending)
+        FitTo(*sub);
     // The main window shows itself with its first session window.
-    if (!isVisible() && !m_exited) show();
+    if (!isVisible() && !m_exited)
+        show();
 }
 
 void frmMain::SessionRemoved(Session& session)
 {
     auto it = m_windows.find(&session);
-    if (it == m_windows.end()) return;
+    if (it == m_windows.end())
+        return;
     QMdiSubWindow* sub = it->second;
     m_windows.erase(it);
-    if (auto* document = dynamic_cast<frmDocument*>(sub->widget())) document->Detach();
+    if (auto* document = dynamic_cast<frmDocument*>(sub->widget()))
+        document->Detach();
     sub->removeEventFilter(this);
     sub->hide();
     sub->deleteLater();
@@ -305,21 +351,23 @@ frmDocument* frmMain::DocumentOf(const Session& session) const
 Session* frmMain::ActiveSession()
 {
     QMdiSubWindow* active = m_mdi->activeSubWindow();
-    if (!active) active = m_mdi->currentSubWindow();
+    if (!active)
+        active = m_mdi->currentSubWindow();
     for (const auto& [session, sub] : m_windows) {
-        if (sub == active) return const_cast<Session*>(session);
+        if (sub == active)
+            return const_cast<Session*>(session);
     }
     return nullptr;
 }
 
 std::string frmMain::ShowOpenDialog()
 {
-    return m_prompts.OpenFile(this, kConfigFilter).toStdString();
+    return m_prompts.OpenFile(this, Tr(*m_app.strings, 5134)).toStdString();
 }
 
 std::string frmMain::ShowSaveDialog()
 {
-    return m_prompts.SaveFile(this, kConfigFilter, "vkc").toStdString();
+    return m_prompts.SaveFile(this, Tr(*m_app.strings, 5134), "vkc").toStdString();
 }
 
 void frmMain::CloseHelpWindows()
@@ -345,7 +393,8 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
 
 void frmMain::ExitSequence()
 {
-    if (m_exited) return;
+    if (m_exited)
+        return;
     m_exited = true;
     DeliverBeforeExit(*m_shell, kDeliverBeforeExitMs);
     m_shell->QueryUnload();
@@ -355,14 +404,24 @@ void frmMain::ExitSequence()
 void frmMain::closeEvent(QCloseEvent* event)
 {
     ExitSequence();
-    if (TrayIconAdded && m_tray) m_tray->hide();
+    if (TrayIconAdded && m_tray)
+        m_tray->hide();
     event->accept();
+    // The program does not end with its last window (a dialog of the hidden
+    // main window may be that); it ends here.
+    QCoreApplication::quit();
+}
+
+void frmMain::ShowProblem(const QString& text)
+{
+    statusBar()->showMessage(text);
 }
 
 void frmMain::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange) Form_Resize();
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
 }
 
 void frmMain::setToolEngines(EchoTransport* echo, HostResolver* resolver)
@@ -375,13 +434,16 @@ void frmMain::setToolEngines(EchoTransport* echo, HostResolver* resolver)
 
 void frmMain::AddTrayIcon()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
     m_tray = std::make_unique<QSystemTrayIcon>(windowIcon(), this);
     m_tray->setToolTip("Velkon");
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::DoubleClick) TrayNotification(0x203);
-                if (reason == QSystemTrayIcon::Context) TrayNotification(0x205);
+                if (reason == QSystemTrayIcon::DoubleClick)
+                    TrayNotification(0x203);
+                if (reason == QSystemTrayIcon::Context)
+                    TrayNotification(0x205);
             });
     m_tray->show();
     TrayIconAdded = true;
@@ -389,7 +451,8 @@ void frmMain::AddTrayIcon()
 
 void frmMain::TrayNotification(int message)
 {
-    if (!isMinimized()) return;
+    if (!isMinimized())
+        return;
     if (message == 0x203) {
         auto* about = new frmAbout(*m_app.strings, m_prompts, nullptr);
         about->setAttribute(Qt::WA_DeleteOnClose);
@@ -403,10 +466,12 @@ void frmMain::Form_Resize()
 {
     if (isMinimized()) {
         WasMinimized = true;
-        if (TrayIconAdded) hide();
+        if (TrayIconAdded)
+            hide();
         return;
     }
-    if (InResize) return;
+    if (InResize)
+        return;
     InResize = true;
     if (WasMinimized) {
         if (m_app.globalSettings.Password.empty()) {
@@ -423,7 +488,8 @@ void frmMain::Form_Resize()
         }
         show();
     }
-    if (TrayIconAdded && isMinimized()) hide();
+    if (TrayIconAdded && isMinimized())
+        hide();
     InResize = false;
 }
 
@@ -431,7 +497,10 @@ void frmMain::mnuOpen_Click()
 {
     if (isMinimized()) {
         setWindowState(windowState() & ~Qt::WindowMinimized);
-        show();
+        // A refused password leaves it minimized: hidden while the tray
+        // icon stands for it.
+        if (!(TrayIconAdded && isMinimized()))
+            show();
     } else {
         raise();
         activateWindow();
@@ -445,7 +514,8 @@ void frmMain::mnuHide_Click()
 
 void frmMain::mnuExit_Click()
 {
-    if (!CheckPassword(m_app.globalSettings.Password, *m_app.strings, m_prompts, this)) return;
+    if (!CheckPassword(m_app.globalSettings.Password, *m_app.strings, m_prompts, this))
+        return;
     close();
 }
 
@@ -467,7 +537,8 @@ void frmMain::mPassword_Click()
 
 void frmMain::mPingTool_Click()
 {
-    if (!m_echo || !m_resolver) return;
+    if (!m_echo || !m_resolver)
+        return;
     frmPing dialog(*m_echo, *m_resolver, m_app.globalSettings.PingTimeout, *m_app.strings,
                    m_prompts, this);
     m_prompts.Exec(dialog);
@@ -475,21 +546,29 @@ void frmMain::mPingTool_Click()
 
 void frmMain::mResolve_Click()
 {
-    if (!m_resolver) return;
+    if (!m_resolver)
+        return;
     frmResolve dialog(*m_resolver, *m_app.strings, m_prompts, this);
     m_prompts.Exec(dialog);
 }
 
 QString frmMain::HelpFile() const
 {
-    // Beside the program, or where an installation keeps its documents.
-    const QString inFolder = QString::fromStdString(JoinPath(m_app.programFolder, "velkon.html"));
+    // Beside the program in a build tree, under share/doc in an installed
+    // copy; in the interface language when that manual exists.
     const QString exeDir = QCoreApplication::applicationDirPath();
-    for (const QString& candidate :
-         {inFolder, exeDir + "/velkon.html", exeDir + "/../share/doc/velkon/velkon.html"}) {
-        if (QFileInfo::exists(candidate)) return QFileInfo(candidate).absoluteFilePath();
+    QStringList names;
+    if (m_app.strings->language() == Language::Japanese)
+        names << "velkon.ja.html";
+    names << "velkon.html";
+    for (const QString& name : names) {
+        for (const QString& candidate :
+             {exeDir + "/" + name, exeDir + "/../share/doc/velkon/" + name}) {
+            if (QFileInfo::exists(candidate))
+                return QFileInfo(candidate).absoluteFilePath();
+        }
     }
-    return inFolder;
+    return exeDir + "/" + names.front();
 }
 
 void frmMain::mnuHelpContents_Click()
@@ -498,8 +577,7 @@ void frmMain::mnuHelpContents_Click()
     const QUrl url = QUrl::fromLocalFile(manual);
     const bool opened = m_openUrl ? m_openUrl(url) : QDesktopServices::openUrl(url);
     if (!opened) {
-        m_prompts.Message(this, "The help viewer could not be started to show " + manual + ".",
-                          "Velkon");
+        m_prompts.Message(this, Tr(*m_app.strings, 5131) + " " + manual, "Velkon");
     }
 }
 

@@ -48,6 +48,9 @@ public:
     // password before coming back.
     void Form_Resize();
 
+    // A lasting problem the user should know about, in the status bar.
+    void ShowProblem(const QString& text);
+
     // Runs the exit sequence once: writes "default.vkc" and releases every
     // session. Also used when the program is told to end by a signal.
     void ExitSequence();
@@ -55,6 +58,7 @@ public:
     // MainWindowView
     void SetGeometryTwips(int left, int top, int width, int height) override;
     void GeometryTwips(int& left, int& top, int& width, int& height) const override;
+    void SetFittingGeometry(int left, int top) override;
     int WindowState() const override;
     void SetWindowState(int state) override;
     void SessionAdded(Session& session) override;
@@ -123,6 +127,7 @@ private:
     void mnuWindow_Click();
     void Arrange(int code);
     double TwipsPerPixel() const;
+    void FitTo(const QMdiSubWindow& sub);
 
     AppState& m_app;
     Prompts& m_prompts;
@@ -136,6 +141,8 @@ private:
     QPoint m_appliedPos;
     QSize m_appliedSize;
     bool m_exited = false;
+    // The size follows the first session window still to come.
+    bool m_fitPending = false;
     EchoTransport* m_echo = nullptr;
     HostResolver* m_resolver = nullptr;
     std::function<bool(const QUrl&)> m_openUrl;

@@ -38,7 +38,7 @@ int StateOf(const QCheckBox* box)
 
 frmOptions::frmOptions(GlobalSettings& settings, const StringTable& strings, Prompts& prompts,
                        QWidget* parent)
-    : QDialog(parent), m_settings(settings), m_prompts(prompts)
+    : QDialog(parent), m_settings(settings), m_strings(strings), m_prompts(prompts)
 {
     SetTextId(this, 5029);
     auto* layout = new QVBoxLayout(this);
@@ -120,7 +120,7 @@ frmOptions::frmOptions(GlobalSettings& settings, const StringTable& strings, Pro
     // Shown as stored, also when it is not one of the list's sizes.
     Combo1->setEditText(QString::number(settings.PacketSize));
     for (int k = 1; k <= 12; ++k)
-        Combo2->addItem(QString::number(k * 5) + " Seconds");
+        Combo2->addItem(QString::number(k * 5) + " " + Tr(strings, 5142));
     SelectOrNone(Combo2, settings.PingFrequency);
     for (int k = 1; k <= 20; ++k)
         Combo3->addItem(QString::number(k * 100) + " ms");
@@ -131,11 +131,20 @@ frmOptions::frmOptions(GlobalSettings& settings, const StringTable& strings, Pro
 
 void frmOptions::Command1_Click()
 {
-    const QString chosen = m_prompts.OpenFile(this, kProgramsFilter);
+    // Linux programs have no file extension: the first entry shows every file.
+    const QString chosen = m_prompts.OpenFile(this, Tr(m_strings, 5147));
     if (!chosen.isEmpty())
         m_fileName = chosen;
-    if (!m_fileName.isEmpty())
-        Text1->setText(m_fileName);
+    if (m_fileName.isEmpty())
+        return;
+    // The command line is split into words when it runs: a path with blanks
+    // is one word only in quotes.
+    QString shown = m_fileName;
+    if (shown.contains(' ')) {
+        shown.replace('\\', "\\\\").replace('"', "\\\"");
+        shown = '"' + shown + '"';
+    }
+    Text1->setText(shown);
 }
 
 void frmOptions::Command2_Click()

@@ -25,10 +25,6 @@ class StringTable;
 // stored number unless an entry has been chosen; so -1 stays -1.
 class frmOptions : public QDialog {
 public:
-    // The Browse... filter. Linux programs have no file extension, so the
-    // first entry shows every file.
-    static constexpr const char* kProgramsFilter = "Programs (*)|*|All Files (*.*)|*.*";
-
     frmOptions(GlobalSettings& settings, const StringTable& strings, Prompts& prompts,
                QWidget* parent = nullptr);
     void Command1_Click();  // Browse...
@@ -54,6 +50,7 @@ public:
 
 private:
     GlobalSettings& m_settings;
+    const StringTable& m_strings;
     Prompts& m_prompts;
     // The file chooser's name: kept while the dialog is open, so a cancelled
     // Browse... after a successful one puts the earlier name back.

@@ -53,8 +53,7 @@ frmPing::frmPing(EchoTransport& transport, HostResolver& resolver, const int& pi
       m_strings(strings),
       m_prompts(prompts)
 {
-    // The title carries no text number: it stays English in every language.
-    setWindowTitle("Ping IP Address");
+    SetTextId(this, 5144);
 
     auto* top = new QGridLayout;
     Label1[0] = new QLabel(this);
@@ -137,7 +136,7 @@ void frmPing::Command1_Click()
     Text4[1]->setText(QString::fromStdString(SignedAddressText(reply)));
     Text4[2]->setText(QString::number(reply.RoundTripTime) + " ms");
     // The whole 32-bit slot: its reserved high half is zero, so this is the size.
-    Text4[3]->setText(QString::number(reply.DataSize) + " bytes");
+    Text4[3]->setText(QString::number(reply.DataSize) + " " + Tr(m_strings, 5143));
     if (reply.Data[0] != 0) {
         Text4[4]->setText(DataReturnedText(reply));
     }

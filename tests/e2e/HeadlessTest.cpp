@@ -1,8 +1,12 @@
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 #include "E2eSupport.h"
@@ -174,6 +178,91 @@ TEST(Headless, RefusesWhatCannotWork)
     ASSERT_TRUE(noRuntime->waitForFinished(10000));
     EXPECT_EQ(noRuntime->exitCode(), 1);
     EXPECT_TRUE(noRuntime->readAllStandardError().contains("runtime folder"));
+}
+
+// Starts the program, waits until it serves commands, and ends it with
+// SIGTERM, which saves default.vkc.
+void RunUntilServing(HeadlessRig& rig, const QStringList& args = {})
+{
+    auto program = rig.Run(args);
+    EXPECT_TRUE(WaitFor([&] { return QFileInfo::exists(rig.home.path() + "/run/command"); }))
+        << program->readAllStandardError().toStdString();
+    program->terminate();
+    ASSERT_TRUE(program->waitForFinished(10000));
+    EXPECT_EQ(program->exitCode(), 0);
+}
+
+mode_t ModeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(path.toLocal8Bit().constData(), &st) == 0 ? st.st_mode & 07777 : 07777;
+}
+
+struct OpenUmask {
+    OpenUmask() : saved(::umask(0)) {}
+    ~OpenUmask() { ::umask(saved); }
+    mode_t saved;
+};
+
+TEST(HeadlessFiles, SavesStayPrivateAndALinkedConfigurationStaysALink)
+{
+    OpenUmask openUmask;
+    HeadlessRig fresh;
+    RunUntilServing(fresh);
+    EXPECT_EQ(ModeOf(fresh.home.path() + "/default.vkc"), 0644u);
+
+    // A login response is a secret; default.vkc links to the real file.
+    HeadlessRig rig;
+    ASSERT_TRUE(QDir(rig.home.path()).mkdir("real"));
+    rig.WriteConfig("real/bridges.vkc",
+                    "[Velkon]\nNumSessions=1\n[Session1]\nPasswordPromptResponse=hunter2\n");
+    QFile(rig.home.path() + "/real/bridges.vkc").setPermissions(QFileDevice::Permissions(0x6666));
+    ASSERT_TRUE(QFile::link("real/bridges.vkc", rig.home.path() + "/default.vkc"));
+    RunUntilServing(rig);
+    EXPECT_TRUE(QFileInfo(rig.home.path() + "/default.vkc").isSymLink());
+    QFile target(rig.home.path() + "/real/bridges.vkc");
+    ASSERT_TRUE(target.open(QIODevice::ReadOnly));
+    const QByteArray saved = target.readAll();
+    EXPECT_TRUE(saved.contains("PasswordPromptResponse=hunter2"));
+    EXPECT_TRUE(saved.contains("AutoActivate=0"));  // written by this save
+    EXPECT_EQ(ModeOf(target.fileName()), 0600u);
+}
+
+TEST(HeadlessFiles, StartRemovesOnlyItsOwnUnusedSaveLeftovers)
+{
+    HeadlessRig rig;
+    rig.WriteConfig("default.vkc", "[Velkon]\nNumSessions=1\n");
+    for (const char* name : {"default.vkc.Ab3dE9", "default.vkc.x1", "other.vkc.Ab3dE9",
+                             "default.vkc.InUse1", "notes.txt"}) {
+        rig.WriteConfig(name, "left");
+    }
+    // A save in progress elsewhere holds its temporary file locked.
+    const QByteArray busy = (rig.home.path() + "/default.vkc.InUse1").toLocal8Bit();
+    const int fd = ::open(busy.constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    RunUntilServing(rig);
+    ::close(fd);
+    const QStringList left = QDir(rig.home.path()).entryList(QDir::Files, QDir::Name);
+    EXPECT_EQ(left, (QStringList{"default.vkc", "default.vkc.InUse1", "default.vkc.x1", "notes.txt",
+                                 "other.vkc.Ab3dE9"}));
+}
+
+TEST(HeadlessFiles, ANamedConfigurationThatIsNoFileIsRefusedAtOnce)
+{
+    HeadlessRig rig;
+    const QString fifo = rig.home.path() + "/pipe.vkc";
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QDir(rig.home.path()).mkdir("folder.vkc"));
+    const std::pair<QString, QString> cases[] = {
+        {fifo, "named pipe"}, {"/dev/zero", "device"}, {rig.home.path() + "/folder.vkc", "folder"}};
+    for (const auto& [path, reason] : cases) {
+        auto program = rig.Run({path});
+        ASSERT_TRUE(program->waitForFinished(10000)) << path.toStdString();
+        EXPECT_EQ(program->exitCode(), 1) << path.toStdString();
+        const QString errors = QString::fromLocal8Bit(program->readAllStandardError());
+        EXPECT_TRUE(errors.contains(path + " is a " + reason)) << errors.toStdString();
+    }
 }
 
 }  // namespace

@@ -370,7 +370,7 @@ TEST(OptionsDialogUi, OpeningShowsTheSettings)
 
     EXPECT_EQ(dialog.windowTitle(), "Velkon Options");
     EXPECT_EQ(dialog.Label2->text(), "Max bytes per TCP/IP packet:");
-    EXPECT_EQ(dialog.Check1->text(), "Log all errors to file: ErrorLog.txt");
+    EXPECT_EQ(dialog.Check1->text(), "Log all errors to file: errorlog.txt");
     EXPECT_EQ(dialog.Frame1->title(), "Run external program when errors occur:");
     EXPECT_EQ(dialog.Label1->text(), "Command Line:");
     EXPECT_EQ(dialog.Command1->text(), "Browse...");
@@ -537,11 +537,12 @@ TEST(OptionsDialogUi, BrowseFillsTheCommandLineAndKeepsTheLastName)
     dialog.Command1->click();
     EXPECT_EQ(dialog.Text1->text(), "/usr/bin/first");
 
-    prompts.openAnswer = "/usr/bin/second";
+    // A path with blanks is quoted, so it stays one program when it runs.
+    prompts.openAnswer = "/opt/my tools/alarm \"now\"";
     dialog.Command1->click();
-    EXPECT_EQ(dialog.Text1->text(), "/usr/bin/second");
+    EXPECT_EQ(dialog.Text1->text(), "\"/opt/my tools/alarm \\\"now\\\"\"");
     dialog.Command2->click();
-    EXPECT_EQ(settings.OnErrorRunApp, "/usr/bin/second");
+    EXPECT_EQ(settings.OnErrorRunApp, "\"/opt/my tools/alarm \\\"now\\\"\"");
 }
 
 TEST(OptionsDialogUi, ANewDialogForgetsTheBrowsedName)

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
-#include <QPushButton>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
 #include <QUrl>
 
 #include "PasswordDialogs.h"
@@ -13,6 +16,7 @@
 #include "frmAbout.h"
 #include "frmOptions.h"
 #include "shell/IniFile.h"
+#include "shell/StringTable.h"
 
 namespace velkon::test {
 namespace {
@@ -85,6 +89,66 @@ TEST(RestoreHandling, PasswordDecidesWhetherTheWindowComesBack)
     EXPECT_EQ(rig.prompts.dialogs, 3);
 }
 
+// Runs steps inside the application's event loop, as the program runs; true
+// when the loop was still running after the last step (nothing had ended it).
+bool StillRunningAfter(const std::function<void()>& steps)
+{
+    QTimer::singleShot(0, [steps] {
+        steps();
+        // A quit requested by the steps is handled before this timer fires.
+        QTimer::singleShot(100, [] { QCoreApplication::exit(7); });
+    });
+    return QCoreApplication::exec() == 7;
+}
+
+// Runs the dialog modally as the real prompts do, answering from inside.
+std::function<void(QDialog&)> ShowAndType(const QString& text, bool cancel = false)
+{
+    return [text, cancel](QDialog& dialog) {
+        QTimer::singleShot(0, &dialog,
+                           [&dialog, text, cancel] { TypePassword(text, cancel)(dialog); });
+        dialog.exec();
+    };
+}
+
+TEST(ProgramEnd, PasswordAnswersAndTheAboutBoxNeverEndTheProgram)
+{
+    RestoreRig rig;
+    rig.program->app().globalSettings.Password = "Secret";
+    rig.Minimize();
+    ASSERT_FALSE(rig.main().isVisible());
+
+    EXPECT_TRUE(StillRunningAfter([&] {
+        rig.prompts.onDialog = ShowAndType("wrong");
+        rig.main().mnuOpen_Click();
+        rig.prompts.onDialog = ShowAndType("", true);
+        rig.main().mnuOpen_Click();
+    }));
+    EXPECT_FALSE(rig.main().isVisible());
+    EXPECT_EQ(rig.shell().sessions().size(), 1u);
+
+    EXPECT_TRUE(StillRunningAfter([&] {
+        rig.main().TrayNotification(0x203);
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* about = qobject_cast<QDialog*>(w); about && about->isVisible())
+                about->close();
+        }
+    }));
+    EXPECT_EQ(rig.shell().sessions().size(), 1u);
+
+    EXPECT_TRUE(StillRunningAfter([&] {
+        rig.prompts.onDialog = ShowAndType("Secret");
+        rig.main().mnuOpen_Click();
+    }));
+    EXPECT_TRUE(rig.main().isVisible());
+
+    // Exit is what ends it.
+    QTimer::singleShot(0, [&] { rig.main().mnuFileExit->trigger(); });
+    QTimer::singleShot(30000, [] { QCoreApplication::exit(7); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(rig.shell().sessions().empty());
+}
+
 TEST(RestoreHandling, TrayNotificationsActOnlyWhileMinimized)
 {
     RestoreRig rig;
@@ -145,6 +209,34 @@ TEST(StartEntryUi, SavesWriteRenewAndRemoveTheAutostartEntry)
     EXPECT_FALSE(QFile::exists(entry));
     rig.main().mnuFileSave->trigger();  // removing a missing entry is harmless
     EXPECT_FALSE(QFile::exists(entry));
+}
+
+TEST(ProgramFolderUi, AFolderThatCannotBeMadeIsShownAndTheProgramRuns)
+{
+    ProgramRig rig;
+    rig.WriteFile("plain", "x");
+    const QString folder = rig.Path("plain/velkon");
+    DesktopProgram program(rig.prompts, folder.toStdString());
+    program.Start("");
+    const QString shown = program.mainWindow().statusBar()->currentMessage();
+    EXPECT_TRUE(shown.startsWith(QString::fromStdString(StringTable::English().Text(5130))))
+        << shown.toStdString();
+    EXPECT_TRUE(
+        shown.contains(folder + " cannot be created: " + rig.Path("plain") + " is not a folder"))
+        << shown.toStdString();
+    EXPECT_EQ(program.shell().sessions().size(), 1u);
+    EXPECT_TRUE(rig.prompts.messages.isEmpty());
+}
+
+TEST(ProgramFolderUi, ANamedConfigurationThatIsADeviceIsReportedAndNotRead)
+{
+    ProgramRig rig;
+    rig.Start("/dev/zero");
+    const QString shown = rig.main().statusBar()->currentMessage();
+    EXPECT_TRUE(shown.startsWith(QString::fromStdString(StringTable::English().Text(5145))))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.contains("/dev/zero is a device")) << shown.toStdString();
+    EXPECT_EQ(rig.shell().sessions().size(), 1u);
 }
 
 TEST(HelpMenu, ContentsOpensTheManualAndAFailureIsShown)

@@ -166,7 +166,7 @@ TEST(PingTool, OpensWithTheDesignedTexts)
     }
 }
 
-TEST(PingTool, JapaneseTableGivesOtherCaptionsButTheSameTitle)
+TEST(PingTool, JapaneseTableGivesOtherCaptions)
 {
     FakeEchoTransport transport;
     FakeHostResolver resolver;
@@ -177,7 +177,6 @@ TEST(PingTool, JapaneseTableGivesOtherCaptionsButTheSameTitle)
     EXPECT_NE(japanese.Command1->text(), english.Command1->text());
     EXPECT_EQ(japanese.Command1->text(),
               QString::fromStdString(StringTable::Japanese().Text(5049)));
-    EXPECT_EQ(japanese.windowTitle(), "Ping IP Address");
 }
 
 TEST(PingTool, EmptyAddressShowsTheMessageAndKeepsTheResults)

@@ -120,26 +120,38 @@ TEST(SessionWindowUi, ServerOptionsDialogEditsTheSession)
     EXPECT_EQ(rig.shell().SessionAt(1)->settings().ServerTCPOptions, 0);
 }
 
-TEST(MainWindowUi, StartWithoutDefaultFileShowsOneSessionAtTheDefaultPlace)
+TEST(MainWindowUi, FirstStartShowsTheWholeSessionWindowInBothLanguages)
 {
-    ProgramRig rig;
-    rig.Start();
-    EXPECT_EQ(rig.main().mdiArea()->subWindowList().size(), 1);
-    EXPECT_TRUE(rig.main().isVisible());
-    rig.main().close();
-    const IniFile file = IniFile::Parse(rig.ReadFile("default.vkc").toStdString());
-    EXPECT_EQ(file.ReadInt("Velkon", "MainLeft", -1), 1000);
-    EXPECT_EQ(file.ReadInt("Velkon", "MainTop", -1), 1000);
-    EXPECT_EQ(file.ReadInt("Velkon", "MainWidth", -1), 7000);
-    EXPECT_EQ(file.ReadInt("Velkon", "MainHeight", -1), 7000);
-    EXPECT_EQ(file.ReadInt("Velkon", "NumSessions", -1), 1);
+    for (const char* language : {"en_US.UTF-8", "ja_JP.UTF-8"}) {
+        SCOPED_TRACE(language);
+        const QByteArray saved = qgetenv("LC_ALL");
+        qputenv("LC_ALL", language);
+        ProgramRig rig;
+        rig.Start();
+        qputenv("LC_ALL", saved);
+        ASSERT_EQ(rig.main().mdiArea()->subWindowList().size(), 1);
+        EXPECT_TRUE(rig.main().isVisible());
+        const QMdiSubWindow* sub = rig.main().mdiArea()->subWindowList().front();
+        EXPECT_TRUE(rig.main().mdiArea()->viewport()->rect().contains(sub->geometry()))
+            << sub->geometry().width() << "x" << sub->geometry().height() << " in "
+            << rig.main().mdiArea()->viewport()->width() << "x"
+            << rig.main().mdiArea()->viewport()->height();
+        rig.main().close();
+        const IniFile file = IniFile::Parse(rig.ReadFile("default.vkc").toStdString());
+        EXPECT_EQ(file.ReadInt("Velkon", "MainLeft", -1), 1000);
+        EXPECT_EQ(file.ReadInt("Velkon", "MainTop", -1), 1000);
+        EXPECT_GT(file.ReadInt("Velkon", "MainWidth", -1), 0);
+        EXPECT_GT(file.ReadInt("Velkon", "MainHeight", -1), 0);
+        EXPECT_EQ(file.ReadInt("Velkon", "NumSessions", -1), 1);
+    }
 }
 
 TEST(MainWindowUi, StoredGeometryIsKeptExactlyAcrossASave)
 {
     ProgramRig rig;
-    rig.WriteFile("default.vkc", "[Velkon]\nMainLeft=1234\nMainTop=567\nMainWidth=8901\n"
-                                 "MainHeight=6543\nNumSessions=1\n");
+    rig.WriteFile("default.vkc",
+                  "[Velkon]\nMainLeft=1234\nMainTop=567\nMainWidth=8901\n"
+                  "MainHeight=6543\nNumSessions=1\n");
     rig.Start();
     rig.main().close();
     const IniFile file = IniFile::Parse(rig.ReadFile("default.vkc").toStdString());
@@ -206,7 +218,8 @@ TEST(MainWindowUi, WindowMenuListsTheSessions)
     rig.main().mnuFileNew->trigger();
     emit rig.main().mnuWindow->aboutToShow();
     QStringList texts;
-    for (QAction* a : rig.main().mnuWindow->actions()) texts << a->text();
+    for (QAction* a : rig.main().mnuWindow->actions())
+        texts << a->text();
     EXPECT_TRUE(texts.contains("&1 New - RS232 to TCP/IP"));
     EXPECT_TRUE(texts.contains("&2 New - RS232 to TCP/IP"));
     EXPECT_EQ(texts[0], "&Cascade");

@@ -175,6 +175,26 @@ TEST(Configuration, UnknownContentAndHigherSectionsSurviveASave)
     EXPECT_FALSE(file.HasKey("Session3", "BaudRate"));
 }
 
+TEST(Configuration, AnyLoginResponseKeepsTheFilePrivate)
+{
+    ShellRig rig;
+    rig.shell.StartApplication("", false);
+    rig.shell.NewSession();
+    rig.shell.QueryUnload();
+    EXPECT_FALSE(rig.world.files.privateFiles[kDefault]);
+
+    // Only the second session holds a secret, and no application password.
+    rig.world.app.transfer = {1, 0, 0, 0, 1, "login:", "", "pw:", "secret"};
+    rig.S(2).UpdateStatus();
+    rig.shell.writeprofilesettings("");
+    EXPECT_TRUE(rig.world.files.privateFiles[kDefault]);
+
+    rig.world.app.transfer = {1, 0, 0, 0, 1, "login:", "operator", "pw:", ""};
+    rig.S(2).UpdateStatus();
+    rig.shell.writeprofilesettings("");
+    EXPECT_TRUE(rig.world.files.privateFiles[kDefault]);
+}
+
 TEST(Configuration, MinimizedWindowKeepsTheFormerGeometry)
 {
     ShellRig rig;
@@ -199,7 +219,8 @@ TEST(Configuration, HostileFilesNeverCrash)
     const std::string base =
         "[Velkon]\nNumSessions=3\nMainLeft=-99999999999\nWindowState=7\n[Session1]\nConnector=2\n"
         "BaudRate=99\nTimeoutValue=1e999\nPortNumber=99999\n[Session2]\nTCPOption=-1\n"
-        "UserPrompt=\"" + std::string(400, 'x') + "\"\n[Session3]\n";
+        "UserPrompt=\"" +
+        std::string(400, 'x') + "\"\n[Session3]\n";
     for (int round = 0; round < 300; ++round) {
         ShellRig rig;
         std::string content = base;
@@ -212,8 +233,10 @@ TEST(Configuration, HostileFilesNeverCrash)
                 content.erase(at, 1 + next() % 5);
             }
         }
-        if (round % 50 == 0) content = "[Velkon]\nNumSessions=2147483647\n";
-        if (round % 50 == 1) content = "[Velkon]\nNumSessions=-4\n";
+        if (round % 50 == 0)
+            content = "[Velkon]\nNumSessions=2147483647\n";
+        if (round % 50 == 1)
+            content = "[Velkon]\nNumSessions=-4\n";
         rig.File("/h.vkc") = content;
         rig.shell.getprofilesettings("/h.vkc");
         EXPECT_GE(rig.shell.sessions().size(), 1u);
@@ -234,7 +257,8 @@ TEST(StartUp, SessionsSavedActiveStartInOrderOnlyAtStartUp)
     EXPECT_FALSE(rig.S(2).IsActive());
     EXPECT_TRUE(rig.S(3).IsActive());
     EXPECT_EQ(rig.world.factory.made[0].vport->resets, 0);  // another instance runs
-    for (auto flag : rig.shell.AutoActivateFlags()) EXPECT_EQ(flag, 0);
+    for (auto flag : rig.shell.AutoActivateFlags())
+        EXPECT_EQ(flag, 0);
     rig.shell.QueryUnload();
     IniFile file = IniFile::Parse(rig.File());
     EXPECT_EQ(file.ReadInt("Session1", "AutoActivate", -1), 1);
@@ -243,7 +267,8 @@ TEST(StartUp, SessionsSavedActiveStartInOrderOnlyAtStartUp)
     // The same file through File > Open activates nothing.
     rig.window.openAnswer = "/a.vkc";
     rig.shell.mnuFileOpen();
-    for (int n = 1; n <= 3; ++n) EXPECT_FALSE(rig.S(n).IsActive());
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_FALSE(rig.S(n).IsActive());
     EXPECT_EQ(rig.shell.AutoActivateFlags()[1], 1);
 }
 

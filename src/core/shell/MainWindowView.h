@@ -18,6 +18,14 @@ public:
     // The current geometry in twips; unchanged values while the user has not
     // moved or resized the window since they were applied.
     virtual void GeometryTwips(int& left, int& top, int& width, int& height) const = 0;
+    // No size is stored: place the window at left/top and let it take the
+    // size that shows its first session window whole. A view without such a
+    // size takes the classic default.
+    virtual void SetFittingGeometry(int left, int top)
+    {
+        SetGeometryTwips(left, top, kDefaultSizeTwips, kDefaultSizeTwips);
+    }
+    static constexpr int kDefaultSizeTwips = 7000;
     virtual int WindowState() const = 0;
     virtual void SetWindowState(int state) = 0;
 

@@ -42,7 +42,8 @@ void Shell::CloseSession(Session& session)
 {
     auto it = std::find_if(m_sessions.begin(), m_sessions.end(),
                            [&](const auto& s) { return s.get() == &session; });
-    if (it == m_sessions.end()) return;
+    if (it == m_sessions.end())
+        return;
     // Out of the list before it goes, so nothing reaches a half-closed window.
     std::unique_ptr<Session> closing = std::move(*it);
     m_sessions.erase(it);
@@ -51,26 +52,30 @@ void Shell::CloseSession(Session& session)
 
 void Shell::CloseAllSessions()
 {
-    while (!m_sessions.empty()) CloseSession(*m_sessions.back());
+    while (!m_sessions.empty())
+        CloseSession(*m_sessions.back());
 }
 
 Session* Shell::SessionAt(int number) const
 {
-    if (number < 1 || number > static_cast<int>(m_sessions.size())) return nullptr;
+    if (number < 1 || number > static_cast<int>(m_sessions.size()))
+        return nullptr;
     return m_sessions[static_cast<std::size_t>(number - 1)].get();
 }
 
 Session* Shell::FindByTopic(const std::string& topic) const
 {
     for (const auto& s : m_sessions) {
-        if (s->Topic() == topic) return s.get();
+        if (s->Topic() == topic)
+            return s.get();
     }
     return nullptr;
 }
 
 std::string Shell::ResolveFileName(const std::string& InFileName) const
 {
-    if (!InFileName.empty()) return InFileName;
+    if (!InFileName.empty())
+        return InFileName;
     return JoinPath(m_app.programFolder, "default.vkc");
 }
 
@@ -78,7 +83,8 @@ void Shell::StartApplication(const std::string& commandLine, bool otherInstanceR
 {
     m_autoActivateFlags.assign(2, 0);
     getprofilesettings(commandLine);
-    if (!otherInstanceRunning && !m_sessions.empty()) m_sessions.front()->VSPort1().ResetBus();
+    if (!otherInstanceRunning && !m_sessions.empty())
+        m_sessions.front()->VSPort1().ResetBus();
     for (std::size_t n = 1; n <= m_sessions.size(); ++n) {
         if (n < m_autoActivateFlags.size() && m_autoActivateFlags[n] == 1) {
             m_sessions[n - 1]->Command1_Click();
@@ -103,12 +109,18 @@ void Shell::getprofilesettings(const std::string& InFileName)
     int numSessions = file.ReadInt(kAppSection, "NumSessions", 0);
     numSessions = std::clamp(numSessions, 0, kMaxSessions);
 
-    m_view.SetGeometryTwips(file.ReadInt(kAppSection, "MainLeft", 1000),
-                            file.ReadInt(kAppSection, "MainTop", 1000),
-                            file.ReadInt(kAppSection, "MainWidth", 7000),
-                            file.ReadInt(kAppSection, "MainHeight", 7000));
+    const int left = file.ReadInt(kAppSection, "MainLeft", 1000);
+    const int top = file.ReadInt(kAppSection, "MainTop", 1000);
+    if (file.HasKey(kAppSection, "MainWidth") || file.HasKey(kAppSection, "MainHeight")) {
+        m_view.SetGeometryTwips(
+            left, top, file.ReadInt(kAppSection, "MainWidth", MainWindowView::kDefaultSizeTwips),
+            file.ReadInt(kAppSection, "MainHeight", MainWindowView::kDefaultSizeTwips));
+    } else {
+        m_view.SetFittingGeometry(left, top);
+    }
     const int state = file.ReadInt(kAppSection, "WindowState", 0);
-    if (state >= 0 && state <= 2) m_view.SetWindowState(state);
+    if (state >= 0 && state <= 2)
+        m_view.SetWindowState(state);
 
     GlobalSettings g;
     g.OnErrorRunApp = file.ReadText(kAppSection, "OnErrorRunApp", "");
@@ -186,7 +198,8 @@ void Shell::writeprofilesettings(const std::string& InFileName)
 
     std::string content;
     IniFile file;
-    if (files && files->Read(path, content)) file = IniFile::Parse(std::move(content));
+    if (files && files->Read(path, content))
+        file = IniFile::Parse(std::move(content));
 
     auto put = [&](const std::string& section, const char* key, const std::string& value) {
         file.Write(section, key, value);
@@ -221,10 +234,15 @@ void Shell::writeprofilesettings(const std::string& InFileName)
                                                        true, false);
     }
 
-    for (std::size_t n = 1; n <= m_sessions.size(); ++n) WriteSession(file, static_cast<int>(n));
-
-    // A password in the file keeps the file private to its owner.
-    if (files) files->Replace(path, file.Serialize(), !g.Password.empty());
+    // A password or a login response in the file keeps it private to its owner.
+    bool secret = !g.Password.empty();
+    for (std::size_t n = 1; n <= m_sessions.size(); ++n) {
+        WriteSession(file, static_cast<int>(n));
+        const SessionOptionsTransfer& t = m_app.transfer;
+        secret = secret || !t.UserPromptResponse.empty() || !t.PasswordPromptResponse.empty();
+    }
+    if (files)
+        files->Replace(path, file.Serialize(), secret);
 }
 
 void Shell::WriteSession(IniFile& file, int number)
@@ -277,14 +295,16 @@ void Shell::mnuFileNew()
 void Shell::mnuFileOpen()
 {
     const std::string name = m_view.ShowOpenDialog();
-    if (name.empty()) return;
+    if (name.empty())
+        return;
     m_currentFileName = name;
     getprofilesettings(name);
 }
 
 void Shell::mnuFileClose()
 {
-    if (Session* active = m_view.ActiveSession()) CloseSession(*active);
+    if (Session* active = m_view.ActiveSession())
+        CloseSession(*active);
 }
 
 void Shell::mnuFileSave()
@@ -299,7 +319,8 @@ void Shell::mnuFileSave()
 void Shell::mnuFileSaveAs()
 {
     const std::string name = m_view.ShowSaveDialog();
-    if (name.empty()) return;
+    if (name.empty())
+        return;
     m_currentFileName = name;
     writeprofilesettings(name);
 }

@@ -187,6 +187,7 @@ const std::vector<int>& NumbersInUse()
         addRange(5109, 5115);
         addRange(5118, 5120);
         addRange(5122, 5124);  // tool tips
+        addRange(5130, 5150);  // folder, help, login dialog, file filters, contacts
         return result;
     }();
     return numbers;
