@@ -232,26 +232,9 @@ def status_kib(pid, key):
     return None
 
 
-def tcp_sockets():
-    """Yield (local_port, state_hex) of every TCP socket in this netns."""
-    for path in ("/proc/net/tcp", "/proc/net/tcp6"):
-        try:
-            with open(path) as f:
-                lines = f.read().splitlines()[1:]
-        except OSError:
-            continue
-        for ln in lines:
-            p = ln.split()
-            if len(p) < 4:
-                continue
-            try:
-                yield int(p[1].rsplit(":", 1)[1], 16), p[3]
-            except ValueError:
-                continue
-
-
-def listening_ports():
-    return {port for port, st in tcp_sockets() if st == "0A"}
+# The harness already reads the kernel's socket table.
+sys.path.insert(0, HERE)
+from bridgebench import _proc_net_tcp as tcp_sockets, listening_ports  # noqa: E402
 
 
 def _bindable(port):

@@ -157,6 +157,16 @@ TEST(Bridge, ClientConnectsOnlyWhileTheApplicationHoldsThePort)
     EXPECT_EQ(rig.S(1).form().statusText[1], "TCP/IP Status: Closed");
     QTest::qWait(300);
     EXPECT_FALSE(server.hasPendingConnections());
+
+    // An open that lasts about a millisecond, with no event handled between
+    // the open and the close, is still noticed.
+    {
+        SerialEnd app;
+        ASSERT_TRUE(app.Open(rig.Link(22)));
+        QTest::qSleep(1);
+        app.Close();
+    }
+    EXPECT_TRUE(WaitFor([&] { return server.hasPendingConnections(); }));
 }
 
 TEST(Bridge, UdpPassesDatagramsBothWays)
@@ -264,12 +274,8 @@ TEST(Program, StartsSavedSessionsAndWritesTheConfigurationOnTerminate)
     program.start(QString(VELKON_BINARY_DIR) + "/velkon", {});
     ASSERT_TRUE(program.waitForStarted(10000));
 
-    std::unique_ptr<QTcpSocket> client;
-    ASSERT_TRUE(WaitFor([&] {
-        client = std::make_unique<QTcpSocket>();
-        client->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-        return client->waitForConnected(200);
-    }));
+    auto client = ConnectWhenListening(port);
+    ASSERT_EQ(client->state(), QAbstractSocket::ConnectedState);
     SerialEnd app;
     ASSERT_TRUE(WaitFor([&] { return app.Open((home.path() + "/run/COM26").toStdString()); }));
     // Once the program has passed the application's bytes on, it has seen

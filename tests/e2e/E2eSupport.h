@@ -130,6 +130,20 @@ inline std::unique_ptr<QTcpSocket> ConnectTcp(int port)
     return socket;
 }
 
+// A loopback TCP peer of a program that may not be listening yet.
+inline std::unique_ptr<QTcpSocket> ConnectWhenListening(int port)
+{
+    std::unique_ptr<QTcpSocket> socket;
+    (void)QTest::qWaitFor(
+        [&] {
+            socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+            return socket->waitForConnected(200);
+        },
+        kWaitMs);
+    return socket;
+}
+
 inline QByteArray ReadTcp(QTcpSocket& socket, qsizetype count, int timeoutMs = kWaitMs)
 {
     QByteArray got;

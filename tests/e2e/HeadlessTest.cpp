@@ -60,12 +60,8 @@ TEST(Headless, BridgesReportsStatusAndSavesOnTerminate)
     rig.WriteConfig("default.vkc", ServerConfig(31, port));
     auto program = rig.Run();
 
-    std::unique_ptr<QTcpSocket> client;
-    ASSERT_TRUE(WaitFor([&] {
-        client = std::make_unique<QTcpSocket>();
-        client->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-        return client->waitForConnected(200);
-    }));
+    auto client = ConnectWhenListening(port);
+    ASSERT_EQ(client->state(), QAbstractSocket::ConnectedState);
     // Without buffering, serial bytes are dropped until the client is
     // served: the program must have taken the connection, not just the kernel.
     QString out;
@@ -114,12 +110,8 @@ TEST(Headless, BytesTakenInAreDeliveredBeforeTheProgramEnds)
         rig.WriteConfig("default.vkc",
                         "[Velkon]\nLogErrors=1\n" + ServerConfig(33, port).substr(9));
         auto program = rig.Run();
-        std::unique_ptr<QTcpSocket> client;
-        ASSERT_TRUE(WaitFor([&] {
-            client = std::make_unique<QTcpSocket>();
-            client->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-            return client->waitForConnected(200);
-        }));
+        auto client = ConnectWhenListening(port);
+        ASSERT_EQ(client->state(), QAbstractSocket::ConnectedState);
         SerialEnd app;
         ASSERT_TRUE(WaitFor([&] { return app.Open(rig.Link(33).toStdString()); }));
         ASSERT_TRUE(WaitFor([&] { return app.WriteAll("h") && client->waitForReadyRead(50); }));
