@@ -46,6 +46,7 @@ int main(int argc, char** argv)
         return 0;
     }
     const std::string commandLine = ConfigurationArgument(argc, argv);
+    RaiseDescriptorLimit();
 
     QCoreApplication application(argc, argv);
     const std::string folder = ProgramFolder();

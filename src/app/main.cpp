@@ -39,6 +39,7 @@ int main(int argc, char** argv)
     // is taken from the folder the program was started in, before the
     // program folder becomes the current folder.
     const std::string commandLine = velkon::ConfigurationArgument(argc, argv);
+    velkon::RaiseDescriptorLimit();
 
     if (!HasDisplay()) {
         std::fprintf(stderr,

@@ -1,6 +1,7 @@
 #include "ProgramEntry.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -65,6 +66,14 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal, bool hang
 }
 
 TerminationSignals::~TerminationSignals() = default;
+
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
 
 void DeliverBeforeExit(Shell& shell, int limitMs)
 {

@@ -31,6 +31,10 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
+// Raises the soft limit of open descriptors to the hard one: every session
+// holds several (port, lock, sockets), and the usual 1024 is soon reached.
+void RaiseDescriptorLimit();
+
 // Lets the sessions deliver the bytes they have taken in for at most limitMs
 // before the program ends, then logs what is left.
 void DeliverBeforeExit(Shell& shell, int limitMs);
