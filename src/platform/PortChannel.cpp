@@ -265,6 +265,13 @@ bool PortChannel::Flush(int& err)
     return true;
 }
 
+void PortChannel::DropQueued()
+{
+    m_queue.clear();
+    ResetQueue();
+    Update();
+}
+
 void PortChannel::ResetQueue()
 {
     m_offset = 0;

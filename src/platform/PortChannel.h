@@ -48,6 +48,8 @@ public:
     // 0, or the errno of a device failure (data is then not kept).
     int Send(const Bytes& data);
     std::size_t Queued() const { return m_queue.size() - m_offset; }
+    // Drops the output waiting here.
+    void DropQueued();
 
     // Reads up to maxBytes of what is waiting: 0, or the errno of a failure
     // when nothing could be read.

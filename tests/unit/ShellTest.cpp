@@ -32,7 +32,7 @@ TEST(Configuration, FreshFileHasExactlyTheDefaultKeysInOrder)
         "IPAddress=\nPortNumber=1000\nTCPOption=0\nAutoActivate=0\nWaitForCr=0\nTimeoutValue=150\n"
         "AllowMultiConnect=1\nServerSerialOptions=0\nServerTCPOptions=0\nClientOptions=0\n"
         "ConnectOnVirtualOpen=1\nUserPrompt=\nUserPromptResponse=\nPasswordPrompt=\n"
-        "PasswordPromptResponse=\n";
+        "PasswordPromptResponse=\nRemoteLineControl=0\n";
     EXPECT_EQ(rig.File(), expected);
     EXPECT_FALSE(rig.world.files.privateFiles[kDefault]);
 }
@@ -71,7 +71,7 @@ TEST(Configuration, WriteThenReadRoundTripsEverySessionField)
     a.TCPOption_Click(1);
     a.SetWaitForCr(1);
     a.SetTimeoutValue("175.5");
-    rig.world.app.transfer = {0, 2, 1, 2, 0, "login:", "admin", "pw:", "secret"};
+    rig.world.app.transfer = {0, 2, 1, 2, 0, "login:", "admin", "pw:", "secret", 1};
     a.UpdateStatus();
     Session& b = rig.shell.NewSession();
     b.SetIPAddress("10.0.0.9");
@@ -105,7 +105,9 @@ TEST(Configuration, WriteThenReadRoundTripsEverySessionField)
     EXPECT_EQ(r.ConnectOnVirtualOpen, 0);
     EXPECT_EQ(r.UserPrompt, "login:");
     EXPECT_EQ(r.PasswordPromptResponse, "secret");
+    EXPECT_EQ(r.RemoteLineControl, 1);
     EXPECT_EQ(rig.S(2).settings().IPAddress, "10.0.0.9");
+    EXPECT_EQ(rig.S(2).settings().RemoteLineControl, 0);
     const GlobalSettings& g = rig.world.app.globalSettings;
     EXPECT_EQ(g.OnErrorRunApp, "/usr/bin/alarm");  // enclosing quotes are removed
     EXPECT_EQ(g.Password, "Pw");
@@ -199,7 +201,8 @@ TEST(Configuration, HostileFilesNeverCrash)
     const std::string base =
         "[Velkon]\nNumSessions=3\nMainLeft=-99999999999\nWindowState=7\n[Session1]\nConnector=2\n"
         "BaudRate=99\nTimeoutValue=1e999\nPortNumber=99999\n[Session2]\nTCPOption=-1\n"
-        "UserPrompt=\"" + std::string(400, 'x') + "\"\n[Session3]\n";
+        "UserPrompt=\"" +
+        std::string(400, 'x') + "\"\n[Session3]\n";
     for (int round = 0; round < 300; ++round) {
         ShellRig rig;
         std::string content = base;
@@ -212,8 +215,10 @@ TEST(Configuration, HostileFilesNeverCrash)
                 content.erase(at, 1 + next() % 5);
             }
         }
-        if (round % 50 == 0) content = "[Velkon]\nNumSessions=2147483647\n";
-        if (round % 50 == 1) content = "[Velkon]\nNumSessions=-4\n";
+        if (round % 50 == 0)
+            content = "[Velkon]\nNumSessions=2147483647\n";
+        if (round % 50 == 1)
+            content = "[Velkon]\nNumSessions=-4\n";
         rig.File("/h.vkc") = content;
         rig.shell.getprofilesettings("/h.vkc");
         EXPECT_GE(rig.shell.sessions().size(), 1u);
@@ -234,7 +239,8 @@ TEST(StartUp, SessionsSavedActiveStartInOrderOnlyAtStartUp)
     EXPECT_FALSE(rig.S(2).IsActive());
     EXPECT_TRUE(rig.S(3).IsActive());
     EXPECT_EQ(rig.world.factory.made[0].vport->resets, 0);  // another instance runs
-    for (auto flag : rig.shell.AutoActivateFlags()) EXPECT_EQ(flag, 0);
+    for (auto flag : rig.shell.AutoActivateFlags())
+        EXPECT_EQ(flag, 0);
     rig.shell.QueryUnload();
     IniFile file = IniFile::Parse(rig.File());
     EXPECT_EQ(file.ReadInt("Session1", "AutoActivate", -1), 1);
@@ -243,7 +249,8 @@ TEST(StartUp, SessionsSavedActiveStartInOrderOnlyAtStartUp)
     // The same file through File > Open activates nothing.
     rig.window.openAnswer = "/a.vkc";
     rig.shell.mnuFileOpen();
-    for (int n = 1; n <= 3; ++n) EXPECT_FALSE(rig.S(n).IsActive());
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_FALSE(rig.S(n).IsActive());
     EXPECT_EQ(rig.shell.AutoActivateFlags()[1], 1);
 }
 

@@ -10,6 +10,7 @@
 #include "session/ErrorLog.h"
 #include "session/NetworkConnections.h"
 #include "session/NetworkToSerial.h"
+#include "session/RemoteLineControl.h"
 #include "session/Routing.h"
 #include "session/SerialSide.h"
 #include "session/SerialToNetwork.h"
@@ -155,6 +156,7 @@ private:
     NetworkConnections m_connections;
     PhysicalSerialSide m_physical;
     VirtualSerialSide m_virtual;
+    RemoteLineControl m_lineControl;
     SerialToNetwork m_toNetwork;
     NetworkToSerial m_toSerial;
     ConnectionMonitor m_monitor;

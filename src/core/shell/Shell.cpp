@@ -42,7 +42,8 @@ void Shell::CloseSession(Session& session)
 {
     auto it = std::find_if(m_sessions.begin(), m_sessions.end(),
                            [&](const auto& s) { return s.get() == &session; });
-    if (it == m_sessions.end()) return;
+    if (it == m_sessions.end())
+        return;
     // Out of the list before it goes, so nothing reaches a half-closed window.
     std::unique_ptr<Session> closing = std::move(*it);
     m_sessions.erase(it);
@@ -51,26 +52,30 @@ void Shell::CloseSession(Session& session)
 
 void Shell::CloseAllSessions()
 {
-    while (!m_sessions.empty()) CloseSession(*m_sessions.back());
+    while (!m_sessions.empty())
+        CloseSession(*m_sessions.back());
 }
 
 Session* Shell::SessionAt(int number) const
 {
-    if (number < 1 || number > static_cast<int>(m_sessions.size())) return nullptr;
+    if (number < 1 || number > static_cast<int>(m_sessions.size()))
+        return nullptr;
     return m_sessions[static_cast<std::size_t>(number - 1)].get();
 }
 
 Session* Shell::FindByTopic(const std::string& topic) const
 {
     for (const auto& s : m_sessions) {
-        if (s->Topic() == topic) return s.get();
+        if (s->Topic() == topic)
+            return s.get();
     }
     return nullptr;
 }
 
 std::string Shell::ResolveFileName(const std::string& InFileName) const
 {
-    if (!InFileName.empty()) return InFileName;
+    if (!InFileName.empty())
+        return InFileName;
     return JoinPath(m_app.programFolder, "default.vkc");
 }
 
@@ -78,7 +83,8 @@ void Shell::StartApplication(const std::string& commandLine, bool otherInstanceR
 {
     m_autoActivateFlags.assign(2, 0);
     getprofilesettings(commandLine);
-    if (!otherInstanceRunning && !m_sessions.empty()) m_sessions.front()->VSPort1().ResetBus();
+    if (!otherInstanceRunning && !m_sessions.empty())
+        m_sessions.front()->VSPort1().ResetBus();
     for (std::size_t n = 1; n <= m_sessions.size(); ++n) {
         if (n < m_autoActivateFlags.size() && m_autoActivateFlags[n] == 1) {
             m_sessions[n - 1]->Command1_Click();
@@ -108,7 +114,8 @@ void Shell::getprofilesettings(const std::string& InFileName)
                             file.ReadInt(kAppSection, "MainWidth", 7000),
                             file.ReadInt(kAppSection, "MainHeight", 7000));
     const int state = file.ReadInt(kAppSection, "WindowState", 0);
-    if (state >= 0 && state <= 2) m_view.SetWindowState(state);
+    if (state >= 0 && state <= 2)
+        m_view.SetWindowState(state);
 
     GlobalSettings g;
     g.OnErrorRunApp = file.ReadText(kAppSection, "OnErrorRunApp", "");
@@ -164,6 +171,7 @@ void Shell::ReadSession(const IniFile& file, int number)
     t.ServerTCPOptions = static_cast<std::int16_t>(readInt("ServerTCPOptions", 0));
     t.ClientOptions = static_cast<std::int16_t>(readInt("ClientOptions", 0));
     t.ConnectOnVirtualOpen = static_cast<std::int16_t>(readInt("ConnectOnVirtualOpen", 1));
+    t.RemoteLineControl = static_cast<std::int16_t>(readInt("RemoteLineControl", 0));
     t.UserPrompt = readText("UserPrompt", "Username:");
     t.UserPromptResponse = readText("UserPromptResponse", "");
     t.PasswordPrompt = readText("PasswordPrompt", "Password:");
@@ -186,7 +194,8 @@ void Shell::writeprofilesettings(const std::string& InFileName)
 
     std::string content;
     IniFile file;
-    if (files && files->Read(path, content)) file = IniFile::Parse(std::move(content));
+    if (files && files->Read(path, content))
+        file = IniFile::Parse(std::move(content));
 
     auto put = [&](const std::string& section, const char* key, const std::string& value) {
         file.Write(section, key, value);
@@ -221,10 +230,12 @@ void Shell::writeprofilesettings(const std::string& InFileName)
                                                        true, false);
     }
 
-    for (std::size_t n = 1; n <= m_sessions.size(); ++n) WriteSession(file, static_cast<int>(n));
+    for (std::size_t n = 1; n <= m_sessions.size(); ++n)
+        WriteSession(file, static_cast<int>(n));
 
     // A password in the file keeps the file private to its owner.
-    if (files) files->Replace(path, file.Serialize(), !g.Password.empty());
+    if (files)
+        files->Replace(path, file.Serialize(), !g.Password.empty());
 }
 
 void Shell::WriteSession(IniFile& file, int number)
@@ -265,6 +276,7 @@ void Shell::WriteSession(IniFile& file, int number)
     put("UserPromptResponse", t.UserPromptResponse);
     put("PasswordPrompt", t.PasswordPrompt);
     put("PasswordPromptResponse", t.PasswordPromptResponse);
+    putInt("RemoteLineControl", t.RemoteLineControl);
 }
 
 // ---------------------------------------------------------------- File menu
@@ -277,14 +289,16 @@ void Shell::mnuFileNew()
 void Shell::mnuFileOpen()
 {
     const std::string name = m_view.ShowOpenDialog();
-    if (name.empty()) return;
+    if (name.empty())
+        return;
     m_currentFileName = name;
     getprofilesettings(name);
 }
 
 void Shell::mnuFileClose()
 {
-    if (Session* active = m_view.ActiveSession()) CloseSession(*active);
+    if (Session* active = m_view.ActiveSession())
+        CloseSession(*active);
 }
 
 void Shell::mnuFileSave()
@@ -299,7 +313,8 @@ void Shell::mnuFileSave()
 void Shell::mnuFileSaveAs()
 {
     const std::string name = m_view.ShowSaveDialog();
-    if (name.empty()) return;
+    if (name.empty())
+        return;
     m_currentFileName = name;
     writeprofilesettings(name);
 }
