@@ -248,7 +248,8 @@ TermiosSerialPort::TermiosSerialPort(std::string programFolder)
     : m_programFolder(std::move(programFolder)),
       m_channel({.received = [this] { RaiseEvent(kEventReceive); },
                  .drained = [this] { RaiseEvent(kEventSend); },
-                 .failed = [this](int err) { Lose(err); }}),
+                 .failed = [this](int err) { Lose(err); },
+                 .status = {}}),
       m_lineWatch([this](int code) { RaiseEvent(code); }),
       m_posted(std::make_unique<QObject>())
 {

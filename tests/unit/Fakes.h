@@ -250,6 +250,22 @@ public:
     void HoldReceive() override { held = true; }
     void ResumeReceive() override { held = false; }
 
+    void WatchLineSettings(bool on) override { watchingLines = on; }
+    std::string LineSettings() override { return lineSettings; }
+    int HandshakeMode() override { return handshake; }
+    bool SetLineSettings(const std::string& settings) override
+    {
+        applied.push_back(settings);
+        lineSettings = settings;
+        return true;
+    }
+    // The application configured the port.
+    void AppSets(const std::string& settings, int handshakeMode = 0)
+    {
+        lineSettings = settings;
+        handshake = handshakeMode;
+        raiseLineSettingsChanged();
+    }
     void AppWrites(const Bytes& data)
     {
         fromApp.insert(fromApp.end(), data.begin(), data.end());
@@ -261,6 +277,10 @@ public:
         raiseOpenStateChanged(opened);
     }
 
+    bool watchingLines = false;
+    std::string lineSettings = "38400,N,8,1";
+    int handshake = 0;
+    std::vector<std::string> applied;
     bool createSucceeds = true;
     bool deleteSucceeds = true;
     std::string created;

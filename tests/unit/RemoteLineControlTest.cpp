@@ -272,3 +272,58 @@ TEST(RemoteLineControlServer, OffPassesTelnetBytesUnchangedBothWays)
 
 }  // namespace
 }  // namespace velkon::test
+
+namespace velkon::test {
+namespace {
+
+using namespace telnet;
+
+// A client on a virtual port with remote line control, connected.
+struct LineClientRig : SessionRig {
+    LineClientRig()
+    {
+        s().Getstatus();
+        world.app.transfer.RemoteLineControl = 1;
+        world.app.transfer.ConnectOnVirtualOpen = 0;
+        s().UpdateStatus();
+        s().SetCreateVirtualPort(1);
+        ActivateClient();
+        vport().AppOpens(true);
+        sock().Connected();
+    }
+};
+
+TEST(RemoteLineControlClient, ApplicationSettingsGoToTheServerAndItsAnswersToThePort)
+{
+    LineClientRig rig;
+    EXPECT_TRUE(rig.vport().watchingLines);
+    // On connecting: the offer and the settings the application has.
+    EXPECT_EQ(
+        rig.sock().el(0).sent,
+        Cat({Negotiation(kWill, kComPort), ComPortSubOption(kSetBaudRate, BaudRateValue(38400)),
+             ComPortSubOption(kSetDataSize, 8), ComPortSubOption(kSetParity, 1),
+             ComPortSubOption(kSetStopSize, 1), ComPortSubOption(kSetControl, kControlFlowNone)}));
+    rig.sock().el(0).sent.clear();
+    // Only what changed is sent.
+    rig.vport().AppSets("19200,E,7,1", 2);
+    EXPECT_EQ(rig.sock().el(0).sent,
+              Cat({ComPortSubOption(kSetBaudRate, BaudRateValue(19200)),
+                   ComPortSubOption(kSetDataSize, 7), ComPortSubOption(kSetParity, 3),
+                   ComPortSubOption(kSetControl, kControlFlowHardware)}));
+    // The server keeps 8 data bits and no parity: the application sees so,
+    // and that change is not sent back.
+    rig.sock().el(0).sent.clear();
+    rig.sock().PeerSends(0,
+                         Cat({Negotiation(kDo, kComPort), B("da"),
+                              ComPortSubOption(kSetBaudRate + kServerOffset, BaudRateValue(19200)),
+                              ComPortSubOption(kSetDataSize + kServerOffset, 8),
+                              ComPortSubOption(kSetParity + kServerOffset, 1), B("ta"),
+                              ComPortSubOption(kNotifyModemState + kServerOffset, 0x30)}));
+    EXPECT_EQ(rig.vport().applied, (std::vector<std::string>{"19200,E,8,1", "19200,N,8,1"}));
+    rig.vport().AppSets("19200,N,8,1", 2);
+    EXPECT_TRUE(rig.sock().el(0).sent.empty());
+    EXPECT_EQ(S(rig.vport().toApp), "data");
+}
+
+}  // namespace
+}  // namespace velkon::test

@@ -12,6 +12,9 @@ void RemoteLineControl::Start(const SessionSettings& settings, const BridgeMode&
         const int flow = settings.FlowControl;
         m_server.Start(flow == 3 ? 2 : (flow < 0 ? 0 : flow), flow != 3);
         m_role = Role::Server;
+    } else if (mode.serverMode == 0 && settings.CreateVirtualPort == 1) {
+        m_client.Start();
+        m_role = Role::Client;
     }
 }
 
@@ -19,12 +22,28 @@ void RemoteLineControl::Stop()
 {
     if (m_role == Role::Server)
         m_server.Stop();
+    else if (m_role == Role::Client)
+        m_client.Stop();
     m_role = Role::Off;
 }
 
 Bytes RemoteLineControl::FromNetwork(int index, const Bytes& raw)
 {
+    if (m_role == Role::Client)
+        return m_client.FromServer(raw);
     return m_server.FromClient(index, raw);
+}
+
+void RemoteLineControl::Connected(int index)
+{
+    if (m_role == Role::Client && index == 0)
+        m_client.Connected();
+}
+
+void RemoteLineControl::ApplicationLineChanged()
+{
+    if (m_role == Role::Client)
+        m_client.ApplicationChanged();
 }
 
 void RemoteLineControl::Closed(int index)

@@ -32,7 +32,7 @@ Session::Session(AppState& app, SessionComponents components)
       m_connections(*m_components.Winsock1),
       m_physical(*m_components.MSComm1, m_presenter),
       m_virtual(*m_components.VSPort1, m_presenter, m_settings),
-      m_lineControl(*m_components.MSComm1, *m_components.Winsock1),
+      m_lineControl(*m_components.MSComm1, *m_components.VSPort1, *m_components.Winsock1),
       m_toNetwork(m_settings, m_mode, app.globalSettings, m_connections, m_lineControl),
       m_toSerial(m_settings, m_mode, m_connections, m_lineControl),
       m_monitor(
@@ -45,6 +45,7 @@ Session::Session(AppState& app, SessionComponents components)
     vport.setDataReceivedHandler([this] { VSPort1_DataReceived(); });
     vport.setOpenStateChangedHandler([this](bool opened) { VSPort1_OpenStateChanged(opened); });
     vport.setOutputDrainedHandler([this] { VSPort1_OutputDrained(); });
+    vport.setLineSettingsChangedHandler([this] { VSPort1_LineSettingsChanged(); });
     SocketEvents events;
     events.connect = [this](int i) { Winsock1_Connect(i); };
     events.close = [this](int i) { Winsock1_Close(i); };
@@ -69,6 +70,7 @@ Session::~Session()
     m_components.VSPort1->setDataReceivedHandler({});
     m_components.VSPort1->setOpenStateChangedHandler({});
     m_components.VSPort1->setOutputDrainedHandler({});
+    m_components.VSPort1->setLineSettingsChangedHandler({});
     m_components.Winsock1->setEvents({});
     m_components.Timer1->setTickHandler({});
     m_components.Timer2->setTickHandler({});
@@ -504,6 +506,11 @@ void Session::VSPort1_DataReceived()
     ScheduleTicks();
 }
 
+void Session::VSPort1_LineSettingsChanged()
+{
+    m_lineControl.ApplicationLineChanged();
+}
+
 void Session::VSPort1_OutputDrained()
 {
     m_toSerial.Pump(m_virtual);
@@ -563,8 +570,9 @@ void Session::Winsock1_ConnectionRequest(int index, long requestId)
     ScheduleTicks();
 }
 
-void Session::Winsock1_Connect(int)
+void Session::Winsock1_Connect(int index)
 {
+    m_lineControl.Connected(index);
     m_components.Timer1->SetEnabled(false);
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kConnected));
     ScheduleTicks();

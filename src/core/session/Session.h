@@ -95,6 +95,7 @@ public:
     void VSPort1_DataReceived();
     void VSPort1_OpenStateChanged(bool opened);
     void VSPort1_OutputDrained();
+    void VSPort1_LineSettingsChanged();
     void Winsock1_ConnectionRequest(int index, long requestId);
     void Winsock1_Connect(int index);
     void Winsock1_DataArrival(int index);
