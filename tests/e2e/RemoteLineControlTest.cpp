@@ -132,3 +132,69 @@ TEST(RemoteLineControl, RefusedSettingsAreAnsweredWithTheValuesInForce)
 
 }  // namespace
 }  // namespace velkon::test
+
+namespace velkon::test {
+namespace {
+
+speed_t OutputSpeed(int fd)
+{
+    termios t{};
+    return ::tcgetattr(fd, &t) == 0 ? ::cfgetospeed(&t) : B0;
+}
+
+TEST(RemoteLineControl, ApplicationSettingsOnTheVirtualPortReachAPyserialServer)
+{
+    if (!HavePyserial())
+        GTEST_SKIP() << "pyserial is not installed for " << kPython;
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    char name[256];
+    ASSERT_EQ(::ttyname_r(slave, name, sizeof name), 0);
+    SerialEnd serverLine(master);
+    const int port = FreeTcpPort();
+    QProcess server;
+    server.start(kPython, {QString(VELKON_SOURCE_DIR) + "/tests/e2e/rfc2217_server.py", name,
+                           QString::number(port)});
+    ASSERT_TRUE(
+        WaitFor([&] { return server.canReadLine() || server.state() == QProcess::NotRunning; }));
+    ASSERT_EQ(server.readLine(), "LISTEN\n") << server.readAllStandardError().toStdString();
+
+    ProgramRig rig;
+    rig.WriteFile("default.vkc",
+                  QByteArray::fromStdString(
+                      "[Velkon]\nNumSessions=1\n[Session1]\nConnector=31\nCreateVirtualPort=1\n"
+                      "IPAddress=127.0.0.1\nPortNumber=" +
+                      std::to_string(port) + "\nAutoActivate=1\nRemoteLineControl=1\n"));
+    rig.Start();
+    ASSERT_TRUE(rig.shell().SessionAt(1)->IsActive());
+    SerialEnd app;
+    ASSERT_TRUE(app.Open((rig.dir.path() + "/run/COM31").toStdString()));
+    for (const speed_t speed : {B19200, B38400}) {
+        termios t{};
+        ASSERT_EQ(::tcgetattr(app.fd(), &t), 0);
+        ::cfsetspeed(&t, speed);
+        t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | CSTOPB)) | CS8;
+        ASSERT_EQ(::tcsetattr(app.fd(), TCSANOW, &t), 0);
+        EXPECT_TRUE(WaitFor([&] { return OutputSpeed(master) == speed; }, 10000))
+            << speed << " " << rig.shell().SessionAt(1)->form().statusText[1]
+            << server.readAllStandardError().toStdString();
+    }
+    termios t{};
+    ASSERT_EQ(::tcgetattr(master, &t), 0);
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+
+    const QByteArray up = Pattern(true).left(256 * 1024);
+    ASSERT_TRUE(app.WriteAll(up));
+    EXPECT_TRUE(serverLine.Read(up.size()) == up);
+    const QByteArray down = Pattern(false).left(256 * 1024);
+    ASSERT_TRUE(serverLine.WriteAll(down));
+    EXPECT_TRUE(app.Read(down.size()) == down);
+    server.kill();
+    server.waitForFinished(5000);
+    ::close(slave);
+}
+
+}  // namespace
+}  // namespace velkon::test
