@@ -1,5 +1,6 @@
 #include "session/TelnetComPort.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace velkon {
@@ -7,7 +8,16 @@ namespace telnet {
 
 void Decoder::Feed(const Bytes& in, Bytes& data, std::vector<Event>& events)
 {
-    for (const std::uint8_t b : in) {
+    for (auto it = in.begin(); it != in.end(); ++it) {
+        if (m_state == State::Data) {
+            // Runs of data are copied whole.
+            const auto iac = std::find(it, in.end(), kIac);
+            data.insert(data.end(), it, iac);
+            if (iac == in.end())
+                break;
+            it = iac;
+        }
+        const std::uint8_t b = *it;
         switch (m_state) {
             case State::Data:
                 if (b == kIac)
