@@ -253,6 +253,8 @@ bool PtyVirtualPort::DeletePort()
 void PtyVirtualPort::Release()
 {
     m_slaveWatch.Stop();
+    m_packetMode = false;
+    m_channel.SetPacketMode(false);
     m_channel.Detach();
     if (m_slave >= 0) {
         ::close(m_slave);
@@ -416,8 +418,10 @@ void PtyVirtualPort::WatchLineSettings(bool on)
 
 void PtyVirtualPort::ApplyLineWatch()
 {
-    if (m_master < 0)
+    // Without the watch the port stays exactly as it always was.
+    if (m_master < 0 || (!m_watchLines && !m_packetMode))
         return;
+    m_packetMode = m_watchLines;
     int packet = m_watchLines ? 1 : 0;
     ::ioctl(m_master, TIOCPKT, &packet);
     m_channel.SetPacketMode(m_watchLines);

@@ -82,6 +82,8 @@ private:
     int m_appOpens = 0;
     bool m_portFlag = false;
     bool m_watchLines = false;
+    // The master is in packet mode.
+    bool m_packetMode = false;
     // Tells a running handler that the port was destroyed meanwhile.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
