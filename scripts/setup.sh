@@ -2,7 +2,8 @@
 # builds the program. Sourced, not run.
 
 VELKON_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-VELKON_PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev libgmock-dev)
+# python3-serial: the RFC 2217 peer of the end-to-end tests.
+VELKON_PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev libgmock-dev python3-serial)
 
 velkon_install_packages() {
     local missing=()

@@ -2,6 +2,7 @@
 
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -105,11 +106,28 @@ int PortChannel::Receive(Bytes& out, std::size_t maxBytes)
     if (m_fd < 0) {
         return EBADF;
     }
-    out.resize(maxBytes);
+    // In packet mode each read brings its status byte first: read one byte
+    // further and move the data over it.
+    const std::size_t extra = m_packetMode ? 1 : 0;
+    out.resize(maxBytes + extra);
     std::size_t got = 0;
     int err = 0;
-    while (got < out.size()) {
-        const ssize_t n = ::read(m_fd, out.data() + got, out.size() - got);
+    unsigned char status = 0;
+    while (got < maxBytes) {
+        const ssize_t n = ::read(m_fd, out.data() + got, maxBytes + extra - got);
+        if (n > 0 && m_packetMode) {
+            if (out[got] != 0) {
+                status |= out[got];
+                continue;
+            }
+            std::copy(out.begin() + static_cast<std::ptrdiff_t>(got) + 1,
+                      out.begin() + static_cast<std::ptrdiff_t>(got) + n,
+                      out.begin() + static_cast<std::ptrdiff_t>(got));
+            got += static_cast<std::size_t>(n) - 1;
+            if (n == 1)
+                break;
+            continue;
+        }
         if (n > 0) {
             got += static_cast<std::size_t>(n);
             continue;
@@ -123,11 +141,29 @@ int PortChannel::Receive(Bytes& out, std::size_t maxBytes)
         break;
     }
     out.resize(got);
+    if (status != 0)
+        ReportStatus(status);
     if (got > 0) {
         TookBytes();
         return 0;
     }
     return err;
+}
+
+bool PortChannel::TakeStatus()
+{
+    // A one-byte read returns a pending status, or only the data marker.
+    unsigned char status = 0;
+    if (::read(m_fd, &status, 1) != 1 || status == 0)
+        return false;
+    ReportStatus(status);
+    return true;
+}
+
+void PortChannel::ReportStatus(unsigned char status)
+{
+    if (m_handlers.status)
+        m_handlers.status(status);
 }
 
 void PortChannel::TookBytes()
@@ -163,6 +199,8 @@ void PortChannel::OnReadable()
 {
     int waiting = 0;
     if (::ioctl(m_fd, FIONREAD, &waiting) != 0 || waiting <= 0) {
+        if (m_packetMode && TakeStatus())
+            return;
         // Readable without bytes: the device hung up (the far end of a
         // pseudo-terminal closed, an adapter was unplugged).
         pollfd p{m_fd, POLLIN, 0};
@@ -263,6 +301,13 @@ bool PortChannel::Flush(int& err)
         ResetQueue();
     }
     return true;
+}
+
+void PortChannel::DropQueued()
+{
+    m_queue.clear();
+    ResetQueue();
+    Update();
 }
 
 void PortChannel::ResetQueue()

@@ -31,6 +31,8 @@ public:
         // The device failed: err is the errno of a read or write, or 0 when
         // it hung up. The channel has stopped watching by then.
         std::function<void(int err)> failed;
+        // Packet mode: a status byte other than data came (TIOCPKT_*).
+        std::function<void(unsigned char status)> status;
     };
 
     explicit PortChannel(Handlers handlers);
@@ -48,6 +50,8 @@ public:
     // 0, or the errno of a device failure (data is then not kept).
     int Send(const Bytes& data);
     std::size_t Queued() const { return m_queue.size() - m_offset; }
+    // Drops the output waiting here.
+    void DropQueued();
 
     // Reads up to maxBytes of what is waiting: 0, or the errno of a failure
     // when nothing could be read.
@@ -60,6 +64,9 @@ public:
 
     // Off: arrivals are not reported (receive threshold 0).
     void SetReporting(bool on);
+    // A pseudo-terminal master in packet mode (TIOCPKT): every read starts
+    // with a status byte, which is taken off the data here.
+    void SetPacketMode(bool on) { m_packetMode = on; }
     void Hold();
     void Resume();
 
@@ -67,6 +74,9 @@ private:
     void OnReadable();
     void OnWritable();
     void DispatchReceived();
+    // Packet mode: reads one status byte when no data waits; true if it did.
+    bool TakeStatus();
+    void ReportStatus(unsigned char status);
     // false with err set on a device failure.
     bool Flush(int& err);
     void ResetQueue();
@@ -80,6 +90,7 @@ private:
     Bytes m_queue;
     std::size_t m_offset = 0;
     bool m_reporting = true;
+    bool m_packetMode = false;
     bool m_holding = false;
     bool m_stalled = false;
     unsigned m_takeCount = 0;

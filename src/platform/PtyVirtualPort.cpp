@@ -16,10 +16,38 @@
 #include <unistd.h>
 
 #include "RuntimeDir.h"
+#include "TermiosSerialPort.h"
 
 namespace velkon {
 
 namespace {
+
+// The standard rates termios names, both ways (0 for anything else).
+constexpr std::pair<int, speed_t> kSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},        {134, B134},
+    {150, B150},         {200, B200},         {300, B300},        {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},      {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},    {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},  {921600, B921600},
+    {1000000, B1000000}, {2000000, B2000000}, {4000000, B4000000}};
+
+int RateOfSpeed(speed_t speed)
+{
+    for (const auto& [rate, s] : kSpeeds) {
+        if (s == speed)
+            return rate;
+    }
+    return 0;
+}
+
+speed_t SpeedOfRate(int rate)
+{
+    for (const auto& [r, speed] : kSpeeds) {
+        if (r == rate)
+            return speed;
+    }
+    return 0;
+}
 
 constexpr std::size_t kMaxNameLength = 64;
 constexpr const char* kLockSuffix = ".lock";
@@ -97,7 +125,8 @@ PtyVirtualPort::PtyVirtualPort()
                  .drained = [this] { raiseOutputDrained(); },
                  // The adapter holds both ends, so the master does not fail
                  // while the port exists; should it, the data path stops.
-                 .failed = [](int) {}})
+                 .failed = [](int) {},
+                 .status = [this](unsigned char status) { OnPacketStatus(status); }})
 {
 }
 
@@ -199,6 +228,7 @@ bool PtyVirtualPort::CreatePort(const std::string& name)
     m_slavePath = slaveName;
     m_appOpens = 0;
     m_channel.Attach(master);
+    ApplyLineWatch();
     return true;
 }
 
@@ -223,6 +253,8 @@ bool PtyVirtualPort::DeletePort()
 void PtyVirtualPort::Release()
 {
     m_slaveWatch.Stop();
+    m_packetMode = false;
+    m_channel.SetPacketMode(false);
     m_channel.Detach();
     if (m_slave >= 0) {
         ::close(m_slave);
@@ -351,6 +383,8 @@ void PtyVirtualPort::MakeSlaveRaw() const
     termios raw{};
     if (::tcgetattr(m_slave, &raw) == 0) {
         ::cfmakeraw(&raw);
+        if (m_watchLines)
+            raw.c_lflag |= EXTPROC;
         ::tcsetattr(m_slave, TCSANOW, &raw);
     }
 }
@@ -374,6 +408,93 @@ void PtyVirtualPort::OnSlaveEvent(std::uint32_t mask)
             ChangeOpenState(false);
         }
     }
+}
+
+void PtyVirtualPort::WatchLineSettings(bool on)
+{
+    m_watchLines = on;
+    ApplyLineWatch();
+}
+
+void PtyVirtualPort::ApplyLineWatch()
+{
+    // Without the watch the port stays exactly as it always was.
+    if (m_master < 0 || (!m_watchLines && !m_packetMode))
+        return;
+    m_packetMode = m_watchLines;
+    int packet = m_watchLines ? 1 : 0;
+    ::ioctl(m_master, TIOCPKT, &packet);
+    m_channel.SetPacketMode(m_watchLines);
+    termios t{};
+    if (::tcgetattr(m_slave, &t) == 0) {
+        t.c_lflag = m_watchLines ? (t.c_lflag | EXTPROC) : (t.c_lflag & ~EXTPROC);
+        ::tcsetattr(m_slave, TCSANOW, &t);
+    }
+}
+
+void PtyVirtualPort::OnPacketStatus(unsigned char status)
+{
+    // An application that clears EXTPROC is still reported this once; it
+    // is set again so later changes are too.
+    if (!(status & (TIOCPKT_IOCTL | TIOCPKT_DOSTOP | TIOCPKT_NOSTOP)))
+        return;
+    termios t{};
+    if (::tcgetattr(m_slave, &t) == 0 && !(t.c_lflag & EXTPROC)) {
+        t.c_lflag |= EXTPROC;
+        ::tcsetattr(m_slave, TCSANOW, &t);
+    }
+    raiseLineSettingsChanged();
+}
+
+std::string PtyVirtualPort::LineSettings()
+{
+    termios t{};
+    if (m_slave < 0 || ::tcgetattr(m_slave, &t) != 0)
+        return "";
+    const int rate = RateOfSpeed(::cfgetospeed(&t));
+    const tcflag_t c = t.c_cflag;
+    char parity = 'N';
+    if (c & PARENB) {
+        if (c & CMSPAR)
+            parity = (c & PARODD) ? 'M' : 'S';
+        else
+            parity = (c & PARODD) ? 'O' : 'E';
+    }
+    const int bits = (c & CSIZE) == CS5 ? 5 : (c & CSIZE) == CS6 ? 6 : (c & CSIZE) == CS7 ? 7 : 8;
+    return std::to_string(rate) + "," + parity + "," + std::to_string(bits) + "," +
+           ((c & CSTOPB) ? "2" : "1");
+}
+
+int PtyVirtualPort::HandshakeMode()
+{
+    termios t{};
+    if (m_slave < 0 || ::tcgetattr(m_slave, &t) != 0)
+        return 0;
+    if (t.c_cflag & CRTSCTS)
+        return 2;
+    return (t.c_iflag & (IXON | IXOFF)) ? 1 : 0;
+}
+
+bool PtyVirtualPort::SetLineSettings(const std::string& settings)
+{
+    LineSettingsValues values;
+    std::string reason;
+    termios t{};
+    if (m_slave < 0 || !ParseLineSettings(settings, values, reason) ||
+        ::tcgetattr(m_slave, &t) != 0) {
+        return false;
+    }
+    const speed_t speed = SpeedOfRate(values.baudRate);
+    if (speed == 0 || ::cfsetspeed(&t, speed) != 0)
+        return false;
+    t.c_cflag &= ~(CSIZE | CSTOPB);
+    t.c_cflag |= values.dataBits == 5   ? CS5
+                 : values.dataBits == 6 ? CS6
+                 : values.dataBits == 7 ? CS7
+                                        : CS8;
+    if (values.stopBits != LineSettingsValues::StopBits::kOne)
+        t.c_cflag |= CSTOPB;
+    return ::tcsetattr(m_slave, TCSANOW, &t) == 0;
 }
 
 void PtyVirtualPort::ChangeOpenState(bool opened)

@@ -50,6 +50,15 @@ public:
     void HoldReceive() override;
     void ResumeReceive() override;
 
+    // Packet mode (TIOCPKT) on the master with EXTPROC on the slave: the
+    // kernel then reports every termios change of the application.
+    void WatchLineSettings(bool on) override;
+    std::string LineSettings() override;
+    int HandshakeMode() override;
+    // Standard rates only; 8 data bits without parity is all a
+    // pseudo-terminal keeps.
+    bool SetLineSettings(const std::string& settings) override;
+
     // The published link, empty while there is no port.
     std::string LinkPath() const { return m_linkPath; }
 
@@ -58,6 +67,8 @@ private:
     void Release();
     void OnSlaveEvent(std::uint32_t mask);
     void ChangeOpenState(bool opened);
+    void ApplyLineWatch();
+    void OnPacketStatus(unsigned char status);
 
     int m_master = -1;
     int m_slave = -1;
@@ -70,6 +81,9 @@ private:
     // Opens of the slave by applications not yet matched by a close.
     int m_appOpens = 0;
     bool m_portFlag = false;
+    bool m_watchLines = false;
+    // The master is in packet mode.
+    bool m_packetMode = false;
     // Tells a running handler that the port was destroyed meanwhile.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -248,7 +248,9 @@ TermiosSerialPort::TermiosSerialPort(std::string programFolder)
     : m_programFolder(std::move(programFolder)),
       m_channel({.received = [this] { RaiseEvent(kEventReceive); },
                  .drained = [this] { RaiseEvent(kEventSend); },
-                 .failed = [this](int err) { Lose(err); }}),
+                 .failed = [this](int err) { Lose(err); },
+                 .status = {}}),
+      m_lineWatch([this](int code) { RaiseEvent(code); }),
       m_posted(std::make_unique<QObject>())
 {
 }
@@ -481,11 +483,17 @@ Result TermiosSerialPort::Open()
     if (applied) {
         applied = ApplyDtr();
     }
+    if (applied) {
+        applied = ApplyModemLine(TIOCM_RTS, m_rts);
+    }
     if (!applied) {
         Close();
         return applied;
     }
     m_channel.Attach(fd);
+    if (m_watchLines) {
+        m_lineWatch.Start(fd);
+    }
     m_channel.SetReporting(m_threshold > 0);
     // Unplugging removes the node; the hang-up usually says so first.
     m_nodeWatch.Start(device, IN_ATTRIB | IN_DELETE_SELF,
@@ -495,6 +503,7 @@ Result TermiosSerialPort::Open()
 
 void TermiosSerialPort::Close()
 {
+    m_lineWatch.Stop();
     m_nodeWatch.Stop();
     m_channel.Detach();
     if (m_fd >= 0) {
@@ -599,11 +608,56 @@ Result TermiosSerialPort::ApplyLine(const LineSettingsValues& values, int handsh
 
 Result TermiosSerialPort::ApplyDtr()
 {
-    int bits = TIOCM_DTR;
-    if (::ioctl(m_fd, m_dtr ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !NoModemLines(errno)) {
+    return ApplyModemLine(TIOCM_DTR, m_dtr);
+}
+
+Result TermiosSerialPort::ApplyModemLine(int line, bool on)
+{
+    int bits = line;
+    if (::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !NoModemLines(errno)) {
         return Failure(errno);
     }
     return Result::Ok();
+}
+
+Result TermiosSerialPort::SetRtsEnabled(bool enabled)
+{
+    m_rts = enabled;
+    return m_fd >= 0 ? ApplyModemLine(TIOCM_RTS, m_rts) : Result::Ok();
+}
+
+Result TermiosSerialPort::SetBreak(bool on)
+{
+    if (m_fd < 0) {
+        return Failure(EBADF);
+    }
+    if (::ioctl(m_fd, on ? TIOCSBRK : TIOCCBRK) != 0) {
+        return Failure(errno);
+    }
+    return Result::Ok();
+}
+
+void TermiosSerialPort::DiscardTransmit()
+{
+    m_channel.DropQueued();
+    if (m_fd >= 0) {
+        ::ioctl(m_fd, TCFLSH, TCOFLUSH);
+    }
+}
+
+int TermiosSerialPort::ModemLines()
+{
+    return LineWatch::ModemLines(m_fd);
+}
+
+void TermiosSerialPort::WatchLines(bool on)
+{
+    m_watchLines = on;
+    if (on && m_fd >= 0) {
+        m_lineWatch.Start(m_fd);
+    } else if (!on) {
+        m_lineWatch.Stop();
+    }
 }
 
 std::string TermiosSerialPort::Describe(const std::string& reason) const

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FileWatch.h"
+#include "LineWatch.h"
 #include "PortChannel.h"
 #include "components/SerialPort.h"
 
@@ -65,6 +66,8 @@ public:
     std::string LineSettings() const override;
     Result SetHandshakeMode(int mode) override;
     Result SetDtrEnabled(bool enabled) override;
+    Result SetRtsEnabled(bool enabled) override;
+    Result SetBreak(bool on) override;
     Result SetReceiveBufferSize(int size) override;
     Result SetTransmitBufferSize(int size) override;
     int TransmitBufferSize() const override;
@@ -73,6 +76,9 @@ public:
     int EventCode() const override;
     int ReceiveWaiting() override;
     void DiscardReceived() override;
+    void DiscardTransmit() override;
+    int ModemLines() override;
+    void WatchLines(bool on) override;
     Result ReadReceived(Bytes& out, int maxBytes) override;
     int TransmitWaiting() override;
     Result QueueTransmit(const Bytes& data) override;
@@ -87,6 +93,7 @@ private:
     void Close();
     Result ApplyLine(const LineSettingsValues& values, int handshake);
     Result ApplyDtr();
+    Result ApplyModemLine(int line, bool on);
     std::string Describe(const std::string& reason) const;
     Result Failure(int err) const;
 
@@ -104,6 +111,8 @@ private:
     LineSettingsValues m_settings;
     int m_handshake = 0;
     bool m_dtr = true;
+    bool m_rts = true;
+    bool m_watchLines = false;
     int m_receiveBufferSize = 8192;
     int m_transmitBufferSize = 8192;
     int m_threshold = 1;
@@ -114,6 +123,7 @@ private:
     PortChannel m_channel;
     // While open: the device node, to notice its removal.
     FileWatch m_nodeWatch;
+    LineWatch m_lineWatch;
 
     // While lost: the folders on the way to the device, and a slow retry for
     // what they cannot show.

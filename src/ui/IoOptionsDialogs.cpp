@@ -39,6 +39,15 @@ QGroupBox* OptionGroup(QWidget* parent, int titleId, const int (&ids)[3],
     return group;
 }
 
+QCheckBox* RemoteLineControlBox(QWidget* parent, const SessionOptionsTransfer& transfer)
+{
+    auto* box = new QCheckBox(parent);
+    box->setObjectName("chkRemoteLineControl");
+    SetTextId(box, 5125);
+    box->setChecked(transfer.RemoteLineControl == 1);
+    return box;
+}
+
 }  // namespace
 
 frmServerOptions::frmServerOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
@@ -54,6 +63,8 @@ frmServerOptions::frmServerOptions(SessionOptionsTransfer& transfer, const Strin
         OptionGroup(this, 5025, {5026, 5027, 5028}, OptionSerial, transfer.ServerSerialOptions));
     layout->addWidget(
         OptionGroup(this, 5021, {5022, 5023, 5024}, OptionTCP, transfer.ServerTCPOptions));
+    chkRemoteLineControl = RemoteLineControlBox(this, transfer);
+    layout->addWidget(chkRemoteLineControl);
     MakeOkCancel(this, Command1, Command2);
     layout->addLayout(ButtonRow({Command1, Command2}));
     chkMultiClients->setChecked(transfer.AllowMultiConnect != 0);
@@ -65,6 +76,7 @@ frmServerOptions::frmServerOptions(SessionOptionsTransfer& transfer, const Strin
 void frmServerOptions::Command1_Click()
 {
     m_transfer.AllowMultiConnect = chkMultiClients->isChecked() ? 1 : 0;
+    m_transfer.RemoteLineControl = chkRemoteLineControl->isChecked() ? 1 : 0;
     for (int i = 0; i < 3; ++i) {
         if (OptionTCP[i]->isChecked())
             m_transfer.ServerTCPOptions = static_cast<std::int16_t>(i);
@@ -92,6 +104,8 @@ frmClientOptions::frmClientOptions(SessionOptionsTransfer& transfer, const Strin
     SetTextId(chkConnectOnVirtualPort, 5018);
     chkConnectOnVirtualPort->setChecked(transfer.ConnectOnVirtualOpen != 0);
     layout->addWidget(chkConnectOnVirtualPort);
+    chkRemoteLineControl = RemoteLineControlBox(this, transfer);
+    layout->addWidget(chkRemoteLineControl);
     MakeOkCancel(this, Command1, Command2);
     layout->addLayout(ButtonRow({Command1, Command2}));
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
@@ -106,6 +120,7 @@ void frmClientOptions::Command1_Click()
             m_transfer.ClientOptions = static_cast<std::int16_t>(i);
     }
     m_transfer.ConnectOnVirtualOpen = chkConnectOnVirtualPort->isChecked() ? 1 : 0;
+    m_transfer.RemoteLineControl = chkRemoteLineControl->isChecked() ? 1 : 0;
     accept();
 }
 

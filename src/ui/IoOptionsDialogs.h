@@ -22,6 +22,7 @@ public:
     void Command2_Click();  // Cancel
 
     QCheckBox* chkMultiClients;
+    QCheckBox* chkRemoteLineControl;
     QRadioButton* OptionSerial[3];
     QRadioButton* OptionTCP[3];
     QPushButton* Command1;
@@ -41,6 +42,7 @@ public:
 
     QRadioButton* Option1[3];
     QCheckBox* chkConnectOnVirtualPort;
+    QCheckBox* chkRemoteLineControl;
     QPushButton* Command1;
     QPushButton* Command2;
 

@@ -23,7 +23,8 @@ ClientRun Client(const QString& runtime, const QStringList& args)
     client.start(QString(VELKON_BINARY_DIR) + "/velkon", args);
     ClientRun run;
     // The instance runs on this thread's event loop in some tests: keep it going.
-    if (!WaitFor([&] { return client.state() == QProcess::NotRunning; })) return run;
+    if (!WaitFor([&] { return client.state() == QProcess::NotRunning; }))
+        return run;
     run.code = client.exitCode();
     run.out = QString::fromUtf8(client.readAllStandardOutput());
     return run;
@@ -44,8 +45,9 @@ TEST(CommandSocket, DrivesTheSessionsOfARunningDesktopProgram)
 
     ClientRun status = Client(runtime, {"--status"});
     EXPECT_EQ(status.code, 0);
-    EXPECT_EQ(status.out, "1\tCOM41\tinactive\tCOM Status:\tTCP/IP Status:\n"
-                          "2\tNone\tinactive\tCOM Status:\tTCP/IP Status:\n");
+    EXPECT_EQ(status.out,
+              "1\tCOM41\tinactive\tCOM Status:\tTCP/IP Status:\tplain\n"
+              "2\tNone\tinactive\tCOM Status:\tTCP/IP Status:\tplain\n");
 
     EXPECT_EQ(Client(runtime, {"--send", "COM41", "[ACTIVATE]"}).code, 0);
     EXPECT_TRUE(rig.shell().SessionAt(1)->IsActive());
@@ -59,7 +61,7 @@ TEST(CommandSocket, DrivesTheSessionsOfARunningDesktopProgram)
     EXPECT_EQ(Client(runtime, {"--send", "None", "[ACTIVATE]"}).code, 0);
     status = Client(runtime, {"--status"});
     EXPECT_TRUE(status.out.startsWith(
-        "1\tCOM41\tactive\tVirtual Port COM41 created\tTCP/IP Status: (1)Connected\n"))
+        "1\tCOM41\tactive\tVirtual Port COM41 created\tTCP/IP Status: (1)Connected\tplain\n"))
         << status.out.toStdString();
     EXPECT_EQ(Client(runtime, {"--send", "COM41", "[DEACTIVATE]"}).code, 0);
     EXPECT_FALSE(rig.shell().SessionAt(1)->IsActive());

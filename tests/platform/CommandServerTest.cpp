@@ -215,7 +215,8 @@ public:
 };
 
 const char* const kStatusAnswer =
-    "1\tCOM3\tactive\tS1 serial\tS1 network\n2\tNone\tinactive\tS2 serial\tS2 network\n.\n";
+    "1\tCOM3\tactive\tS1 serial\tS1 network\tplain\n2\tNone\tinactive\tS2 serial\tS2 "
+    "network\tplain\n.\n";
 
 // Runs a blocking client call on another thread while the event loop serves.
 template <typename F>
@@ -680,7 +681,8 @@ TEST(CommandClient, SendAndStatusCommandLinesGiveTheirExitCodes)
     testing::internal::CaptureStdout();
     EXPECT_EQ(RunBeside([] { return velkon::RunStatusCommand(); }), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "1\tCOM3\tactive\tS1 serial\tS1 network\n2\tNone\tinactive\tS2 serial\tS2 network\n");
+              "1\tCOM3\tactive\tS1 serial\tS1 network\tplain\n2\tNone\tinactive\tS2 serial\tS2 "
+              "network\tplain\n");
 }
 
 TEST(CommandClient, NoInstanceAnswersGivesThree)

@@ -154,8 +154,8 @@ TEST(CommandProtocol, StatusListsEverySessionInOrderThenADot)
     t.entries.push_back({"COM3", true, "COM Status: Open", "TCP/IP Status: Listening..."});
     t.entries.push_back({"None", false, "COM\tStatus:", "Error -\r\nlost"});
     EXPECT_EQ(HandleCommandLine(t, "STATUS"),
-              "1\tCOM3\tactive\tCOM Status: Open\tTCP/IP Status: Listening...\n"
-              "2\tNone\tinactive\tCOM Status:\tError -  lost\n"
+              "1\tCOM3\tactive\tCOM Status: Open\tTCP/IP Status: Listening...\tplain\n"
+              "2\tNone\tinactive\tCOM Status:\tError -  lost\tplain\n"
               ".\n");
     EXPECT_EQ(t.CommandsReceived(), 0);
 
@@ -283,8 +283,8 @@ TEST(ShellCommands, StatusShowsTheSessionsAsTheWindowsDo)
     ASSERT_NE(serial, network);
     EXPECT_EQ(network, "TCP/IP Status: Listening...");
     EXPECT_EQ(HandleCommandLine(rig.target, "STATUS"),
-              "1\tCOM3\tactive\t" + serial + "\t" + network + "\n" +
-                  "2\tNone\tinactive\tCOM Status:\tTCP/IP Status:\n.\n");
+              "1\tCOM3\tactive\t" + serial + "\t" + network + "\tplain\n" +
+                  "2\tNone\tinactive\tCOM Status:\tTCP/IP Status:\tplain\n.\n");
 }
 
 }  // namespace

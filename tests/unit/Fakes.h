@@ -50,6 +50,8 @@ public:
     {
         if (!settingsFailure.empty())
             return Result::Fail(settingsFailure);
+        if (refusesSettings && refusesSettings(settings))
+            return Result::Fail("refused: " + settings);
         lineSettings = settings;
         return Result::Ok();
     }
@@ -65,6 +67,30 @@ public:
         calls.push_back(std::string("dtr=") + (enabled ? "1" : "0"));
         dtr = enabled;
         return Result::Ok();
+    }
+    Result SetRtsEnabled(bool enabled) override
+    {
+        calls.push_back(std::string("rts=") + (enabled ? "1" : "0"));
+        return Result::Ok();
+    }
+    Result SetBreak(bool on) override
+    {
+        calls.push_back(std::string("break=") + (on ? "1" : "0"));
+        return Result::Ok();
+    }
+    void DiscardTransmit() override
+    {
+        calls.push_back("discard transmit");
+        outputWaiting = 0;
+    }
+    int ModemLines() override { return modemLines; }
+    void WatchLines(bool on) override { watchingLines = on; }
+    // An input modem line changed, or the line reported an error.
+    void LineEvent(int code, int lines)
+    {
+        modemLines = lines;
+        eventCode = code;
+        raiseCommEvent();
     }
     Result SetReceiveBufferSize(int) override { return Result::Ok(); }
     Result SetTransmitBufferSize(int size) override
@@ -141,6 +167,10 @@ public:
     bool stayClosed = false;
     std::string openFailure;
     std::string settingsFailure;
+    // Settings the device refuses, as a pseudo-terminal does with parity.
+    std::function<bool(const std::string&)> refusesSettings;
+    int modemLines = -1;
+    bool watchingLines = false;
     int portNumber = 0;
     std::string lineSettings;
     int handshake = -1;
@@ -220,6 +250,22 @@ public:
     void HoldReceive() override { held = true; }
     void ResumeReceive() override { held = false; }
 
+    void WatchLineSettings(bool on) override { watchingLines = on; }
+    std::string LineSettings() override { return lineSettings; }
+    int HandshakeMode() override { return handshake; }
+    bool SetLineSettings(const std::string& settings) override
+    {
+        applied.push_back(settings);
+        lineSettings = settings;
+        return true;
+    }
+    // The application configured the port.
+    void AppSets(const std::string& settings, int handshakeMode = 0)
+    {
+        lineSettings = settings;
+        handshake = handshakeMode;
+        raiseLineSettingsChanged();
+    }
     void AppWrites(const Bytes& data)
     {
         fromApp.insert(fromApp.end(), data.begin(), data.end());
@@ -231,6 +277,10 @@ public:
         raiseOpenStateChanged(opened);
     }
 
+    bool watchingLines = false;
+    std::string lineSettings = "38400,N,8,1";
+    int handshake = 0;
+    std::vector<std::string> applied;
     bool createSucceeds = true;
     bool deleteSucceeds = true;
     std::string created;

@@ -32,7 +32,7 @@ TEST(Configuration, FreshFileHasExactlyTheDefaultKeysInOrder)
         "IPAddress=\nPortNumber=1000\nTCPOption=0\nAutoActivate=0\nWaitForCr=0\nTimeoutValue=150\n"
         "AllowMultiConnect=1\nServerSerialOptions=0\nServerTCPOptions=0\nClientOptions=0\n"
         "ConnectOnVirtualOpen=1\nUserPrompt=\nUserPromptResponse=\nPasswordPrompt=\n"
-        "PasswordPromptResponse=\n";
+        "PasswordPromptResponse=\nRemoteLineControl=0\n";
     EXPECT_EQ(rig.File(), expected);
     EXPECT_FALSE(rig.world.files.privateFiles[kDefault]);
 }
@@ -71,7 +71,7 @@ TEST(Configuration, WriteThenReadRoundTripsEverySessionField)
     a.TCPOption_Click(1);
     a.SetWaitForCr(1);
     a.SetTimeoutValue("175.5");
-    rig.world.app.transfer = {0, 2, 1, 2, 0, "login:", "admin", "pw:", "secret"};
+    rig.world.app.transfer = {0, 2, 1, 2, 0, "login:", "admin", "pw:", "secret", 1};
     a.UpdateStatus();
     Session& b = rig.shell.NewSession();
     b.SetIPAddress("10.0.0.9");
@@ -105,7 +105,9 @@ TEST(Configuration, WriteThenReadRoundTripsEverySessionField)
     EXPECT_EQ(r.ConnectOnVirtualOpen, 0);
     EXPECT_EQ(r.UserPrompt, "login:");
     EXPECT_EQ(r.PasswordPromptResponse, "secret");
+    EXPECT_EQ(r.RemoteLineControl, 1);
     EXPECT_EQ(rig.S(2).settings().IPAddress, "10.0.0.9");
+    EXPECT_EQ(rig.S(2).settings().RemoteLineControl, 0);
     const GlobalSettings& g = rig.world.app.globalSettings;
     EXPECT_EQ(g.OnErrorRunApp, "/usr/bin/alarm");  // enclosing quotes are removed
     EXPECT_EQ(g.Password, "Pw");

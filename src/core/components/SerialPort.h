@@ -22,6 +22,22 @@ public:
     // EventCode while the port is lost: the device path exists again, so
     // opening it may now succeed. May come more than once.
     static constexpr int kEventDeviceBack = 1011;
+    // While WatchLines is on: an input modem line changed (comEvCTS,
+    // comEvDSR, comEvCD, comEvRing), or the line reported a break or an
+    // error (comEventBreak, comEventFrame, comEventOverrun, comEventRxParity).
+    static constexpr int kEventCts = 3;
+    static constexpr int kEventDsr = 4;
+    static constexpr int kEventCd = 5;
+    static constexpr int kEventRing = 6;
+    static constexpr int kEventBreak = 1001;
+    static constexpr int kEventFrame = 1004;
+    static constexpr int kEventOverrun = 1006;
+    static constexpr int kEventRxParity = 1009;
+    // Bits of ModemLines.
+    static constexpr int kLineCts = 1;
+    static constexpr int kLineDsr = 2;
+    static constexpr int kLineRi = 4;
+    static constexpr int kLineDcd = 8;
 
     virtual ~SerialPort() = default;
 
@@ -37,6 +53,10 @@ public:
     // 0 none, 1 Xon/Xoff, 2 hardware (RTS/CTS).
     virtual Result SetHandshakeMode(int mode) = 0;
     virtual Result SetDtrEnabled(bool enabled) = 0;
+    // Like DTR, a device without modem lines takes it without failing.
+    virtual Result SetRtsEnabled(bool enabled) = 0;
+    // Holds the line in the break state while on.
+    virtual Result SetBreak(bool on) = 0;
     virtual Result SetReceiveBufferSize(int size) = 0;
     virtual Result SetTransmitBufferSize(int size) = 0;
     virtual int TransmitBufferSize() const = 0;
@@ -46,6 +66,13 @@ public:
     virtual int ReceiveWaiting() = 0;
     // ReceiveWaiting := 0: drops every waiting received byte.
     virtual void DiscardReceived() = 0;
+    // Drops every byte waiting to be sent, in the port and in the driver.
+    virtual void DiscardTransmit() = 0;
+    // kLine* bits of the input modem lines; -1 when the device has none.
+    virtual int ModemLines() = 0;
+    // On: the modem line and line error events are raised (a device without
+    // modem lines raises none).
+    virtual void WatchLines(bool on) = 0;
     // Takes at most maxBytes of the waiting bytes.
     virtual Result ReadReceived(Bytes& out, int maxBytes) = 0;
     virtual int TransmitWaiting() = 0;
@@ -66,7 +93,8 @@ public:
 protected:
     void raiseCommEvent()
     {
-        if (m_onCommEvent) m_onCommEvent();
+        if (m_onCommEvent)
+            m_onCommEvent();
     }
 
 private:

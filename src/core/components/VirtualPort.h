@@ -19,7 +19,16 @@ public:
         m_onOpenState = std::move(handler);
     }
     // Raised when OutputWaiting drops to 0: the session may hand over more.
-    void setOutputDrainedHandler(std::function<void()> handler) { m_onDrained = std::move(handler); }
+    void setOutputDrainedHandler(std::function<void()> handler)
+    {
+        m_onDrained = std::move(handler);
+    }
+    // Raised while WatchLineSettings is on and the application changed the
+    // line settings of the port.
+    void setLineSettingsChangedHandler(std::function<void()> handler)
+    {
+        m_onLineSettings = std::move(handler);
+    }
 
     // name is "COM" + number; true when the port exists afterwards.
     virtual bool CreatePort(const std::string& name) = 0;
@@ -43,24 +52,43 @@ public:
     virtual void HoldReceive() = 0;
     virtual void ResumeReceive() = 0;
 
+    virtual void WatchLineSettings(bool on) = 0;
+    // The line settings the application set, as "38400,N,8,1"; "" while
+    // there is no port.
+    virtual std::string LineSettings() = 0;
+    // The application's flow control: 0 none, 1 Xon/Xoff, 2 hardware.
+    virtual int HandshakeMode() = 0;
+    // Puts settings in force on the application's side (what the far port
+    // really uses); false when they cannot be.
+    virtual bool SetLineSettings(const std::string& settings) = 0;
+
 protected:
     void raiseDataReceived()
     {
-        if (m_onData) m_onData();
+        if (m_onData)
+            m_onData();
     }
     void raiseOpenStateChanged(bool opened)
     {
-        if (m_onOpenState) m_onOpenState(opened);
+        if (m_onOpenState)
+            m_onOpenState(opened);
     }
     void raiseOutputDrained()
     {
-        if (m_onDrained) m_onDrained();
+        if (m_onDrained)
+            m_onDrained();
+    }
+    void raiseLineSettingsChanged()
+    {
+        if (m_onLineSettings)
+            m_onLineSettings();
     }
 
 private:
     std::function<void()> m_onData;
     std::function<void(bool)> m_onOpenState;
     std::function<void()> m_onDrained;
+    std::function<void()> m_onLineSettings;
 };
 
 }  // namespace velkon

@@ -117,7 +117,8 @@ std::string Status(CommandTarget& target)
     for (int i = 0; i < count; ++i) {
         answer += std::to_string(i + 1) + '\t' + Field(target.Topic(i)) + '\t' +
                   (target.IsActive(i) ? "active" : "inactive") + '\t' +
-                  Field(target.StatusText(i, 0)) + '\t' + Field(target.StatusText(i, 1)) + '\n';
+                  Field(target.StatusText(i, 0)) + '\t' + Field(target.StatusText(i, 1)) + '\t' +
+                  (target.RemoteLineControl(i) ? "rfc2217" : "plain") + '\n';
     }
     return answer + ".\n";
 }
@@ -144,6 +145,12 @@ std::string ShellCommandTarget::StatusText(int index, int line) const
     if (line < 0 || line > 1)
         return "";
     return m_shell.sessions().at(static_cast<std::size_t>(index))->form().statusText[line];
+}
+
+bool ShellCommandTarget::RemoteLineControl(int index) const
+{
+    return m_shell.sessions().at(static_cast<std::size_t>(index))->settings().RemoteLineControl ==
+           1;
 }
 
 bool ShellCommandTarget::Execute(int index, const std::string& command, std::string& reason)

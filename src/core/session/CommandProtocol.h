@@ -18,6 +18,8 @@ public:
     virtual bool IsActive(int index) const = 0;
     // line 0: serial status line, 1: network status line.
     virtual std::string StatusText(int index, int line) const = 0;
+    // The session has remote line control (RFC 2217) on.
+    virtual bool RemoteLineControl(int) const { return false; }
     // True when the session accepts the command; reason may say why not.
     virtual bool Execute(int index, const std::string& command, std::string& reason) = 0;
 };
@@ -30,6 +32,7 @@ public:
     std::string Topic(int index) const override;
     bool IsActive(int index) const override;
     std::string StatusText(int index, int line) const override;
+    bool RemoteLineControl(int index) const override;
     bool Execute(int index, const std::string& command, std::string& reason) override;
 
 private:
@@ -55,8 +58,10 @@ private:
 // matched as a whole before the first-word rule, so every session can be
 // reached. Of several sessions under one topic the first in order answers.
 //
-// A STATUS line is: number, topic, "active" or "inactive", serial status text
-// and network status text, separated by tabs; tabs, carriage returns and line
+// A STATUS line is: number, topic, "active" or "inactive", serial status text,
+// network status text, and "rfc2217" or "plain" (remote line control on or
+// off; the last field, so readers of the first five keep working), separated
+// by tabs; tabs, carriage returns and line
 // feeds inside the texts become blanks so that the fields and lines stay
 // apart.
 std::string HandleCommandLine(CommandTarget& target, std::string_view line);

@@ -3,13 +3,14 @@
 #include <algorithm>
 
 #include "session/NetworkConnections.h"
+#include "session/RemoteLineControl.h"
 #include "session/SerialSide.h"
 
 namespace velkon {
 
 NetworkToSerial::NetworkToSerial(const SessionSettings& settings, const BridgeMode& mode,
-                                 NetworkConnections& connections)
-    : m_settings(settings), m_mode(mode), m_connections(connections)
+                                 NetworkConnections& connections, RemoteLineControl& lineControl)
+    : m_settings(settings), m_mode(mode), m_connections(connections), m_lineControl(lineControl)
 {
 }
 
@@ -23,8 +24,11 @@ void NetworkToSerial::Take(int index)
                index != m_connections.FirstConnectedClient();
     }
     if (drop) {
-        // Read and dropped, so they do not stay waiting in the socket.
+        // Read and dropped, so they do not stay waiting in the socket; the
+        // port commands among them still count.
         sockets.GetData(index, data, -1);
+        if (m_lineControl.On())
+            m_lineControl.FromNetwork(index, data);
         return;
     }
     if (m_mode.udp) {
@@ -39,6 +43,9 @@ void NetworkToSerial::Take(int index)
     if (room <= 0)
         return;
     sockets.GetData(index, data, room);
+    // Decoding only shrinks the bytes, so they still fit.
+    if (m_lineControl.On())
+        data = m_lineControl.FromNetwork(index, data);
     if (!data.empty())
         m_queue.Add(data);
 }

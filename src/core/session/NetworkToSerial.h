@@ -8,6 +8,7 @@
 namespace velkon {
 
 class NetworkConnections;
+class RemoteLineControl;
 class SerialSide;
 
 // Network bytes on their way to the serial side: SerialOutBuffer and the
@@ -18,7 +19,7 @@ class SerialSide;
 class NetworkToSerial {
 public:
     NetworkToSerial(const SessionSettings& settings, const BridgeMode& mode,
-                    NetworkConnections& connections);
+                    NetworkConnections& connections, RemoteLineControl& lineControl);
 
     ByteQueue& Queue() { return m_queue; }
     const ByteQueue& Queue() const { return m_queue; }
@@ -41,6 +42,7 @@ private:
     const SessionSettings& m_settings;
     const BridgeMode& m_mode;
     NetworkConnections& m_connections;
+    RemoteLineControl& m_lineControl;
     ByteQueue m_queue;
 };
 

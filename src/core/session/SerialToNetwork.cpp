@@ -5,13 +5,19 @@
 #include "session/AppState.h"
 #include "session/NetworkConnections.h"
 #include "session/Numbers.h"
+#include "session/RemoteLineControl.h"
 #include "session/SerialSide.h"
 
 namespace velkon {
 
 SerialToNetwork::SerialToNetwork(const SessionSettings& settings, const BridgeMode& mode,
-                                 const GlobalSettings& global, NetworkConnections& connections)
-    : m_settings(settings), m_mode(mode), m_global(global), m_connections(connections)
+                                 const GlobalSettings& global, NetworkConnections& connections,
+                                 RemoteLineControl& lineControl)
+    : m_settings(settings),
+      m_mode(mode),
+      m_global(global),
+      m_connections(connections),
+      m_lineControl(lineControl)
 {
 }
 
@@ -48,6 +54,12 @@ bool SerialToNetwork::TargetsHaveRoom() const
 void SerialToNetwork::Distribute(const Bytes& piece)
 {
     SocketArray& sockets = m_connections.sockets();
+    if (m_lineControl.On()) {
+        const Bytes escaped = m_lineControl.ToNetwork(piece);
+        for (int i : Targets())
+            sockets.SendData(i, escaped);
+        return;
+    }
     for (int i : Targets())
         sockets.SendData(i, piece);
 }

@@ -10,6 +10,7 @@ namespace velkon {
 
 struct GlobalSettings;
 class NetworkConnections;
+class RemoteLineControl;
 class SerialSide;
 
 // Serial bytes on their way to the network: MyBuffer, the packetizer of the
@@ -24,7 +25,8 @@ public:
     static constexpr int kTickMs = 50;
 
     SerialToNetwork(const SessionSettings& settings, const BridgeMode& mode,
-                    const GlobalSettings& global, NetworkConnections& connections);
+                    const GlobalSettings& global, NetworkConnections& connections,
+                    RemoteLineControl& lineControl);
 
     ByteQueue& Queue() { return m_queue; }
     const ByteQueue& Queue() const { return m_queue; }
@@ -56,6 +58,7 @@ private:
     const BridgeMode& m_mode;
     const GlobalSettings& m_global;
     NetworkConnections& m_connections;
+    RemoteLineControl& m_lineControl;
     ByteQueue m_queue;
     std::int32_t m_timeoutTicks = 0;
     // The serial side is held back because the queue was full.

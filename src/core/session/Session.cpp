@@ -32,8 +32,9 @@ Session::Session(AppState& app, SessionComponents components)
       m_connections(*m_components.Winsock1),
       m_physical(*m_components.MSComm1, m_presenter),
       m_virtual(*m_components.VSPort1, m_presenter, m_settings),
-      m_toNetwork(m_settings, m_mode, app.globalSettings, m_connections),
-      m_toSerial(m_settings, m_mode, m_connections),
+      m_lineControl(*m_components.MSComm1, *m_components.VSPort1, *m_components.Winsock1),
+      m_toNetwork(m_settings, m_mode, app.globalSettings, m_connections, m_lineControl),
+      m_toSerial(m_settings, m_mode, m_connections, m_lineControl),
       m_monitor(
           app, m_settings, m_mode, m_connections, [this](int i) { Winsock1_Close(i); },
           [this](const std::string& text) { LogErrors(text); }),
@@ -44,6 +45,7 @@ Session::Session(AppState& app, SessionComponents components)
     vport.setDataReceivedHandler([this] { VSPort1_DataReceived(); });
     vport.setOpenStateChangedHandler([this](bool opened) { VSPort1_OpenStateChanged(opened); });
     vport.setOutputDrainedHandler([this] { VSPort1_OutputDrained(); });
+    vport.setLineSettingsChangedHandler([this] { VSPort1_LineSettingsChanged(); });
     SocketEvents events;
     events.connect = [this](int i) { Winsock1_Connect(i); };
     events.close = [this](int i) { Winsock1_Close(i); };
@@ -68,6 +70,7 @@ Session::~Session()
     m_components.VSPort1->setDataReceivedHandler({});
     m_components.VSPort1->setOpenStateChangedHandler({});
     m_components.VSPort1->setOutputDrainedHandler({});
+    m_components.VSPort1->setLineSettingsChangedHandler({});
     m_components.Winsock1->setEvents({});
     m_components.Timer1->setTickHandler({});
     m_components.Timer2->setTickHandler({});
@@ -233,6 +236,7 @@ void Session::Getstatus()
     t.ServerTCPOptions = m_settings.ServerTCPOptions;
     t.ClientOptions = m_settings.ClientOptions;
     t.ConnectOnVirtualOpen = m_settings.ConnectOnVirtualOpen;
+    t.RemoteLineControl = m_settings.RemoteLineControl;
     t.UserPrompt = m_settings.UserPrompt;
     t.UserPromptResponse = m_settings.UserPromptResponse;
     t.PasswordPrompt = m_settings.PasswordPrompt;
@@ -247,6 +251,7 @@ void Session::UpdateStatus()
     m_settings.ServerTCPOptions = t.ServerTCPOptions;
     m_settings.ClientOptions = t.ClientOptions;
     m_settings.ConnectOnVirtualOpen = t.ConnectOnVirtualOpen;
+    m_settings.RemoteLineControl = t.RemoteLineControl == 1 ? 1 : 0;
     m_settings.UserPrompt = t.UserPrompt;
     m_settings.UserPromptResponse = t.UserPromptResponse;
     m_settings.PasswordPrompt = t.PasswordPrompt;
@@ -264,19 +269,23 @@ void Session::Command2_Click()
         t.AllowMultiConnect = m_settings.AllowMultiConnect;
         t.ServerSerialOptions = m_settings.ServerSerialOptions;
         t.ServerTCPOptions = m_settings.ServerTCPOptions;
+        t.RemoteLineControl = m_settings.RemoteLineControl;
         dialogs->ShowServerOptions(t);
         if (t.AllowMultiConnect != -1) {
             m_settings.AllowMultiConnect = t.AllowMultiConnect;
             m_settings.ServerSerialOptions = t.ServerSerialOptions;
             m_settings.ServerTCPOptions = t.ServerTCPOptions;
+            m_settings.RemoteLineControl = t.RemoteLineControl;
         }
     } else {
         t.ClientOptions = m_settings.ClientOptions;
         t.ConnectOnVirtualOpen = m_settings.ConnectOnVirtualOpen;
+        t.RemoteLineControl = m_settings.RemoteLineControl;
         dialogs->ShowClientOptions(t);
         if (t.ClientOptions != -1) {
             m_settings.ClientOptions = t.ClientOptions;
             m_settings.ConnectOnVirtualOpen = t.ConnectOnVirtualOpen;
+            m_settings.RemoteLineControl = t.RemoteLineControl;
         }
     }
     m_presenter.Notify(SessionChange::Settings);
@@ -331,6 +340,7 @@ void Session::Deactivate()
     m_components.Winsock1->SetProtocol(0, SocketArray::kTcp);
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kClosed));
     m_toNetwork.Stop();
+    m_lineControl.Stop();
     m_monitor.Reset();
     SetActive(false);
 }
@@ -360,6 +370,7 @@ void Session::Activate()
     m_toSerial.Start(capacity);
     if (!StartNetwork(RoundHalfEven(port)))
         return;
+    m_lineControl.Start(m_settings, m_mode);
     m_presenter.SetCaption(ConnectorText());
     SetActive(true);
 }
@@ -445,7 +456,10 @@ void Session::SerialReceive()
 
 void Session::MSComm1_CommEvent()
 {
-    switch (m_components.MSComm1->EventCode()) {
+    const int code = m_components.MSComm1->EventCode();
+    if (m_lineControl.On() && IsLineEvent(code))
+        m_lineControl.SerialLineEvent(code);
+    switch (code) {
         case SerialPort::kEventReceive:
             SerialReceive();
             break;
@@ -490,6 +504,11 @@ void Session::VSPort1_DataReceived()
 {
     SerialReceive();
     ScheduleTicks();
+}
+
+void Session::VSPort1_LineSettingsChanged()
+{
+    m_lineControl.ApplicationLineChanged();
 }
 
 void Session::VSPort1_OutputDrained()
@@ -551,8 +570,9 @@ void Session::Winsock1_ConnectionRequest(int index, long requestId)
     ScheduleTicks();
 }
 
-void Session::Winsock1_Connect(int)
+void Session::Winsock1_Connect(int index)
 {
+    m_lineControl.Connected(index);
     m_components.Timer1->SetEnabled(false);
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kConnected));
     ScheduleTicks();
@@ -580,6 +600,7 @@ void Session::Winsock1_Close(int index)
     m_inClose = true;
     m_components.Winsock1->Close(index);
     m_monitor.Forget(index);
+    m_lineControl.Closed(index);
     m_connections.ClientLeft();
     if (m_mode.serverMode == 1) {
         if (m_connections.ClientCount() != 0) {

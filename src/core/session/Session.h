@@ -10,6 +10,7 @@
 #include "session/ErrorLog.h"
 #include "session/NetworkConnections.h"
 #include "session/NetworkToSerial.h"
+#include "session/RemoteLineControl.h"
 #include "session/Routing.h"
 #include "session/SerialSide.h"
 #include "session/SerialToNetwork.h"
@@ -94,6 +95,7 @@ public:
     void VSPort1_DataReceived();
     void VSPort1_OpenStateChanged(bool opened);
     void VSPort1_OutputDrained();
+    void VSPort1_LineSettingsChanged();
     void Winsock1_ConnectionRequest(int index, long requestId);
     void Winsock1_Connect(int index);
     void Winsock1_DataArrival(int index);
@@ -160,6 +162,7 @@ private:
     NetworkConnections m_connections;
     PhysicalSerialSide m_physical;
     VirtualSerialSide m_virtual;
+    RemoteLineControl m_lineControl;
     SerialToNetwork m_toNetwork;
     NetworkToSerial m_toSerial;
     ConnectionMonitor m_monitor;

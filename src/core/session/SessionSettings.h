@@ -35,6 +35,7 @@ struct SessionOptionsTransfer {
     std::string UserPromptResponse;
     std::string PasswordPrompt;
     std::string PasswordPromptResponse;
+    std::int16_t RemoteLineControl = 0;
 };
 
 // A session's settings as its window holds them. Indexes are -1 when no list
@@ -60,6 +61,8 @@ struct SessionSettings {
     std::int16_t ServerTCPOptions = 0;
     std::int16_t ClientOptions = 0;
     std::int16_t ConnectOnVirtualOpen = 1;
+    // RFC 2217 on the network side: 0 off, 1 on.
+    std::int16_t RemoteLineControl = 0;
     std::string UserPrompt;
     std::string UserPromptResponse;
     std::string PasswordPrompt;

@@ -176,6 +176,7 @@ void Shell::ReadSession(const IniFile& file, int number)
     t.ServerTCPOptions = static_cast<std::int16_t>(readInt("ServerTCPOptions", 0));
     t.ClientOptions = static_cast<std::int16_t>(readInt("ClientOptions", 0));
     t.ConnectOnVirtualOpen = static_cast<std::int16_t>(readInt("ConnectOnVirtualOpen", 1));
+    t.RemoteLineControl = static_cast<std::int16_t>(readInt("RemoteLineControl", 0));
     t.UserPrompt = readText("UserPrompt", "Username:");
     t.UserPromptResponse = readText("UserPromptResponse", "");
     t.PasswordPrompt = readText("PasswordPrompt", "Password:");
@@ -283,6 +284,7 @@ void Shell::WriteSession(IniFile& file, int number)
     put("UserPromptResponse", t.UserPromptResponse);
     put("PasswordPrompt", t.PasswordPrompt);
     put("PasswordPromptResponse", t.PasswordPromptResponse);
+    putInt("RemoteLineControl", t.RemoteLineControl);
 }
 
 // ---------------------------------------------------------------- File menu

@@ -186,8 +186,9 @@ const std::vector<int>& NumbersInUse()
         addRange(5087, 5107);  // status texts and session messages
         addRange(5109, 5115);
         addRange(5118, 5120);
-        addRange(5122, 5124);  // tool tips
-        addRange(5130, 5150);  // folder, help, login dialog, file filters, contacts
+        addRange(5122, 5124);    // tool tips
+        result.push_back(5125);  // remote line control option
+        addRange(5130, 5150);    // folder, help, login dialog, file filters, contacts
         return result;
     }();
     return numbers;
