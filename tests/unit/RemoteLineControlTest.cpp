@@ -323,6 +323,15 @@ TEST(RemoteLineControlClient, ApplicationSettingsGoToTheServerAndItsAnswersToThe
     rig.vport().AppSets("19200,N,8,1", 2);
     EXPECT_TRUE(rig.sock().el(0).sent.empty());
     EXPECT_EQ(S(rig.vport().toApp), "data");
+
+    // The answer to an older request never undoes a newer setting the
+    // application made meanwhile; that one is sent when it is reported.
+    rig.vport().AppSets("38400,N,8,1", 2);
+    rig.vport().lineSettings = "57600,N,8,1";
+    rig.vport().applied.clear();
+    rig.sock().PeerSends(0, ComPortSubOption(kSetBaudRate + kServerOffset, BaudRateValue(9600)));
+    EXPECT_TRUE(rig.vport().applied.empty());
+    EXPECT_EQ(rig.vport().lineSettings, "57600,N,8,1");
 }
 
 }  // namespace

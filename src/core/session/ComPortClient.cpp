@@ -97,13 +97,20 @@ void ComPortClient::Answer(std::uint8_t command, const Bytes& value)
             // Notifications and other answers change nothing here.
             return;
     }
+    // The server confirmed what was asked: the application has it already.
+    if (line == m_line)
+        return;
     const std::string text = ComLineText(line);
     if (line.baudRate == 0 || text.empty())
         return;
-    m_line = line;
+    // The application changed its settings since they were sent: the answer
+    // to that newer request is on its way, and this older one must not undo it.
+    ComLine current;
+    if (!ParseComLine(m_port.LineSettings(), current) || !(current == m_line))
+        return;
     // Remembered first, so the change this makes is not sent back.
-    if (text != m_port.LineSettings())
-        m_port.SetLineSettings(text);
+    m_line = line;
+    m_port.SetLineSettings(text);
 }
 
 void ComPortClient::Send(const Bytes& bytes)
