@@ -38,6 +38,7 @@ void ComPortClient::Connected()
 Bytes ComPortClient::FromServer(const Bytes& raw)
 {
     Bytes data;
+    data.reserve(raw.size());
     std::vector<Event> events;
     m_decoder.Feed(raw, data, events);
     for (const Event& e : events) {

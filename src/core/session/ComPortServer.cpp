@@ -27,6 +27,7 @@ Bytes ComPortServer::FromClient(int index, const Bytes& raw)
 {
     Client& client = m_clients[index];
     Bytes data;
+    data.reserve(raw.size());
     std::vector<Event> events;
     client.decoder.Feed(raw, data, events);
     for (const Event& e : events)

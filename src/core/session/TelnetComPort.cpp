@@ -104,10 +104,15 @@ Bytes EscapeData(const Bytes& data)
         return data;
     Bytes out;
     out.reserve(data.size() + iacs);
-    for (const std::uint8_t b : data) {
-        out.push_back(b);
-        if (b == kIac)
-            out.push_back(b);
+    // Runs between IAC bytes are copied whole.
+    for (auto it = data.begin(); it != data.end();) {
+        const auto iac = std::find(it, data.end(), kIac);
+        out.insert(out.end(), it, iac);
+        if (iac == data.end())
+            break;
+        out.push_back(kIac);
+        out.push_back(kIac);
+        it = iac + 1;
     }
     return out;
 }
