@@ -206,12 +206,11 @@ TEST(Bridge, BufferedSerialDataWaitsForTheFirstClient)
 
 TEST(Bridge, PhysicalPortMappedThroughPortsIni)
 {
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    char name[256];
-    ASSERT_EQ(::ttyname_r(slave, name, sizeof name), 0);
+    PtyPair pty;
+    ASSERT_TRUE(OpenPtyPair(pty));
+    const int master = pty.master;
+    const int slave = pty.slave;
+    const char* name = pty.slaveName.c_str();
     SerialEnd line(master);
 
     BridgeRig rig;

@@ -31,7 +31,8 @@ inline QByteArray RandomBytes(int size, unsigned seed)
 {
     std::mt19937 rng(seed);
     QByteArray data(size, '\0');
-    for (int i = 0; i < size; ++i) data[i] = static_cast<char>(i < 256 ? i : rng() & 0xff);
+    for (int i = 0; i < size; ++i)
+        data[i] = static_cast<char>(i < 256 ? i : rng() & 0xff);
     return data;
 }
 
@@ -63,12 +64,14 @@ public:
     {
         Close();
         m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_fd >= 0) MakeRaw();
+        if (m_fd >= 0)
+            MakeRaw();
         return m_fd >= 0;
     }
     void Close()
     {
-        if (m_fd >= 0) ::close(m_fd);
+        if (m_fd >= 0)
+            ::close(m_fd);
         m_fd = -1;
     }
     int fd() const { return m_fd; }
@@ -80,9 +83,11 @@ public:
         return QTest::qWaitFor(
             [&] {
                 while (done < data.size()) {
-                    const ssize_t n = ::write(m_fd, data.constData() + done,
-                                              static_cast<size_t>(std::min<qsizetype>(4096, data.size() - done)));
-                    if (n <= 0) break;
+                    const ssize_t n =
+                        ::write(m_fd, data.constData() + done,
+                                static_cast<size_t>(std::min<qsizetype>(4096, data.size() - done)));
+                    if (n <= 0)
+                        break;
                     done += n;
                 }
                 return done == data.size();
@@ -99,7 +104,8 @@ public:
                 char buffer[65536];
                 for (;;) {
                     const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-                    if (n <= 0) break;
+                    if (n <= 0)
+                        break;
                     got.append(buffer, n);
                 }
                 return got.size() >= count;
@@ -119,6 +125,26 @@ private:
     }
     int m_fd = -1;
 };
+
+// A pseudo-terminal pair standing for a device: the test holds the master
+// (non-blocking) as the device's far end; slaveName is the device's path.
+struct PtyPair {
+    int master = -1;
+    int slave = -1;
+    std::string slaveName;
+};
+
+inline bool OpenPtyPair(PtyPair& pair)
+{
+    if (::openpty(&pair.master, &pair.slave, nullptr, nullptr, nullptr) != 0)
+        return false;
+    ::fcntl(pair.master, F_SETFL, ::fcntl(pair.master, F_GETFL) | O_NONBLOCK);
+    char name[256] = {};
+    if (::ttyname_r(pair.slave, name, sizeof name) != 0)
+        return false;
+    pair.slaveName = name;
+    return true;
+}
 
 // A loopback TCP peer.
 inline std::unique_ptr<QTcpSocket> ConnectTcp(int port)

@@ -1,8 +1,4 @@
-#include <fcntl.h>
-#include <pty.h>
 #include <unistd.h>
-
-#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -21,18 +17,17 @@ public:
 
     bool PlugIn()
     {
-        int slave = -1;
-        if (::openpty(&m_master, &slave, nullptr, nullptr, nullptr) != 0)
+        PtyPair pty;
+        if (!OpenPtyPair(pty))
             return false;
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        char name[256] = {};
-        ::ttyname_r(slave, name, sizeof name);
-        ::close(slave);
+        ::close(pty.slave);
+        m_master = pty.master;
         m_line = std::make_unique<SerialEnd>(m_master);
         // Re-pointed in one step, as udev renews a by-id link.
         const std::string fresh = m_link + ".new";
         ::unlink(fresh.c_str());
-        return ::symlink(name, fresh.c_str()) == 0 && ::rename(fresh.c_str(), m_link.c_str()) == 0;
+        return ::symlink(pty.slaveName.c_str(), fresh.c_str()) == 0 &&
+               ::rename(fresh.c_str(), m_link.c_str()) == 0;
     }
     void Unplug()
     {

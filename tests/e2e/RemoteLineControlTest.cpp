@@ -48,12 +48,11 @@ TEST(RemoteLineControl, PyserialClientControlsThePhysicalPortAndDataPassesUnchan
 {
     if (!HavePyserial())
         GTEST_SKIP() << "pyserial is not installed for " << kPython;
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    char name[256];
-    ASSERT_EQ(::ttyname_r(slave, name, sizeof name), 0);
+    PtyPair pty;
+    ASSERT_TRUE(OpenPtyPair(pty));
+    const int master = pty.master;
+    const int slave = pty.slave;
+    const char* name = pty.slaveName.c_str();
     SerialEnd line(master);
 
     ProgramRig rig;
@@ -146,12 +145,11 @@ TEST(RemoteLineControl, ApplicationSettingsOnTheVirtualPortReachAPyserialServer)
 {
     if (!HavePyserial())
         GTEST_SKIP() << "pyserial is not installed for " << kPython;
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    char name[256];
-    ASSERT_EQ(::ttyname_r(slave, name, sizeof name), 0);
+    PtyPair pty;
+    ASSERT_TRUE(OpenPtyPair(pty));
+    const int master = pty.master;
+    const int slave = pty.slave;
+    const char* name = pty.slaveName.c_str();
     SerialEnd serverLine(master);
     const int port = FreeTcpPort();
     QProcess server;
