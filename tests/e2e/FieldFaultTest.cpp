@@ -29,8 +29,11 @@ public:
         return ::symlink(pty.slaveName.c_str(), fresh.c_str()) == 0 &&
                ::rename(fresh.c_str(), m_link.c_str()) == 0;
     }
+    // The link goes first, as udev removes a by-id link: a link left
+    // dangling could meanwhile resolve to a node another process took.
     void Unplug()
     {
+        ::unlink(m_link.c_str());
         m_line.reset();  // closes the master: the slave hangs up
         m_master = -1;
     }
