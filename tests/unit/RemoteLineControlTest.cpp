@@ -258,6 +258,29 @@ TEST(RemoteLineControlServer, ModemAndLineChangesReachEachClientWithinItsMasks)
     EXPECT_FALSE(rig.serial().watchingLines);
 }
 
+TEST(RemoteLineControlServer, ASuspendedClientHoldsTheDataUntilItResumesOrLeaves)
+{
+    LineServerRig rig;
+    rig.sock().PeerConnects(2);
+    rig.Exchange(ComPortSubOption(kFlowControlSuspend, Bytes{}));
+    EXPECT_TRUE(rig.sock().el(1).sent.empty());  // not answered
+    rig.serial().Arrive(B("held"));
+    EXPECT_TRUE(rig.sock().el(1).sent.empty());
+    // Every client waits for the slowest, as for a full send queue.
+    EXPECT_TRUE(rig.sock().el(2).sent.empty());
+    // Answers still go while suspended.
+    EXPECT_FALSE(rig.Exchange(ComPortSubOption(kSetStopSize, 0)).empty());
+    rig.serial().Arrive(B(" back"));
+    EXPECT_EQ(rig.Exchange(ComPortSubOption(kFlowControlResume, Bytes{})), B("held back"));
+    EXPECT_EQ(rig.sock().el(2).sent, B("held back"));
+
+    rig.Exchange(ComPortSubOption(kFlowControlSuspend, Bytes{}));
+    rig.serial().Arrive(B("after"));
+    rig.sock().el(2).sent.clear();
+    rig.sock().PeerCloses(1);
+    EXPECT_EQ(rig.sock().el(2).sent, B("after"));
+}
+
 TEST(RemoteLineControlServer, OffPassesTelnetBytesUnchangedBothWays)
 {
     LineServerRig rig(0);
@@ -332,6 +355,17 @@ TEST(RemoteLineControlClient, ApplicationSettingsGoToTheServerAndItsAnswersToThe
     rig.sock().PeerSends(0, ComPortSubOption(kSetBaudRate + kServerOffset, BaudRateValue(9600)));
     EXPECT_TRUE(rig.vport().applied.empty());
     EXPECT_EQ(rig.vport().lineSettings, "57600,N,8,1");
+}
+
+TEST(RemoteLineControlClient, TheServerCanSuspendTheApplicationsData)
+{
+    LineClientRig rig;
+    rig.sock().el(0).sent.clear();
+    rig.sock().PeerSends(0, ComPortSubOption(kFlowControlSuspend + kServerOffset, Bytes{}));
+    rig.vport().AppWrites(B("wait"));
+    EXPECT_TRUE(rig.sock().el(0).sent.empty());
+    rig.sock().PeerSends(0, ComPortSubOption(kFlowControlResume + kServerOffset, Bytes{}));
+    EXPECT_EQ(rig.sock().el(0).sent, B("wait"));
 }
 
 }  // namespace

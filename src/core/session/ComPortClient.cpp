@@ -16,12 +16,23 @@ void ComPortClient::Start()
     m_negotiator = Negotiator();
     m_connected = false;
     m_handshake = -1;
+    m_suspended = false;
+    m_resumed = false;
     m_port.WatchLineSettings(true);
 }
 
 void ComPortClient::Stop()
 {
     m_port.WatchLineSettings(false);
+    m_connected = false;
+    m_suspended = false;
+}
+
+void ComPortClient::Closed()
+{
+    // A suspension ends with its connection.
+    m_resumed = m_resumed || m_suspended;
+    m_suspended = false;
     m_connected = false;
 }
 
@@ -31,6 +42,7 @@ void ComPortClient::Connected()
     m_decoder = Decoder();
     m_negotiator = Negotiator();
     m_connected = true;
+    m_suspended = false;
     Send(m_negotiator.Offer(kWill, kComPort));
     SendSettings(true);
 }
@@ -94,6 +106,12 @@ void ComPortClient::Answer(std::uint8_t command, const Bytes& value)
              : command == kSetParity + kServerOffset ? line.parity
                                                      : line.stopSize) = value[0];
             break;
+        case kFlowControlSuspend + kServerOffset:
+        case kFlowControlResume + kServerOffset:
+            m_resumed =
+                m_resumed || (m_suspended && command != kFlowControlSuspend + kServerOffset);
+            m_suspended = command == kFlowControlSuspend + kServerOffset;
+            return;
         default:
             // Notifications and other answers change nothing here.
             return;

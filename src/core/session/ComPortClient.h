@@ -1,5 +1,7 @@
 #pragma once
 
+#include <utility>
+
 #include "components/SocketArray.h"
 #include "components/VirtualPort.h"
 #include "session/TelnetComPort.h"
@@ -23,6 +25,11 @@ public:
     Bytes FromServer(const Bytes& raw);
     // The application changed the virtual port's settings.
     void ApplicationChanged();
+    // The server asked for no more data until it resumes.
+    bool Suspended() const { return m_suspended; }
+    // True once after the server resumed, or the connection ended suspended.
+    bool TakeResumed() { return std::exchange(m_resumed, false); }
+    void Closed();
 
 private:
     void Answer(std::uint8_t command, const Bytes& value);
@@ -38,6 +45,8 @@ private:
     // What the server was last asked for, or last said is in force.
     ComLine m_line;
     int m_handshake = -1;
+    bool m_suspended = false;
+    bool m_resumed = false;
 };
 
 }  // namespace velkon

@@ -21,6 +21,22 @@ void ComPortServer::Stop()
 {
     m_port.WatchLines(false);
     m_clients.clear();
+    m_resumed = false;
+}
+
+void ComPortServer::Forget(int index)
+{
+    const auto it = m_clients.find(index);
+    if (it == m_clients.end())
+        return;
+    m_resumed = m_resumed || it->second.suspended;
+    m_clients.erase(it);
+}
+
+bool ComPortServer::Suspended(int index) const
+{
+    const auto it = m_clients.find(index);
+    return it != m_clients.end() && it->second.suspended;
 }
 
 Bytes ComPortServer::FromClient(int index, const Bytes& raw)
@@ -89,9 +105,14 @@ void ComPortServer::Command(int index, Client& client, std::uint8_t command, con
             Purge(value[0]);
             answer = value;
             break;
+        case kFlowControlSuspend:
+        case kFlowControlResume:
+            // Not answered: the client waits for data, not for a reply.
+            m_resumed = m_resumed || (client.suspended && command == kFlowControlResume);
+            client.suspended = command == kFlowControlSuspend;
+            return;
         default:
-            // Flow control suspend/resume and unknown commands: nothing to
-            // apply, nothing the client waits for.
+            // Unknown commands: nothing to apply, nothing the client waits for.
             return;
     }
     Send(index, ComPortSubOption(static_cast<std::uint8_t>(command + kServerOffset), answer));

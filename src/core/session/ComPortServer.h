@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <utility>
 
 #include "components/SerialPort.h"
 #include "components/SocketArray.h"
@@ -13,7 +14,9 @@ namespace velkon {
 // Telnet stream is taken apart, its port commands are applied to the one
 // port at once (the last client to set a value wins) and answered with the
 // value in force, which is the old one when the port refuses. Modem line
-// changes and line errors are told to every client within its masks.
+// changes and line errors are told to every client within its masks. A
+// client that suspends flow control gets no data (answers still go) until it
+// resumes; the data waits as it does for a client whose send queue is full.
 class ComPortServer {
 public:
     ComPortServer(SerialPort& port, SocketArray& sockets) : m_port(port), m_sockets(sockets) {}
@@ -25,7 +28,11 @@ public:
 
     // Bytes from client `index`: returns its data bytes, handles the rest.
     Bytes FromClient(int index, const Bytes& raw);
-    void Forget(int index) { m_clients.erase(index); }
+    void Forget(int index);
+    // Client `index` asked for no more data until it resumes.
+    bool Suspended(int index) const;
+    // True once after a client resumed, or left while suspended.
+    bool TakeResumed() { return std::exchange(m_resumed, false); }
     // A modem or line event of the port (SerialPort::kEvent...).
     void LineEvent(int eventCode);
 
@@ -35,6 +42,7 @@ private:
         telnet::Negotiator negotiator;
         std::uint8_t lineMask = 0;
         std::uint8_t modemMask = 0xff;
+        bool suspended = false;
     };
 
     void Handle(int index, Client& client, const telnet::Event& event);
@@ -56,6 +64,7 @@ private:
     bool m_rts = true;
     bool m_break = false;
     int m_modemLines = 0;
+    bool m_resumed = false;
 };
 
 }  // namespace velkon

@@ -50,6 +50,22 @@ void RemoteLineControl::Closed(int index)
 {
     if (m_role == Role::Server)
         m_server.Forget(index);
+    else if (m_role == Role::Client && index == 0)
+        m_client.Closed();
+}
+
+bool RemoteLineControl::Suspended(int index) const
+{
+    if (m_role == Role::Server)
+        return m_server.Suspended(index);
+    return m_role == Role::Client && index == 0 && m_client.Suspended();
+}
+
+bool RemoteLineControl::TakeResumed()
+{
+    if (m_role == Role::Server)
+        return m_server.TakeResumed();
+    return m_role == Role::Client && m_client.TakeResumed();
 }
 
 void RemoteLineControl::SerialLineEvent(int eventCode)

@@ -31,6 +31,10 @@ public:
     Bytes ToNetwork(const Bytes& data) const { return telnet::EscapeData(data); }
     void Connected(int index);
     void Closed(int index);
+    // The peer on element `index` asked for no data until it resumes.
+    bool Suspended(int index) const;
+    // True once after a suspended peer resumed or left: held data may go.
+    bool TakeResumed();
     // The application changed the virtual port's line settings.
     void ApplicationLineChanged();
     // A modem or line event of the physical port.

@@ -45,7 +45,7 @@ bool SerialToNetwork::TargetsHaveRoom() const
 {
     SocketArray& sockets = m_connections.sockets();
     for (int i : Targets()) {
-        if (sockets.BytesToWrite(i) >= kSendQueueLimit)
+        if (sockets.BytesToWrite(i) >= kSendQueueLimit || m_lineControl.Suspended(i))
             return false;
     }
     return true;

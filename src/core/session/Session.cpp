@@ -583,6 +583,8 @@ void Session::Winsock1_DataArrival(int index)
     m_app.PingTickCounter = 0;
     m_presenter.Activity(kNetworkLine);
     m_toSerial.DataArrival(index, Serial());
+    if (m_lineControl.TakeResumed())
+        m_toNetwork.PeerTookData(Serial());
     ScheduleTicks();
 }
 
@@ -612,6 +614,9 @@ void Session::Winsock1_Close(int index)
         m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kClosed));
         m_components.Timer1->SetEnabled(true);
     }
+    // A peer that left while suspended no longer holds the others' data.
+    if (m_lineControl.TakeResumed())
+        m_toNetwork.PeerTookData(Serial());
     m_inClose = false;
     ScheduleTicks();
 }
