@@ -220,17 +220,32 @@ void PortChannel::OnReadable()
     DispatchReceived();
 }
 
+int PortChannel::Waiting() const
+{
+    if (m_fd < 0) {
+        return 0;
+    }
+    int waiting = 0;
+    if (::ioctl(m_fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+        return waiting;
+    }
+    // A terminal's bytes written just before, say, its far end closed may
+    // still sit in the kernel's flip buffer: polling moves them into what
+    // FIONREAD counts. Only on an empty count, so reads stay one call.
+    pollfd p{m_fd, POLLIN, 0};
+    ::poll(&p, 1, 0);
+    if (::ioctl(m_fd, FIONREAD, &waiting) != 0 || waiting < 0) {
+        return 0;
+    }
+    return waiting;
+}
+
 void PortChannel::ReportWaiting()
 {
     if (m_fd < 0 || !m_reporting || m_holding || m_stalled) {
         return;
     }
-    // Polling a terminal first moves bytes still on their way from the far
-    // end into what FIONREAD counts.
-    pollfd p{m_fd, POLLIN, 0};
-    ::poll(&p, 1, 0);
-    int waiting = 0;
-    if (::ioctl(m_fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+    if (Waiting() > 0) {
         DispatchReceived();
     }
 }

@@ -53,6 +53,9 @@ public:
     // Drops the output waiting here.
     void DropQueued();
 
+    // Bytes ready to read now, with those still on their way from the far
+    // end of a terminal counted too.
+    int Waiting() const;
     // Reads up to maxBytes of what is waiting: 0, or the errno of a failure
     // when nothing could be read.
     int Receive(Bytes& out, std::size_t maxBytes);

@@ -323,11 +323,7 @@ void PtyVirtualPort::ResetBus()
 
 int PtyVirtualPort::AvailableCount()
 {
-    int waiting = 0;
-    if (m_master < 0 || ::ioctl(m_master, FIONREAD, &waiting) != 0 || waiting < 0) {
-        return 0;
-    }
-    return waiting;
+    return m_master < 0 ? 0 : m_channel.Waiting();
 }
 
 int PtyVirtualPort::ReadBytes(Bytes& buf, int count)

@@ -377,11 +377,7 @@ int TermiosSerialPort::EventCode() const
 
 int TermiosSerialPort::ReceiveWaiting()
 {
-    int waiting = 0;
-    if (m_fd < 0 || ::ioctl(m_fd, FIONREAD, &waiting) != 0) {
-        return 0;
-    }
-    return waiting;
+    return m_fd < 0 ? 0 : m_channel.Waiting();
 }
 
 void TermiosSerialPort::DiscardReceived()
