@@ -31,7 +31,8 @@ protected:
     static void SetUpTestSuite()
     {
         root = new QTemporaryDir;
-        prefix = root->path() + "/opt/velkon";
+        // A blank in the prefix, as in a folder a user picked.
+        prefix = root->path() + "/opt/Velkon Bridge";
         QProcess install;
         install.setProcessChannelMode(QProcess::MergedChannels);
         install.start(QStandardPaths::findExecutable("cmake"),
@@ -85,8 +86,8 @@ QString InstalledCopy::installLog;
 TEST_F(InstalledCopy, UnitAndMenuEntryStartTheInstalledPrograms)
 {
     const QString unit = prefix + "/lib/systemd/system/velkon-headless.service";
-    const QString exec = EntryValue(unit, "ExecStart");
-    EXPECT_EQ(exec, prefix + "/bin/velkon-headless");
+    const QString exec = prefix + "/bin/velkon-headless";
+    EXPECT_EQ(EntryValue(unit, "ExecStart"), "\"" + exec + "\"");
     EXPECT_TRUE(QFileInfo(exec).isExecutable()) << exec.toStdString();
 
     const QString entry = prefix + "/share/applications/velkon.desktop";
