@@ -1,0 +1,92 @@
+#include "LineTermios.h"
+
+#include <gtest/gtest.h>
+
+namespace velkon {
+namespace {
+
+LineSettingsValues Line(int rate, char parity, int bits, const char* stop)
+{
+    LineSettingsValues v;
+    std::string reason;
+    const std::string text =
+        std::to_string(rate) + "," + parity + "," + std::to_string(bits) + "," + stop;
+    EXPECT_TRUE(ParseLineSettings(text, v, reason)) << text << ": " << reason;
+    return v;
+}
+
+// What a device would need to be asked for each kind of line, including
+// those this machine's pseudo-terminals refuse.
+TEST(LineTermios, EveryLineSettingBecomesItsTerminalFlags)
+{
+    termios2 cooked{};
+    cooked.c_iflag = ICRNL | IXON | ISTRIP | INPCK;
+    cooked.c_oflag = OPOST;
+    cooked.c_lflag = ECHO | ICANON | ISIG | IEXTEN;
+    cooked.c_cflag = CS8 | PARENB | CRTSCTS | B9600;
+    const struct {
+        LineSettingsValues line;
+        int handshake;
+        tcflag_t cflag;  // size, parity, stop and hardware handshake bits
+        tcflag_t iflag;  // Xon/Xoff
+    } cases[] = {
+        {Line(9600, 'N', 8, "1"), 0, CS8, 0},
+        {Line(9600, 'E', 7, "1"), 0, CS7 | PARENB, 0},
+        {Line(9600, 'O', 7, "2"), 0, CS7 | PARENB | PARODD | CSTOPB, 0},
+        {Line(9600, 'M', 6, "1"), 1, CS6 | PARENB | PARODD | CMSPAR, IXON | IXOFF},
+        {Line(9600, 'S', 5, "1.5"), 2, CS5 | PARENB | CMSPAR | CSTOPB | CRTSCTS, 0},
+    };
+    const tcflag_t lineBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line.parity);
+        const termios2 t = RawLineTermios(cooked, c.line, c.handshake);
+        EXPECT_EQ(t.c_cflag & lineBits, c.cflag);
+        EXPECT_EQ(t.c_iflag, c.iflag);  // nothing translated or stripped
+        EXPECT_EQ(t.c_oflag & OPOST, 0u);
+        EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+        EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
+        EXPECT_EQ(t.c_cc[VMIN], 1);
+    }
+    // A rate without a code of its own goes through BOTHER, both ways.
+    const termios2 odd = RawLineTermios(cooked, Line(250000, 'N', 8, "1"), 0);
+    EXPECT_EQ(odd.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
+    EXPECT_EQ(odd.c_ospeed, 250000u);
+    EXPECT_EQ(odd.c_ispeed, 250000u);
+    EXPECT_EQ(RawLineTermios(cooked, Line(19200, 'N', 8, "1"), 0).c_cflag & CBAUD,
+              static_cast<tcflag_t>(B19200));
+}
+
+TEST(LineTermios, WhatADriverDidNotKeepIsNamed)
+{
+    const LineSettingsValues line = Line(115200, 'M', 7, "2");
+    const termios2 asked = RawLineTermios(termios2{}, line, 2);
+    EXPECT_EQ(RefusedPart(asked, asked, line), "");
+
+    const struct {
+        tcflag_t clearC, setC, clearI;
+        speed_t rate;
+        const char* refused;
+    } cases[] = {
+        {CSIZE, CS8, 0, 115200, "7 data bits"},
+        {CMSPAR, 0, 0, 115200, "parity M"},  // a UART without mark/space
+        {CSTOPB, 0, 0, 115200, "the stop bits"},
+        {CRTSCTS, 0, 0, 115200, "hardware handshaking"},
+        {0, 0, 0, 111111, "the baud rate 115200"},  // 3.5 % off
+        {0, 0, 0, 117000, ""},                      // within a UART's tolerance
+    };
+    for (const auto& c : cases) {
+        termios2 kept = asked;
+        kept.c_cflag = (kept.c_cflag & ~c.clearC) | c.setC;
+        kept.c_iflag &= ~c.clearI;
+        kept.c_ospeed = kept.c_ispeed = c.rate;
+        EXPECT_EQ(RefusedPart(asked, kept, line), c.refused);
+    }
+    const LineSettingsValues xon = Line(9600, 'N', 8, "1");
+    const termios2 askedXon = RawLineTermios(termios2{}, xon, 1);
+    termios2 keptXon = askedXon;
+    keptXon.c_iflag &= ~static_cast<tcflag_t>(IXOFF);
+    EXPECT_EQ(RefusedPart(askedXon, keptXon, xon), "Xon/Xoff handshaking");
+}
+
+}  // namespace
+}  // namespace velkon
