@@ -263,6 +263,14 @@ TEST(Activation, ClientWithVirtualPortWaitsForTheApplication)
     EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status: Closed");
     EXPECT_EQ(rig.sock().calls.back(), "close 0");
     EXPECT_FALSE(rig.timer1().enabled);
+
+    // An application gone before the connection is made takes the connect
+    // with it.
+    rig.vport().AppOpens(true);
+    ASSERT_EQ(rig.sock().calls.back(), "connect 0");
+    rig.vport().AppOpens(false);
+    EXPECT_EQ(rig.sock().calls.back(), "close 0");
+    EXPECT_EQ(rig.sock().State(0), kSockClosed);
 }
 
 TEST(Activation, OpenEventsChangeNothingInServerOrUdpMode)

@@ -535,7 +535,9 @@ void Session::VSPort1_OpenStateChanged(bool opened)
             sock.Connect(0);
     } else {
         m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kClosed));
-        if (sock.State(0) == kSockConnected)
+        // A connect still under way is given up too: it would leave the
+        // session connected with no application there.
+        if (sock.State(0) != kSockClosed)
             sock.Close(0);
     }
     ScheduleTicks();
