@@ -22,7 +22,8 @@ std::string Config(const std::vector<std::string>& sessions)
 
 std::string VirtualServer(int com, int port, const std::string& extra = "")
 {
-    return "Connector=" + std::to_string(com) + "\nCreateVirtualPort=1\nTCPOption=1\nLocalIP=127.0.0.1\n" +
+    return "Connector=" + std::to_string(com) +
+           "\nCreateVirtualPort=1\nTCPOption=1\nLocalIP=127.0.0.1\n" +
            "PortNumber=" + std::to_string(port) + "\nBufferSize=8\nAutoActivate=1\n" + extra;
 }
 
@@ -32,7 +33,10 @@ struct BridgeRig : ProgramRig {
         WriteFile("default.vkc", QByteArray::fromStdString(config));
         Start();
     }
-    std::string Link(int com) const { return (dir.path() + "/run/COM" + QString::number(com)).toStdString(); }
+    std::string Link(int com) const
+    {
+        return (dir.path() + "/run/COM" + QString::number(com)).toStdString();
+    }
     Session& S(int n) { return *shell().SessionAt(n); }
 };
 
@@ -64,9 +68,10 @@ TEST(Bridge, ThreeClientsFollowEachRoutingOption)
 {
     BridgeRig rig;
     const int ports[3] = {FreeTcpPort(), FreeTcpPort(), FreeTcpPort()};
-    rig.StartWith(Config({VirtualServer(11, ports[0], "ServerSerialOptions=0\nServerTCPOptions=0\n"),
-                          VirtualServer(12, ports[1], "ServerSerialOptions=1\nServerTCPOptions=1\n"),
-                          VirtualServer(13, ports[2], "ServerSerialOptions=2\nServerTCPOptions=2\n")}));
+    rig.StartWith(
+        Config({VirtualServer(11, ports[0], "ServerSerialOptions=0\nServerTCPOptions=0\n"),
+                VirtualServer(12, ports[1], "ServerSerialOptions=1\nServerTCPOptions=1\n"),
+                VirtualServer(13, ports[2], "ServerSerialOptions=2\nServerTCPOptions=2\n")}));
     for (int s = 0; s < 3; ++s) {
         SCOPED_TRACE(s);
         ASSERT_TRUE(rig.S(s + 1).IsActive());
@@ -79,15 +84,19 @@ TEST(Bridge, ThreeClientsFollowEachRoutingOption)
             ASSERT_TRUE(WaitFor([&] { return rig.S(s + 1).ClientCount() == before + 1; }));
         }
         ASSERT_TRUE(app.WriteAll("serial"));
-        for (int c = 0; c < 3; ++c) clients[c]->write(QByteArray("net") + char('0' + c));
+        for (int c = 0; c < 3; ++c)
+            clients[c]->write(QByteArray("net") + char('0' + c));
 
         if (s == 0) {
-            for (auto& c : clients) EXPECT_EQ(ReadTcp(*c, 6), "serial");
+            for (auto& c : clients)
+                EXPECT_EQ(ReadTcp(*c, 6), "serial");
             const QByteArray got = app.Read(12);
-            for (int c = 0; c < 3; ++c) EXPECT_TRUE(got.contains(QByteArray("net") + char('0' + c)));
+            for (int c = 0; c < 3; ++c)
+                EXPECT_TRUE(got.contains(QByteArray("net") + char('0' + c)));
         } else if (s == 1) {
             EXPECT_EQ(app.Read(1, 600), "");
-            for (auto& c : clients) EXPECT_EQ(ReadTcpFor(*c, 100), "");
+            for (auto& c : clients)
+                EXPECT_EQ(ReadTcpFor(*c, 100), "");
         } else {
             EXPECT_EQ(ReadTcp(*clients[0], 6), "serial");
             EXPECT_EQ(ReadTcpFor(*clients[1], 200), "");
@@ -114,7 +123,8 @@ TEST(Bridge, ClientReconnectsWhenItsServerComesBack)
                           std::to_string(port) + "\nConnectOnVirtualOpen=0\nAutoActivate=1\n"}));
     ASSERT_TRUE(WaitFor([&] { return server->hasPendingConnections(); }));
     QTcpSocket* peer = server->nextPendingConnection();
-    ASSERT_TRUE(WaitFor([&] { return rig.S(1).form().statusText[1] == "TCP/IP Status: Connected"; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return rig.S(1).form().statusText[1] == "TCP/IP Status: Connected"; }));
 
     peer->close();
     server.reset();
@@ -122,7 +132,8 @@ TEST(Bridge, ClientReconnectsWhenItsServerComesBack)
     server = std::make_unique<QTcpServer>();
     ASSERT_TRUE(server->listen(QHostAddress::LocalHost, static_cast<quint16>(port)));
     ASSERT_TRUE(WaitFor([&] { return server->hasPendingConnections(); }, 30000));
-    ASSERT_TRUE(WaitFor([&] { return rig.S(1).form().statusText[1] == "TCP/IP Status: Connected"; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return rig.S(1).form().statusText[1] == "TCP/IP Status: Connected"; }));
 
     SerialEnd app;
     ASSERT_TRUE(app.Open(rig.Link(21)));
@@ -148,7 +159,8 @@ TEST(Bridge, ClientConnectsOnlyWhileTheApplicationHoldsThePort)
         ASSERT_TRUE(app.Open(rig.Link(22)));
         ASSERT_TRUE(WaitFor([&] { return server.hasPendingConnections(); }));
         QTcpSocket* peer = server.nextPendingConnection();
-        ASSERT_TRUE(WaitFor([&] { return rig.S(1).form().statusText[1] == "TCP/IP Status: Connected"; }));
+        ASSERT_TRUE(
+            WaitFor([&] { return rig.S(1).form().statusText[1] == "TCP/IP Status: Connected"; }));
         ASSERT_TRUE(app.WriteAll("ping"));
         EXPECT_EQ(ReadTcp(*peer, 4), "ping");
         app.Close();
@@ -208,18 +220,16 @@ TEST(Bridge, PhysicalPortMappedThroughPortsIni)
 {
     PtyPair pty;
     ASSERT_TRUE(OpenPtyPair(pty));
-    const int master = pty.master;
-    const int slave = pty.slave;
-    const char* name = pty.slaveName.c_str();
-    SerialEnd line(master);
+    SerialEnd line(pty.master);
 
     BridgeRig rig;
-    rig.WriteFile("ports.ini", QByteArray("[Ports]\nCOM7=") + name + "\n");
+    rig.WriteFile("ports.ini", QByteArray("[Ports]\nCOM7=") + pty.slaveName.c_str() + "\n");
     const int port = FreeTcpPort();
     // 8 data bits: a pseudo-terminal refuses any other size.
-    rig.StartWith(Config({"Connector=7\nTCPOption=1\nLocalIP=127.0.0.1\nBaudRate=12\nDatabits=3\n"
-                          "PortNumber=" +
-                          std::to_string(port) + "\nAutoActivate=1\n"}));
+    rig.StartWith(
+        Config({"Connector=7\nTCPOption=1\nLocalIP=127.0.0.1\nBaudRate=12\nDatabits=3\n"
+                "PortNumber=" +
+                std::to_string(port) + "\nAutoActivate=1\n"}));
     ASSERT_TRUE(rig.S(1).IsActive()) << rig.S(1).form().statusText[0];
     EXPECT_EQ(rig.S(1).form().statusText[0], "COM Status: Open");
     auto client = ConnectTcp(port);
@@ -231,7 +241,7 @@ TEST(Bridge, PhysicalPortMappedThroughPortsIni)
     const QByteArray down = RandomBytes(64 * 1024, 4);
     client->write(down);
     EXPECT_TRUE(line.Read(down.size()) == down);
-    ::close(slave);
+    ::close(pty.slave);
 }
 
 TEST(Bridge, FailuresShowInTheStatusLines)

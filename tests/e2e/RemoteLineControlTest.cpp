@@ -50,13 +50,10 @@ TEST(RemoteLineControl, PyserialClientControlsThePhysicalPortAndDataPassesUnchan
         GTEST_SKIP() << "pyserial is not installed for " << kPython;
     PtyPair pty;
     ASSERT_TRUE(OpenPtyPair(pty));
-    const int master = pty.master;
-    const int slave = pty.slave;
-    const char* name = pty.slaveName.c_str();
-    SerialEnd line(master);
+    SerialEnd line(pty.master);
 
     ProgramRig rig;
-    rig.WriteFile("ports.ini", QByteArray("[Ports]\nCOM7=") + name + "\n");
+    rig.WriteFile("ports.ini", QByteArray("[Ports]\nCOM7=") + pty.slaveName.c_str() + "\n");
     const int port = FreeTcpPort();
     rig.WriteFile("default.vkc",
                   QByteArray::fromStdString(
@@ -74,7 +71,7 @@ TEST(RemoteLineControl, PyserialClientControlsThePhysicalPortAndDataPassesUnchan
     ASSERT_EQ(client.readLine(), "OPEN\n") << client.readAllStandardError().toStdString();
 
     termios t{};
-    ASSERT_EQ(::tcgetattr(master, &t), 0);
+    ASSERT_EQ(::tcgetattr(pty.master, &t), 0);
     EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B19200));
     EXPECT_EQ(t.c_cflag & CSTOPB, static_cast<tcflag_t>(CSTOPB));
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
@@ -88,18 +85,15 @@ TEST(RemoteLineControl, PyserialClientControlsThePhysicalPortAndDataPassesUnchan
         WaitFor([&] { return client.canReadLine() || client.state() == QProcess::NotRunning; }));
     EXPECT_EQ(client.readLine(), "DOWN OK\n") << client.readAllStandardError().toStdString();
     client.waitForFinished(5000);
-    ::close(slave);
+    ::close(pty.slave);
 }
 
 TEST(RemoteLineControl, RefusedSettingsAreAnsweredWithTheValuesInForce)
 {
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    char name[256];
-    ASSERT_EQ(::ttyname_r(slave, name, sizeof name), 0);
+    PtyPair pty;
+    ASSERT_TRUE(OpenPtyPair(pty));
     ProgramRig rig;
-    rig.WriteFile("ports.ini", QByteArray("[Ports]\nCOM9=") + name + "\n");
+    rig.WriteFile("ports.ini", QByteArray("[Ports]\nCOM9=") + pty.slaveName.c_str() + "\n");
     const int port = FreeTcpPort();
     rig.WriteFile("default.vkc",
                   QByteArray::fromStdString(
@@ -122,11 +116,11 @@ TEST(RemoteLineControl, RefusedSettingsAreAnsweredWithTheValuesInForce)
                                  "\xff\xfa\x2c\x67\x01\xff\xf0",
                                  17));
     termios t{};
-    ASSERT_EQ(::tcgetattr(master, &t), 0);
+    ASSERT_EQ(::tcgetattr(pty.master, &t), 0);
     EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B38400));
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), static_cast<tcflag_t>(CS8));
-    ::close(slave);
-    ::close(master);
+    ::close(pty.slave);
+    ::close(pty.master);
 }
 
 }  // namespace
@@ -147,14 +141,11 @@ TEST(RemoteLineControl, ApplicationSettingsOnTheVirtualPortReachAPyserialServer)
         GTEST_SKIP() << "pyserial is not installed for " << kPython;
     PtyPair pty;
     ASSERT_TRUE(OpenPtyPair(pty));
-    const int master = pty.master;
-    const int slave = pty.slave;
-    const char* name = pty.slaveName.c_str();
-    SerialEnd serverLine(master);
+    SerialEnd serverLine(pty.master);
     const int port = FreeTcpPort();
     QProcess server;
-    server.start(kPython, {QString(VELKON_SOURCE_DIR) + "/tests/e2e/rfc2217_server.py", name,
-                           QString::number(port)});
+    server.start(kPython, {QString(VELKON_SOURCE_DIR) + "/tests/e2e/rfc2217_server.py",
+                           pty.slaveName.c_str(), QString::number(port)});
     ASSERT_TRUE(
         WaitFor([&] { return server.canReadLine() || server.state() == QProcess::NotRunning; }));
     ASSERT_EQ(server.readLine(), "LISTEN\n") << server.readAllStandardError().toStdString();
@@ -175,12 +166,12 @@ TEST(RemoteLineControl, ApplicationSettingsOnTheVirtualPortReachAPyserialServer)
         ::cfsetspeed(&t, speed);
         t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | CSTOPB)) | CS8;
         ASSERT_EQ(::tcsetattr(app.fd(), TCSANOW, &t), 0);
-        EXPECT_TRUE(WaitFor([&] { return OutputSpeed(master) == speed; }, 10000))
+        EXPECT_TRUE(WaitFor([&] { return OutputSpeed(pty.master) == speed; }, 10000))
             << speed << " " << rig.shell().SessionAt(1)->form().statusText[1]
             << server.readAllStandardError().toStdString();
     }
     termios t{};
-    ASSERT_EQ(::tcgetattr(master, &t), 0);
+    ASSERT_EQ(::tcgetattr(pty.master, &t), 0);
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
 
     const QByteArray up = Pattern(true).left(256 * 1024);
@@ -191,7 +182,7 @@ TEST(RemoteLineControl, ApplicationSettingsOnTheVirtualPortReachAPyserialServer)
     EXPECT_TRUE(app.Read(down.size()) == down);
     server.kill();
     server.waitForFinished(5000);
-    ::close(slave);
+    ::close(pty.slave);
 }
 
 }  // namespace
