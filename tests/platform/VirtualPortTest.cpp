@@ -154,6 +154,27 @@ protected:
         }
     }
 
+    // Gathers every byte the port reports into `received`.
+    static void CollectArrivals(PtyVirtualPort& port, Bytes& received)
+    {
+        port.setDataReceivedHandler([&port, &received] {
+            Bytes chunk;
+            port.ReadBytes(chunk, 4096);
+            received.insert(received.end(), chunk.begin(), chunk.end());
+        });
+    }
+
+    // Notes each open and close as "open@N" or "close@N", N being the bytes
+    // received by then.
+    static void RecordOpenStates(PtyVirtualPort& port, const Bytes& received,
+                                 std::vector<std::string>& order)
+    {
+        port.setOpenStateChangedHandler([&received, &order](bool opened) {
+            order.push_back(std::string(opened ? "open" : "close") + "@" +
+                            std::to_string(received.size()));
+        });
+    }
+
     static bool WriteAll(int fd, const Bytes& data)
     {
         std::size_t written = 0;
@@ -544,17 +565,10 @@ TEST_F(VirtualPortTest, AReaderTakingOneByteAtATimeGetsEverythingInOrderThenDrai
 TEST_F(VirtualPortTest, AnOpenLastingAMomentIsReportedWithItsBytes)
 {
     PtyVirtualPort port;
-    std::vector<std::string> order;
     Bytes received;
-    port.setDataReceivedHandler([&] {
-        Bytes chunk;
-        port.ReadBytes(chunk, 4096);
-        received.insert(received.end(), chunk.begin(), chunk.end());
-    });
-    port.setOpenStateChangedHandler([&](bool opened) {
-        order.push_back(std::string(opened ? "open" : "close") + "@" +
-                        std::to_string(received.size()));
-    });
+    std::vector<std::string> order;
+    CollectArrivals(port, received);
+    RecordOpenStates(port, received, order);
     ASSERT_TRUE(port.CreatePort("COM3"));
     for (int round = 0; round < 3; ++round) {
         // Open, write and close without the event loop running in between.
@@ -595,15 +609,8 @@ TEST_F(VirtualPortTest, BytesWrittenJustBeforeClosingComeBeforeTheClose)
     PtyVirtualPort port;
     Bytes received;
     std::vector<std::string> order;
-    port.setDataReceivedHandler([&] {
-        Bytes chunk;
-        port.ReadBytes(chunk, 4096);
-        received.insert(received.end(), chunk.begin(), chunk.end());
-    });
-    port.setOpenStateChangedHandler([&](bool opened) {
-        order.push_back(std::string(opened ? "open" : "close") + "@" +
-                        std::to_string(received.size()));
-    });
+    CollectArrivals(port, received);
+    RecordOpenStates(port, received, order);
     ASSERT_TRUE(port.CreatePort("COM3"));
     const int app = OpenApp("COM3");
     ASSERT_GE(app, 0);
@@ -620,11 +627,7 @@ TEST_F(VirtualPortTest, BytesLeftByAClosedApplicationAreReportedAfterResume)
     PtyVirtualPort port;
     Bytes received;
     std::vector<bool> events;
-    port.setDataReceivedHandler([&] {
-        Bytes chunk;
-        port.ReadBytes(chunk, 4096);
-        received.insert(received.end(), chunk.begin(), chunk.end());
-    });
+    CollectArrivals(port, received);
     port.setOpenStateChangedHandler([&](bool opened) { events.push_back(opened); });
     ASSERT_TRUE(port.CreatePort("COM3"));
     const int app = OpenApp("COM3");
