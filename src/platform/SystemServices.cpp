@@ -318,11 +318,11 @@ PlatformComponentFactory::PlatformComponentFactory(std::string programFolder)
 SessionComponents PlatformComponentFactory::CreateSessionComponents()
 {
     SessionComponents c;
-    c.MSComm1 = std::make_unique<TermiosSerialPort>(m_programFolder);
-    c.VSPort1 = std::make_unique<PtyVirtualPort>();
-    c.Winsock1 = std::make_unique<QtSocketArray>();
-    c.Timer1 = std::make_unique<QtTimer>(5000);
-    c.Timer2 = std::make_unique<QtTimer>(50);
+    c.serialPort = std::make_unique<TermiosSerialPort>(m_programFolder);
+    c.virtualPort = std::make_unique<PtyVirtualPort>();
+    c.sockets = std::make_unique<QtSocketArray>();
+    c.reconnectTimer = std::make_unique<QtTimer>(5000);
+    c.housekeepingTimer = std::make_unique<QtTimer>(50);
     return c;
 }
 

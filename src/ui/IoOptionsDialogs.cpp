@@ -39,20 +39,20 @@ QGroupBox* OptionGroup(QWidget* parent, int titleId, const int (&ids)[3],
     return group;
 }
 
-QCheckBox* RemoteLineControlBox(QWidget* parent, const SessionOptionsTransfer& transfer)
+QCheckBox* RemoteLineControlBox(QWidget* parent, const SessionSettings& settings)
 {
     auto* box = new QCheckBox(parent);
     box->setObjectName("chkRemoteLineControl");
     SetTextId(box, 5125);
-    box->setChecked(transfer.RemoteLineControl == 1);
+    box->setChecked(settings.RemoteLineControl == 1);
     return box;
 }
 
 }  // namespace
 
-frmServerOptions::frmServerOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
+frmServerOptions::frmServerOptions(SessionSettings& settings, const StringTable& strings,
                                    QWidget* parent)
-    : QDialog(parent), m_transfer(transfer)
+    : QDialog(parent), m_settings(settings)
 {
     SetTextId(this, 5019);
     auto* layout = new QVBoxLayout(this);
@@ -60,14 +60,14 @@ frmServerOptions::frmServerOptions(SessionOptionsTransfer& transfer, const Strin
     SetTextId(chkMultiClients, 5020);
     layout->addWidget(chkMultiClients);
     layout->addWidget(
-        OptionGroup(this, 5025, {5026, 5027, 5028}, OptionSerial, transfer.ServerSerialOptions));
+        OptionGroup(this, 5025, {5026, 5027, 5028}, OptionSerial, settings.ServerSerialOptions));
     layout->addWidget(
-        OptionGroup(this, 5021, {5022, 5023, 5024}, OptionTCP, transfer.ServerTCPOptions));
-    chkRemoteLineControl = RemoteLineControlBox(this, transfer);
+        OptionGroup(this, 5021, {5022, 5023, 5024}, OptionTCP, settings.ServerTCPOptions));
+    chkRemoteLineControl = RemoteLineControlBox(this, settings);
     layout->addWidget(chkRemoteLineControl);
     MakeOkCancel(this, Command1, Command2);
     layout->addLayout(ButtonRow({Command1, Command2}));
-    chkMultiClients->setChecked(transfer.AllowMultiConnect != 0);
+    chkMultiClients->setChecked(settings.AllowMultiConnect != 0);
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     LocalizeWindow(this, strings);
@@ -75,13 +75,13 @@ frmServerOptions::frmServerOptions(SessionOptionsTransfer& transfer, const Strin
 
 void frmServerOptions::Command1_Click()
 {
-    m_transfer.AllowMultiConnect = chkMultiClients->isChecked() ? 1 : 0;
-    m_transfer.RemoteLineControl = chkRemoteLineControl->isChecked() ? 1 : 0;
+    m_settings.AllowMultiConnect = chkMultiClients->isChecked() ? 1 : 0;
+    m_settings.RemoteLineControl = chkRemoteLineControl->isChecked() ? 1 : 0;
     for (int i = 0; i < 3; ++i) {
         if (OptionTCP[i]->isChecked())
-            m_transfer.ServerTCPOptions = static_cast<std::int16_t>(i);
+            m_settings.ServerTCPOptions = static_cast<std::int16_t>(i);
         if (OptionSerial[i]->isChecked()) {
-            m_transfer.ServerSerialOptions = static_cast<std::int16_t>(i);
+            m_settings.ServerSerialOptions = static_cast<std::int16_t>(i);
         }
     }
     accept();
@@ -89,22 +89,21 @@ void frmServerOptions::Command1_Click()
 
 void frmServerOptions::Command2_Click()
 {
-    m_transfer.AllowMultiConnect = -1;
     reject();
 }
 
-frmClientOptions::frmClientOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
+frmClientOptions::frmClientOptions(SessionSettings& settings, const StringTable& strings,
                                    QWidget* parent)
-    : QDialog(parent), m_transfer(transfer)
+    : QDialog(parent), m_settings(settings)
 {
     SetTextId(this, 5013);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(OptionGroup(this, 5014, {5015, 5016, 5017}, Option1, transfer.ClientOptions));
+    layout->addWidget(OptionGroup(this, 5014, {5015, 5016, 5017}, Option1, settings.ClientOptions));
     chkConnectOnVirtualPort = new QCheckBox(this);
     SetTextId(chkConnectOnVirtualPort, 5018);
-    chkConnectOnVirtualPort->setChecked(transfer.ConnectOnVirtualOpen != 0);
+    chkConnectOnVirtualPort->setChecked(settings.ConnectOnVirtualOpen != 0);
     layout->addWidget(chkConnectOnVirtualPort);
-    chkRemoteLineControl = RemoteLineControlBox(this, transfer);
+    chkRemoteLineControl = RemoteLineControlBox(this, settings);
     layout->addWidget(chkRemoteLineControl);
     MakeOkCancel(this, Command1, Command2);
     layout->addLayout(ButtonRow({Command1, Command2}));
@@ -117,22 +116,21 @@ void frmClientOptions::Command1_Click()
 {
     for (int i = 0; i < 3; ++i) {
         if (Option1[i]->isChecked())
-            m_transfer.ClientOptions = static_cast<std::int16_t>(i);
+            m_settings.ClientOptions = static_cast<std::int16_t>(i);
     }
-    m_transfer.ConnectOnVirtualOpen = chkConnectOnVirtualPort->isChecked() ? 1 : 0;
-    m_transfer.RemoteLineControl = chkRemoteLineControl->isChecked() ? 1 : 0;
+    m_settings.ConnectOnVirtualOpen = chkConnectOnVirtualPort->isChecked() ? 1 : 0;
+    m_settings.RemoteLineControl = chkRemoteLineControl->isChecked() ? 1 : 0;
     accept();
 }
 
 void frmClientOptions::Command2_Click()
 {
-    m_transfer.ClientOptions = -1;
     reject();
 }
 
-frmLogin::frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled,
+frmLogin::frmLogin(SessionSettings& settings,
                    const StringTable& strings, QWidget* parent)
-    : QDialog(parent), m_transfer(transfer), m_loginCancelled(loginCancelled)
+    : QDialog(parent), m_settings(settings)
 {
     SetTextId(this, 5135);
     auto* grid = new QGridLayout(this);
@@ -143,10 +141,10 @@ frmLogin::frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled,
         box = new QLineEdit(QString::fromStdString(value), this);
         grid->addWidget(box, row + 1, col);
     };
-    add(5136, txtUserPrompt, transfer.UserPrompt, 0, 0);
-    add(5137, txtUserPromptResponse, transfer.UserPromptResponse, 2, 0);
-    add(5138, txtPasswordPrompt, transfer.PasswordPrompt, 0, 1);
-    add(5139, txtPasswordPromptResponse, transfer.PasswordPromptResponse, 2, 1);
+    add(5136, txtUserPrompt, settings.UserPrompt, 0, 0);
+    add(5137, txtUserPromptResponse, settings.UserPromptResponse, 2, 0);
+    add(5138, txtPasswordPrompt, settings.PasswordPrompt, 0, 1);
+    add(5139, txtPasswordPromptResponse, settings.PasswordPromptResponse, 2, 1);
     btnOK = new QPushButton(this);
     SetTextId(btnOK, 1207);
     btnCancel = new QPushButton(this);
@@ -167,17 +165,15 @@ frmLogin::frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled,
 
 void frmLogin::btnOK_Click()
 {
-    m_transfer.UserPrompt = txtUserPrompt->text().toStdString();
-    m_transfer.UserPromptResponse = txtUserPromptResponse->text().toStdString();
-    m_transfer.PasswordPrompt = txtPasswordPrompt->text().toStdString();
-    m_transfer.PasswordPromptResponse = txtPasswordPromptResponse->text().toStdString();
-    m_loginCancelled = false;
+    m_settings.UserPrompt = txtUserPrompt->text().toStdString();
+    m_settings.UserPromptResponse = txtUserPromptResponse->text().toStdString();
+    m_settings.PasswordPrompt = txtPasswordPrompt->text().toStdString();
+    m_settings.PasswordPromptResponse = txtPasswordPromptResponse->text().toStdString();
     accept();
 }
 
 void frmLogin::btnCancel_Click()
 {
-    m_loginCancelled = true;
     reject();
 }
 

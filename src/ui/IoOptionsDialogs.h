@@ -13,10 +13,10 @@ namespace velkon {
 
 class StringTable;
 
-// Server I/O options of one session, edited through the transfer record.
+// Server I/O options of one session, edited in its options record.
 class frmServerOptions : public QDialog {
 public:
-    frmServerOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
+    frmServerOptions(SessionSettings& settings, const StringTable& strings,
                      QWidget* parent = nullptr);
     void Command1_Click();  // OK
     void Command2_Click();  // Cancel
@@ -29,13 +29,13 @@ public:
     QPushButton* Command2;
 
 private:
-    SessionOptionsTransfer& m_transfer;
+    SessionSettings& m_settings;
 };
 
 // Client I/O options of one session.
 class frmClientOptions : public QDialog {
 public:
-    frmClientOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
+    frmClientOptions(SessionSettings& settings, const StringTable& strings,
                      QWidget* parent = nullptr);
     void Command1_Click();
     void Command2_Click();
@@ -47,13 +47,13 @@ public:
     QPushButton* Command2;
 
 private:
-    SessionOptionsTransfer& m_transfer;
+    SessionSettings& m_settings;
 };
 
 // The four login texts of a session.
 class frmLogin : public QDialog {
 public:
-    frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled, const StringTable& strings,
+    frmLogin(SessionSettings& settings, const StringTable& strings,
              QWidget* parent = nullptr);
     void btnOK_Click();
     void btnCancel_Click();
@@ -66,8 +66,7 @@ public:
     QPushButton* btnCancel;
 
 private:
-    SessionOptionsTransfer& m_transfer;
-    bool& m_loginCancelled;
+    SessionSettings& m_settings;
 };
 
 }  // namespace velkon

@@ -22,22 +22,22 @@ QtSessionDialogs::QtSessionDialogs(AppState& app, Prompts& prompts,
 {
 }
 
-void QtSessionDialogs::ShowServerOptions(SessionOptionsTransfer& transfer)
+bool QtSessionDialogs::EditServerOptions(SessionSettings& settings)
 {
-    frmServerOptions dialog(transfer, *m_app.strings, m_parent ? m_parent() : nullptr);
-    m_prompts.Exec(dialog);
+    frmServerOptions dialog(settings, *m_app.strings, m_parent ? m_parent() : nullptr);
+    return m_prompts.Exec(dialog) == QDialog::Accepted;
 }
 
-void QtSessionDialogs::ShowClientOptions(SessionOptionsTransfer& transfer)
+bool QtSessionDialogs::EditClientOptions(SessionSettings& settings)
 {
-    frmClientOptions dialog(transfer, *m_app.strings, m_parent ? m_parent() : nullptr);
-    m_prompts.Exec(dialog);
+    frmClientOptions dialog(settings, *m_app.strings, m_parent ? m_parent() : nullptr);
+    return m_prompts.Exec(dialog) == QDialog::Accepted;
 }
 
-void QtSessionDialogs::ShowLoginOptions(SessionOptionsTransfer& transfer, bool& loginCancelled)
+bool QtSessionDialogs::EditLoginTexts(SessionSettings& settings)
 {
-    frmLogin dialog(transfer, loginCancelled, *m_app.strings, m_parent ? m_parent() : nullptr);
-    m_prompts.Exec(dialog);
+    frmLogin dialog(settings, *m_app.strings, m_parent ? m_parent() : nullptr);
+    return m_prompts.Exec(dialog) == QDialog::Accepted;
 }
 
 }  // namespace velkon

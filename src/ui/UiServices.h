@@ -26,9 +26,9 @@ private:
 class QtSessionDialogs : public SessionDialogs {
 public:
     QtSessionDialogs(AppState& app, Prompts& prompts, std::function<QWidget*()> parent);
-    void ShowServerOptions(SessionOptionsTransfer& transfer) override;
-    void ShowClientOptions(SessionOptionsTransfer& transfer) override;
-    void ShowLoginOptions(SessionOptionsTransfer& transfer, bool& loginCancelled) override;
+    bool EditServerOptions(SessionSettings& settings) override;
+    bool EditClientOptions(SessionSettings& settings) override;
+    bool EditLoginTexts(SessionSettings& settings) override;
 
 private:
     AppState& m_app;

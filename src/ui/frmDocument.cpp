@@ -241,17 +241,17 @@ void frmDocument::Connect()
             m_session.SetLocalIP(t.toStdString());
     });
     for (int i = 0; i < 2; ++i) {
-        connect(TCPOption[i], &QRadioButton::clicked, this, [&s, i] { s.TCPOption_Click(i); });
+        connect(TCPOption[i], &QRadioButton::clicked, this, [&s, i] { s.SetTcpOption(i); });
     }
-    connect(Command1, &QPushButton::clicked, this, [&s] { s.Command1_Click(); });
-    connect(Command2, &QPushButton::clicked, this, [&s] { s.Command2_Click(); });
-    connect(btnLogin, &QPushButton::clicked, this, [&s] { s.btnLogin_Click(); });
+    connect(Command1, &QPushButton::clicked, this, [&s] { s.OnActivateButton(); });
+    connect(Command2, &QPushButton::clicked, this, [&s] { s.OnIoOptionsButton(); });
+    connect(btnLogin, &QPushButton::clicked, this, [&s] { s.OnLoginButton(); });
 }
 
 bool frmDocument::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Frame2 && event->type() == QEvent::MouseButtonDblClick && m_attached) {
-        m_session.Frame2_DblClick();
+        m_session.ShowConnectedClients();
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -309,8 +309,8 @@ void frmDocument::RefreshSettings()
     TCPOption[1]->setChecked(v.TCPOption == 1);
     IPAddress->setVisible(f.ipAddressVisible);
     LocalIP->setVisible(!f.ipAddressVisible);
-    Label2->setText(QString::fromStdString(f.label2));
-    Label3->setText(QString::fromStdString(f.label3));
+    Label2->setText(QString::fromStdString(f.addressLabel));
+    Label3->setText(QString::fromStdString(f.portLabel));
 
     const bool enabled = f.settingsEnabled;
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -319,7 +319,7 @@ void frmDocument::RefreshSettings()
         w->setEnabled(enabled);
     }
     TCPOption[1]->setEnabled(enabled && f.serverOptionEnabled);
-    Command1->setText(QString::fromStdString(f.command1Caption));
+    Command1->setText(QString::fromStdString(f.activateCaption));
     m_refreshing = false;
 }
 

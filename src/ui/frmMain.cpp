@@ -110,11 +110,11 @@ void frmMain::BuildMenus()
     mnuPopUp->setDefaultAction(mnuAbout);
 
     connect(mnuFile, &QMenu::aboutToShow, this, [this] { mnuFile_Click(); });
-    connect(mnuFileNew, &QAction::triggered, this, [this] { m_shell->mnuFileNew(); });
-    connect(mnuFileOpen, &QAction::triggered, this, [this] { m_shell->mnuFileOpen(); });
-    connect(mnuFileClose, &QAction::triggered, this, [this] { m_shell->mnuFileClose(); });
-    connect(mnuFileSave, &QAction::triggered, this, [this] { m_shell->mnuFileSave(); });
-    connect(mnuFileSaveAs, &QAction::triggered, this, [this] { m_shell->mnuFileSaveAs(); });
+    connect(mnuFileNew, &QAction::triggered, this, [this] { m_shell->FileNew(); });
+    connect(mnuFileOpen, &QAction::triggered, this, [this] { m_shell->FileOpen(); });
+    connect(mnuFileClose, &QAction::triggered, this, [this] { m_shell->FileClose(); });
+    connect(mnuFileSave, &QAction::triggered, this, [this] { m_shell->FileSave(); });
+    connect(mnuFileSaveAs, &QAction::triggered, this, [this] { m_shell->FileSaveAs(); });
     connect(mnuFileExit, &QAction::triggered, this, [this] { close(); });
     connect(mnuOptions, &QAction::triggered, this, [this] { mnuOptions_Click(); });
     connect(mPassword, &QAction::triggered, this, [this] { mPassword_Click(); });

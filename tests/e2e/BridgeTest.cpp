@@ -210,7 +210,7 @@ TEST(Bridge, BufferedSerialDataWaitsForTheFirstClient)
     SerialEnd app;
     ASSERT_TRUE(app.Open(rig.Link(24)));
     ASSERT_TRUE(app.WriteAll("kept for later"));
-    ASSERT_TRUE(WaitFor([&] { return rig.S(1).MyBuffer().Count() == 14; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.S(1).SerialToNetworkQueue().Count() == 14; }));
     QTest::qWait(300);  // several flushes pass without a client
     auto client = ConnectTcp(port);
     EXPECT_EQ(ReadTcp(*client, 14), "kept for later");

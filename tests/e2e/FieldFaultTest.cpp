@@ -92,11 +92,11 @@ TEST(FieldFaults, LostDeviceIsReportedAndTakenBackUnderTheSamePath)
     // Deactivated while the device is away, and activated once it is back.
     device.Unplug();
     ASSERT_TRUE(WaitFor([&] { return rig.Serial().rfind("COM Status: Error - ", 0) == 0; }));
-    rig.S().Command1_Click();
+    rig.S().OnActivateButton();
     EXPECT_FALSE(rig.S().IsActive());
     EXPECT_EQ(rig.Serial(), "COM Status: Closed");
     ASSERT_TRUE(device.PlugIn());
-    rig.S().Command1_Click();
+    rig.S().OnActivateButton();
     EXPECT_EQ(rig.Serial(), "COM Status: Open");
 }
 

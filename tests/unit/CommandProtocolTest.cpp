@@ -212,7 +212,7 @@ struct ShellRig {
     {
         Session& s = shell.NewSession();
         s.SetConnector(connector);
-        s.TCPOption_Click(1);
+        s.SetTcpOption(1);
         s.SetPortNumber("4000");
         return s;
     }

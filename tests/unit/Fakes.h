@@ -567,28 +567,26 @@ public:
 
 class FakeDialogs : public SessionDialogs {
 public:
-    void ShowServerOptions(SessionOptionsTransfer& t) override
+    // Without an answer a dialog is accepted unchanged.
+    bool EditServerOptions(SessionSettings& settings) override
     {
         ++serverShown;
-        if (serverAnswer)
-            serverAnswer(t);
+        return !serverAnswer || serverAnswer(settings);
     }
-    void ShowClientOptions(SessionOptionsTransfer& t) override
+    bool EditClientOptions(SessionSettings& settings) override
     {
         ++clientShown;
-        if (clientAnswer)
-            clientAnswer(t);
+        return !clientAnswer || clientAnswer(settings);
     }
-    void ShowLoginOptions(SessionOptionsTransfer& t, bool& cancelled) override
+    bool EditLoginTexts(SessionSettings& settings) override
     {
-        if (loginAnswer)
-            loginAnswer(t, cancelled);
+        return !loginAnswer || loginAnswer(settings);
     }
     int serverShown = 0;
     int clientShown = 0;
-    std::function<void(SessionOptionsTransfer&)> serverAnswer;
-    std::function<void(SessionOptionsTransfer&)> clientAnswer;
-    std::function<void(SessionOptionsTransfer&, bool&)> loginAnswer;
+    std::function<bool(SessionSettings&)> serverAnswer;
+    std::function<bool(SessionSettings&)> clientAnswer;
+    std::function<bool(SessionSettings&)> loginAnswer;
 };
 
 class FakeNetworkInfo : public NetworkInfo {
@@ -632,11 +630,11 @@ public:
         auto t1 = std::make_unique<FakeTimer>();
         auto t2 = std::make_unique<FakeTimer>();
         made.push_back({serial.get(), vport.get(), sockets.get(), t1.get(), t2.get()});
-        c.MSComm1 = std::move(serial);
-        c.VSPort1 = std::move(vport);
-        c.Winsock1 = std::move(sockets);
-        c.Timer1 = std::move(t1);
-        c.Timer2 = std::move(t2);
+        c.serialPort = std::move(serial);
+        c.virtualPort = std::move(vport);
+        c.sockets = std::move(sockets);
+        c.reconnectTimer = std::move(t1);
+        c.housekeepingTimer = std::move(t2);
         return c;
     }
     std::vector<Made> made;

@@ -125,9 +125,9 @@ struct LineServerRig : SessionRig {
                    line.stopSize == 3 || line.baudRate > 16000000;
         };
         serial().modemLines = SerialPort::kLineDsr;
-        s().Getstatus();
-        world.app.transfer.RemoteLineControl = static_cast<std::int16_t>(option);
-        s().UpdateStatus();
+        ChangeOptions(s(), [&](SessionSettings& v) {
+            v.RemoteLineControl = static_cast<std::int16_t>(option);
+        });
         ActivateServer();
         sock().PeerConnects(1);
     }
@@ -254,7 +254,7 @@ TEST(RemoteLineControlServer, ModemAndLineChangesReachEachClientWithinItsMasks)
     EXPECT_EQ(rig.sock().el(2).sent, ComPortSubOption(107, kModemCts | kModemDeltaDsr));
     EXPECT_TRUE(rig.sock().el(3).sent.empty());
     EXPECT_TRUE(rig.serial().watchingLines);
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
     EXPECT_FALSE(rig.serial().watchingLines);
 }
 
@@ -305,10 +305,10 @@ using namespace telnet;
 struct LineClientRig : SessionRig {
     LineClientRig()
     {
-        s().Getstatus();
-        world.app.transfer.RemoteLineControl = 1;
-        world.app.transfer.ConnectOnVirtualOpen = 0;
-        s().UpdateStatus();
+        ChangeOptions(s(), [](SessionSettings& v) {
+            v.RemoteLineControl = 1;
+            v.ConnectOnVirtualOpen = 0;
+        });
         s().SetCreateVirtualPort(1);
         ActivateClient();
         vport().AppOpens(true);

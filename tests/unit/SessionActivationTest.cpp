@@ -21,7 +21,7 @@ TEST(SessionWindow, NewSessionShowsTheInitialState)
     EXPECT_EQ(v.LocalIP, "192.168.1.20");
     EXPECT_TRUE(rig.s().form().ipAddressVisible);
     EXPECT_TRUE(rig.s().form().serverOptionEnabled);
-    EXPECT_EQ(rig.s().form().command1Caption, "Activate");
+    EXPECT_EQ(rig.s().form().activateCaption, "Activate");
     EXPECT_EQ(rig.s().form().statusText[0], "COM Status:");
     EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status:");
     EXPECT_EQ(rig.s().form().localIpItems.size(), 2u);
@@ -45,15 +45,15 @@ TEST(SessionWindow, NoLocalAddressDisablesServerMode)
 TEST(SessionWindow, ClientServerSwitchChangesLabelsAndLayout)
 {
     SessionRig rig;
-    EXPECT_EQ(rig.s().form().label3, "Remote Port:");
-    rig.s().TCPOption_Click(1);
+    EXPECT_EQ(rig.s().form().portLabel, "Remote Port:");
+    rig.s().SetTcpOption(1);
     EXPECT_FALSE(rig.s().form().ipAddressVisible);
-    EXPECT_EQ(rig.s().form().label2, "Local IP Address");
-    EXPECT_EQ(rig.s().form().label3, "Local Port");
-    rig.s().TCPOption_Click(0);
+    EXPECT_EQ(rig.s().form().addressLabel, "Local IP Address");
+    EXPECT_EQ(rig.s().form().portLabel, "Local Port");
+    rig.s().SetTcpOption(0);
     EXPECT_TRUE(rig.s().form().ipAddressVisible);
-    EXPECT_EQ(rig.s().form().label2, "Remote Host IP Address");
-    EXPECT_EQ(rig.s().form().label3, "Remote Port");
+    EXPECT_EQ(rig.s().form().addressLabel, "Remote Host IP Address");
+    EXPECT_EQ(rig.s().form().portLabel, "Remote Port");
 }
 
 TEST(SessionWindow, PortMessageAppearsOnlyAboveTheLimit)
@@ -73,21 +73,25 @@ TEST(SessionWindow, PortMessageAppearsOnlyAboveTheLimit)
 TEST(SessionWindow, IoOptionsOpenTheDialogOfTheChosenMode)
 {
     SessionRig rig;
-    rig.world.dialogs.serverAnswer = [](SessionOptionsTransfer& t) {
+    rig.world.dialogs.serverAnswer = [](SessionSettings& t) {
         EXPECT_EQ(t.ServerSerialOptions, 0);
         t.ServerSerialOptions = 2;
         t.AllowMultiConnect = 0;
+        return true;
     };
-    rig.world.dialogs.clientAnswer = [](SessionOptionsTransfer& t) { t.ClientOptions = -1; };
-    rig.s().TCPOption_Click(1);
-    rig.s().Command2_Click();
+    rig.world.dialogs.clientAnswer = [](SessionSettings& t) {
+        t.ClientOptions = 2;
+        return false;
+    };
+    rig.s().SetTcpOption(1);
+    rig.s().OnIoOptionsButton();
     EXPECT_EQ(rig.world.dialogs.serverShown, 1);
     EXPECT_EQ(rig.world.dialogs.clientShown, 0);
     EXPECT_EQ(rig.s().settings().ServerSerialOptions, 2);
     EXPECT_EQ(rig.s().settings().AllowMultiConnect, 0);
     // A cancelled client dialog changes nothing.
-    rig.s().TCPOption_Click(0);
-    rig.s().Command2_Click();
+    rig.s().SetTcpOption(0);
+    rig.s().OnIoOptionsButton();
     EXPECT_EQ(rig.s().settings().ClientOptions, 0);
     EXPECT_EQ(rig.s().settings().ConnectOnVirtualOpen, 1);
 }
@@ -96,17 +100,17 @@ TEST(Activation, RefusesEmptyRemoteAddressAndBadPorts)
 {
     SessionRig rig;
     rig.s().SetConnector(1);
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
     EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status: Error - Invalid IP Address");
     rig.s().SetIPAddress("10.0.0.1");
     rig.s().SetPortNumber("65536");
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
     EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status: Error - Invalid Port Number");
     EXPECT_FALSE(rig.s().IsActive());
     EXPECT_FALSE(rig.serial().open);
     // Letters read as 0, which passes; "1 000" reads as 1000.
     rig.s().SetPortNumber("1 000");
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
     EXPECT_TRUE(rig.s().IsActive());
     EXPECT_EQ(rig.sock().el(0).remotePort, 1000);
 }
@@ -127,7 +131,7 @@ TEST(Activation, ConnectorNoneOnlyResetsCaptionAndStatus)
     SessionRig rig;
     rig.s().SetIPAddress("10.0.0.1");
     for (int press = 0; press < 2; ++press) {
-        rig.s().Command1_Click();
+        rig.s().OnActivateButton();
         EXPECT_FALSE(rig.s().IsActive());
         EXPECT_EQ(rig.s().form().caption, "New - RS232 to TCP/IP");
         EXPECT_EQ(rig.s().form().statusText[0], "COM Status:");
@@ -149,8 +153,8 @@ TEST(Activation, PhysicalPortGetsSettingsFlowControlAndBuffers)
     EXPECT_EQ(rig.serial().portNumber, 1);
     EXPECT_EQ(rig.serial().lineSettings, "115200,E,7,2");
     EXPECT_EQ(rig.serial().calls, (std::vector<std::string>{"handshake=2", "dtr=0"}));
-    EXPECT_EQ(rig.s().MyBuffer().Capacity(), 1024);
-    EXPECT_EQ(rig.s().SerialOutBuffer().Capacity(), 1024);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Capacity(), 1024);
+    EXPECT_EQ(rig.s().NetworkToSerialQueue().Capacity(), 1024);
     EXPECT_EQ(rig.s().form().statusText[0], "COM Status: Open");
     EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status: Connecting...");
 
@@ -190,13 +194,13 @@ TEST(Activation, NetworkFailureClosesTheSerialSideAgain)
     EXPECT_EQ(rig.sock().el(0).remoteHost, "");
 
     SessionRig virt;
-    virt.world.dialogs.clientAnswer = [](SessionOptionsTransfer& t) { t.ConnectOnVirtualOpen = 0; };
-    virt.s().Command2_Click();
+    virt.world.dialogs.clientAnswer = [](SessionSettings& t) { t.ConnectOnVirtualOpen = 0; return true; };
+    virt.s().OnIoOptionsButton();
     virt.s().SetCreateVirtualPort(1);
     virt.s().SetConnector(3);
     virt.s().SetIPAddress("nowhere");
     virt.sock().connectFailure = "Host not found";
-    virt.s().Command1_Click();
+    virt.s().OnActivateButton();
     EXPECT_FALSE(virt.s().IsActive());
     EXPECT_EQ(virt.vport().created, "");
     EXPECT_EQ(virt.s().form().statusText[0], "Virtual port closed");
@@ -208,21 +212,21 @@ TEST(Activation, VirtualPortIsCreatedAndRemoved)
     SessionRig rig;
     rig.s().SetCreateVirtualPort(1);
     rig.s().SetConnector(12);
-    rig.s().TCPOption_Click(1);
-    rig.s().Command1_Click();
+    rig.s().SetTcpOption(1);
+    rig.s().OnActivateButton();
     EXPECT_EQ(rig.vport().created, "COM12");
     EXPECT_TRUE(rig.vport().portFlag);
     EXPECT_EQ(rig.s().form().statusText[0], "Virtual Port COM12 created");
     EXPECT_FALSE(rig.serial().open);
 
     rig.vport().deleteSucceeds = false;
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
     EXPECT_EQ(rig.s().form().statusText[0], "Virtual port not closed");
     EXPECT_TRUE(rig.s().IsActive());
     EXPECT_EQ(rig.sock().el(0).state, kSockListening);
 
     rig.vport().deleteSucceeds = true;
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
     EXPECT_EQ(rig.s().form().statusText[0], "Virtual port closed");
     EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status: Closed");
     EXPECT_FALSE(rig.s().IsActive());
@@ -232,8 +236,8 @@ TEST(Activation, VirtualPortIsCreatedAndRemoved)
     taken.vport().createSucceeds = false;
     taken.s().SetCreateVirtualPort(1);
     taken.s().SetConnector(3);
-    taken.s().TCPOption_Click(1);
-    taken.s().Command1_Click();
+    taken.s().SetTcpOption(1);
+    taken.s().OnActivateButton();
     EXPECT_EQ(taken.s().form().statusText[0], "Cannot create virtual COM3");
     EXPECT_FALSE(taken.s().IsActive());
 }
@@ -244,7 +248,7 @@ TEST(Activation, ClientWithVirtualPortWaitsForTheApplication)
     rig.s().SetCreateVirtualPort(1);
     rig.s().SetConnector(2);
     rig.s().SetIPAddress("10.0.0.1");
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
     EXPECT_TRUE(rig.s().IsActive());
     EXPECT_EQ(rig.s().form().statusText[1], "TCP/IP Status:");
     EXPECT_TRUE(std::find(rig.sock().calls.begin(), rig.sock().calls.end(), "connect 0") ==
@@ -314,14 +318,14 @@ TEST(Activation, DeactivationClosesEverySocketAndReactivationReusesThem)
     rig.sock().PeerConnects(1);
     rig.sock().PeerConnects(2);
     EXPECT_EQ(rig.s().ClientCount(), 2);
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
     EXPECT_EQ(rig.s().ClientCount(), 0);
     EXPECT_EQ(rig.s().HighestSocketIndex(), 2);
     EXPECT_EQ(rig.sock().el(1).state, kSockClosed);
     EXPECT_EQ(rig.sock().el(2).localPort, 0);
     EXPECT_EQ(rig.s().form().statusText[0], "COM Status: Closed");
     EXPECT_TRUE(rig.s().form().settingsEnabled);
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
     rig.sock().PeerConnects(3);
     EXPECT_EQ(rig.sock().el(1).acceptedRequest, 3);
     EXPECT_EQ(rig.s().HighestSocketIndex(), 2);
@@ -404,26 +408,24 @@ TEST(CommandInterface, SettingsTheOpenPortRefusesChangeNothing)
 namespace velkon::test {
 namespace {
 
-TEST(LoginTexts, CancelKeepsTheTextsAndOtherClosesKeepThePreviousOutcome)
+TEST(LoginTexts, OkTakesTheTextsAndCancelKeepsThem)
 {
     SessionRig rig;
-    rig.world.dialogs.loginAnswer = [](SessionOptionsTransfer& t, bool& cancelled) {
+    rig.world.dialogs.loginAnswer = [](SessionSettings& t) {
         t.UserPrompt = "user?";
         t.PasswordPromptResponse = "";
-        cancelled = false;
+        // A dialog hands back only its own fields.
+        t.BaudRate = 0;
+        return true;
     };
-    rig.s().btnLogin_Click();
+    rig.s().OnLoginButton();
     EXPECT_EQ(rig.s().settings().UserPrompt, "user?");
-    rig.world.dialogs.loginAnswer = [](SessionOptionsTransfer& t, bool& cancelled) {
+    EXPECT_EQ(rig.s().settings().BaudRate, 6);
+    rig.world.dialogs.loginAnswer = [](SessionSettings& t) {
         t.UserPrompt = "changed";
-        cancelled = true;
+        return false;
     };
-    rig.s().btnLogin_Click();
-    EXPECT_EQ(rig.s().settings().UserPrompt, "user?");
-    // Closed through the frame: the transfer record still holds the session's
-    // own texts, so nothing changes whatever the last outcome was.
-    rig.world.dialogs.loginAnswer = [](SessionOptionsTransfer&, bool&) {};
-    rig.s().btnLogin_Click();
+    rig.s().OnLoginButton();
     EXPECT_EQ(rig.s().settings().UserPrompt, "user?");
 }
 

@@ -27,14 +27,14 @@ struct ServerRig : SessionRig {
 TEST(SerialToNetwork, RoutingFirstClientFollowsTheLowestConnectedIndex)
 {
     ServerRig rig;
-    rig.s().UpdateStatus();  // transfer record: all zeros except what we set below
-    rig.world.dialogs.serverAnswer = [](SessionOptionsTransfer& t) {
+    rig.world.dialogs.serverAnswer = [](SessionSettings& t) {
         t.AllowMultiConnect = 1;
         t.ServerSerialOptions = 2;
+        return true;
     };
-    rig.s().Command1_Click();
-    rig.s().Command2_Click();
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
+    rig.s().OnIoOptionsButton();
+    rig.s().OnActivateButton();
     for (int i = 1; i <= 3; ++i)
         rig.sock().PeerConnects(10 + i);
     rig.serial().Arrive(B("abc"));
@@ -52,7 +52,7 @@ TEST(SerialToNetwork, AllClientsGetEveryPiece)
     rig.serial().Arrive(B("xyz"));
     for (int i = 1; i <= 3; ++i)
         EXPECT_EQ(S(rig.sock().el(i).sent), "xyz");
-    EXPECT_EQ(rig.s().MyBuffer().Count(), 0);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 0);
     EXPECT_EQ(rig.s().form().lamp[0], LampColour::Red);
     rig.Ticks(3);
     EXPECT_EQ(rig.s().form().lamp[0], LampColour::Green);
@@ -61,28 +61,28 @@ TEST(SerialToNetwork, AllClientsGetEveryPiece)
 TEST(SerialToNetwork, IgnoreModeDiscardsOnEveryEvent)
 {
     ServerRig rig(1);
-    rig.world.dialogs.serverAnswer = [](SessionOptionsTransfer& t) { t.ServerSerialOptions = 1; };
-    rig.s().Command1_Click();
-    rig.s().Command2_Click();
-    rig.s().Command1_Click();
+    rig.world.dialogs.serverAnswer = [](SessionSettings& t) { t.ServerSerialOptions = 1; return true; };
+    rig.s().OnActivateButton();
+    rig.s().OnIoOptionsButton();
+    rig.s().OnActivateButton();
     rig.sock().PeerConnects(5);
     rig.serial().Arrive(B("abc"), 3);  // not even a receive event
     EXPECT_EQ(rig.serial().discards, 1);
-    EXPECT_EQ(rig.s().MyBuffer().Count(), 0);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 0);
     EXPECT_TRUE(rig.sock().el(1).sent.empty());
 }
 
 TEST(SerialToNetwork, ClientOptionsOnlyBlockTheirOwnDirection)
 {
     SessionRig rig;
-    rig.world.dialogs.clientAnswer = [](SessionOptionsTransfer& t) { t.ClientOptions = 1; };
-    rig.s().Command2_Click();
+    rig.world.dialogs.clientAnswer = [](SessionSettings& t) { t.ClientOptions = 1; return true; };
+    rig.s().OnIoOptionsButton();
     rig.ActivateClient();
     rig.sock().Connected();
     rig.serial().Arrive(B("up"));
     EXPECT_EQ(S(rig.sock().el(0).sent), "up");
     rig.sock().PeerSends(0, B("down"));
-    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 0);
+    EXPECT_EQ(rig.s().NetworkToSerialQueue().Count(), 0);
     EXPECT_EQ(rig.sock().BytesAvailable(0), 0);  // read and dropped
 }
 
@@ -92,7 +92,7 @@ TEST(SerialToNetwork, WithoutBufferingAndClientsBytesAreDiscarded)
     rig.ActivateServer();
     rig.serial().Arrive(B("lost"));
     EXPECT_EQ(rig.serial().discards, 1);
-    EXPECT_EQ(rig.s().MyBuffer().Count(), 0);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 0);
     rig.serial().Arrive(B("other"), 1);  // other event codes move nothing
     EXPECT_EQ(rig.serial().received.size(), 5u);
 }
@@ -103,9 +103,9 @@ TEST(SerialToNetwork, BufferingKeepsBytesUntilAClientConnects)
     rig.s().SetBufferSerialData(1);
     rig.ActivateServer();
     rig.serial().Arrive(B("early "));
-    EXPECT_EQ(rig.s().MyBuffer().Count(), 6);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 6);
     rig.Ticks(4);  // the flush finds no client and keeps them
-    EXPECT_EQ(rig.s().MyBuffer().Count(), 6);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 6);
     rig.sock().PeerConnects(1);
     rig.serial().Arrive(B("late"));
     EXPECT_EQ(S(rig.sock().el(1).sent), "early late");
@@ -118,7 +118,7 @@ TEST(SerialToNetwork, WaitForTimeoutSendsWholePacketsAndFlushesTheRest)
     rig.serial().Arrive(Pattern(4500));
     ASSERT_EQ(rig.sock().el(1).sends.size(), 2u);
     EXPECT_EQ(rig.sock().el(1).sends[0].size(), 2000u);
-    EXPECT_EQ(rig.s().MyBuffer().Count(), 500);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 500);
     EXPECT_EQ(rig.s().TimeoutTicks(), 0);
     rig.Ticks(3);  // 3 x 50 = 150 is not more than 150
     EXPECT_EQ(rig.sock().el(1).sends.size(), 2u);
@@ -180,7 +180,7 @@ TEST(SerialToNetwork, FullQueueHoldsThePortInsteadOfLosingBytes)
     rig.s().SetBufferSerialData(1);
     rig.ActivateServer();
     rig.serial().Arrive(Pattern(3000));
-    EXPECT_EQ(rig.s().MyBuffer().Count(), 1024);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 1024);
     EXPECT_EQ(rig.serial().received.size(), 3000u - 1024u);
     EXPECT_TRUE(rig.serial().held);
     // A client comes; the next tick flushes, frees room and resumes the port.
@@ -198,9 +198,9 @@ TEST(SerialToNetwork, SlowPeerHoldsBytesBackUntilItDrains)
     rig.sock().el(2).bytesToWrite = Session::kSendQueueLimit;
     rig.serial().Arrive(B("wait"));
     EXPECT_TRUE(rig.sock().el(1).sent.empty());
-    EXPECT_EQ(rig.s().MyBuffer().Count(), 4);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 4);
     rig.Ticks(8);  // the flush keeps them too: a peer is connected
-    EXPECT_EQ(rig.s().MyBuffer().Count(), 4);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 4);
     rig.sock().Drained(2);
     EXPECT_EQ(S(rig.sock().el(1).sent), "wait");
     EXPECT_EQ(S(rig.sock().el(2).sent), "wait");
@@ -213,7 +213,7 @@ TEST(SerialToNetwork, VirtualPortWithoutClientLosesBytesAsBefore)
     rig.ActivateServer();
     rig.vport().AppWrites(B("gone"));
     EXPECT_TRUE(rig.vport().fromApp.empty());
-    EXPECT_EQ(rig.s().MyBuffer().Count(), 0);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 0);
     rig.sock().PeerConnects(1);
     rig.vport().AppWrites(B("here"));
     EXPECT_EQ(S(rig.sock().el(1).sent), "here");
@@ -224,9 +224,9 @@ TEST(SerialToNetwork, VirtualPortWithoutClientLosesBytesAsBefore)
 TEST(NetworkToSerial, SingleClientModeTurnsSurplusClientsAway)
 {
     SessionRig rig;
-    rig.world.dialogs.serverAnswer = [](SessionOptionsTransfer& t) { t.AllowMultiConnect = 0; };
-    rig.s().TCPOption_Click(1);
-    rig.s().Command2_Click();
+    rig.world.dialogs.serverAnswer = [](SessionSettings& t) { t.AllowMultiConnect = 0; return true; };
+    rig.s().SetTcpOption(1);
+    rig.s().OnIoOptionsButton();
     rig.ActivateServer();
     rig.sock().PeerConnects(1);
     rig.sock().PeerConnects(2);
@@ -255,13 +255,14 @@ TEST(NetworkToSerial, ClosedElementsAreReusedAndCountsShown)
 TEST(NetworkToSerial, FirstClientOnlyDropsOtherClientsBytes)
 {
     ServerRig rig(2);
-    rig.world.dialogs.serverAnswer = [](SessionOptionsTransfer& t) {
+    rig.world.dialogs.serverAnswer = [](SessionSettings& t) {
         t.AllowMultiConnect = 1;
         t.ServerTCPOptions = 2;
+        return true;
     };
-    rig.s().Command1_Click();
-    rig.s().Command2_Click();
-    rig.s().Command1_Click();
+    rig.s().OnActivateButton();
+    rig.s().OnIoOptionsButton();
+    rig.s().OnActivateButton();
     rig.sock().PeerConnects(1);
     rig.sock().PeerConnects(2);
     rig.sock().PeerSends(2, B("no"));
@@ -299,7 +300,7 @@ TEST(NetworkToSerial, FailingCallsLoseNothing)
     rig.serial().failTransmitOnCall = 1;
     rig.sock().PeerSends(1, B("kept"));
     EXPECT_TRUE(rig.serial().transmitted.empty());
-    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 4);
+    EXPECT_EQ(rig.s().NetworkToSerialQueue().Count(), 4);
     rig.sock().PeerSends(1, B("!"));
     EXPECT_EQ(S(rig.serial().transmitted), "kept!");
 
@@ -319,12 +320,12 @@ TEST(NetworkToSerial, FullQueueLeavesTcpBytesInTheSocket)
     rig.sock().PeerSends(1, Pattern(5000));
     // One chunk waits in the port, one fills the queue, the rest stays in
     // the socket so that TCP slows the sender.
-    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 1024);
+    EXPECT_EQ(rig.s().NetworkToSerialQueue().Count(), 1024);
     EXPECT_EQ(rig.sock().BytesAvailable(1), 5000 - 2048);
     for (int i = 0; i < 10 && rig.serial().outputWaiting > 0; ++i)
         rig.serial().OutputGone();
     EXPECT_EQ(rig.serial().transmitted, Pattern(5000));
-    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 0);
+    EXPECT_EQ(rig.s().NetworkToSerialQueue().Count(), 0);
 }
 
 TEST(NetworkToSerial, UdpDatagramsThatDoNotFitAreCut)
@@ -337,7 +338,7 @@ TEST(NetworkToSerial, UdpDatagramsThatDoNotFitAreCut)
     rig.sock().Datagram(Pattern(1000));  // handed to the port
     rig.sock().Datagram(Pattern(1000));  // queued
     rig.sock().Datagram(Pattern(100));   // cut to what fits
-    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 1024);
+    EXPECT_EQ(rig.s().NetworkToSerialQueue().Count(), 1024);
     EXPECT_EQ(rig.sock().BytesAvailable(0), 0);
     rig.serial().OutputGone();
     EXPECT_EQ(rig.serial().transmitted.size(), 2024u);
@@ -350,7 +351,7 @@ TEST(NetworkToSerial, VirtualPortDeliversOnlyToAnOpenApplication)
     rig.ActivateServer();
     rig.sock().PeerConnects(1);
     rig.sock().PeerSends(1, B("dropped"));
-    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 0);
+    EXPECT_EQ(rig.s().NetworkToSerialQueue().Count(), 0);
     rig.vport().AppOpens(true);
     rig.sock().PeerSends(1, B("kept"));
     EXPECT_EQ(S(rig.vport().toApp), "kept");
@@ -377,7 +378,7 @@ TEST(NetworkToSerial, SlowApplicationKeepsBytesInTheQueue)
     rig.sock().PeerSends(1, B("first"));
     rig.sock().PeerSends(1, B("later"));
     EXPECT_EQ(S(rig.vport().toApp), "first");
-    EXPECT_EQ(rig.s().SerialOutBuffer().Count(), 5);
+    EXPECT_EQ(rig.s().NetworkToSerialQueue().Count(), 5);
     rig.vport().AppTookAll();
     EXPECT_EQ(S(rig.vport().toApp), "firstlater");
 }
@@ -434,7 +435,7 @@ TEST(Connections, SocketErrorsAboveTenThousandCloseTheElement)
 TEST(Connections, FrameDoubleClickListsConnectedClients)
 {
     ServerRig rig(2);
-    rig.s().Frame2_DblClick();
+    rig.s().ShowConnectedClients();
     ASSERT_EQ(rig.world.messages.shown.size(), 1u);
     EXPECT_EQ(rig.world.messages.shown[0], "Connected Clients:|10.0.0.1\r\n10.0.0.2\r\n");
 }
@@ -446,18 +447,18 @@ TEST(ErrorLog, ProgramStartsEvenWithoutLoggingAndLinesAreUnquoted)
     SessionRig rig;
     rig.world.app.globalSettings.OnErrorRunApp = "/usr/bin/notify alarm";
     rig.ActivateServer();
-    rig.s().LogErrors("a, b");
+    rig.s().LogError("a, b");
     EXPECT_TRUE(rig.Log().empty());
     EXPECT_EQ(rig.world.launcher.started, std::vector<std::string>{"/usr/bin/notify alarm"});
     rig.world.app.globalSettings.LogErrors = 1;
-    rig.s().LogErrors("a, b");
-    rig.s().LogErrors("a, b");
+    rig.s().LogError("a, b");
+    rig.s().LogError("a, b");
     EXPECT_EQ(rig.Log(), std::string("Velkon Error: a, b, 03-07-2026, 09:05:02, Velkon IP Address: "
                                      "192.168.1.20, Server Mode, Local Port: 4000\r\n") +
                              "Velkon Error: a, b, 03-07-2026, 09:05:02, Velkon IP Address: "
                              "192.168.1.20, Server Mode, Local Port: 4000\r\n");
     rig.world.files.readOnly = true;  // a log that cannot be written is no failure
-    rig.s().LogErrors("x");
+    rig.s().LogError("x");
     EXPECT_EQ(rig.world.launcher.started.size(), 4u);
 }
 
@@ -489,7 +490,7 @@ TEST(PingMonitoring, NoPassWhileSerialBytesWaitOrDataArrives)
 {
     PingRig rig(0);
     rig.s().SetBufferSerialData(1);
-    rig.sock().el(1).bytesToWrite = Session::kSendQueueLimit;  // keeps MyBuffer filled
+    rig.sock().el(1).bytesToWrite = Session::kSendQueueLimit;  // keeps SerialToNetworkQueue filled
     rig.serial().Arrive(B("x"));
     rig.Ticks(200);
     EXPECT_TRUE(rig.world.pinger.pending.empty());

@@ -26,9 +26,9 @@ struct SessionRig {
     void ActivateServer()
     {
         s().SetConnector(1);
-        s().TCPOption_Click(1);
+        s().SetTcpOption(1);
         s().SetPortNumber("4000");
-        s().Command1_Click();
+        s().OnActivateButton();
     }
     // Activates a TCP client on a physical port (COM1) to 10.0.0.1:4000.
     void ActivateClient()
@@ -36,7 +36,7 @@ struct SessionRig {
         s().SetConnector(1);
         s().SetIPAddress("10.0.0.1");
         s().SetPortNumber("4000");
-        s().Command1_Click();
+        s().OnActivateButton();
     }
     void Ticks(int n)
     {
@@ -48,5 +48,14 @@ struct SessionRig {
     std::unique_ptr<Session> session;
     FakeFactory::Made parts{};
 };
+
+// Changes a session's options as a configuration read would.
+template <typename Change>
+void ChangeOptions(Session& session, Change change)
+{
+    SessionSettings settings = session.settings();
+    change(settings);
+    session.ApplySettings(settings);
+}
 
 }  // namespace velkon::test

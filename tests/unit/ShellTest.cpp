@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Fakes.h"
+#include "SessionTestSupport.h"
 #include "shell/IniFile.h"
 #include "shell/Shell.h"
 
@@ -68,20 +69,30 @@ TEST(Configuration, WriteThenReadRoundTripsEverySessionField)
     a.SetLocalIP("127.0.0.1");
     a.SetIPAddress("plc.example");
     a.SetPortNumber("502");
-    a.TCPOption_Click(1);
+    a.SetTcpOption(1);
     a.SetWaitForCr(1);
     a.SetTimeoutValue("175.5");
-    rig.world.app.transfer = {0, 2, 1, 2, 0, "login:", "admin", "pw:", "secret", 1};
-    a.UpdateStatus();
+    ChangeOptions(a, [](SessionSettings& v) {
+        v.AllowMultiConnect = 0;
+        v.ServerSerialOptions = 2;
+        v.ServerTCPOptions = 1;
+        v.ClientOptions = 2;
+        v.ConnectOnVirtualOpen = 0;
+        v.UserPrompt = "login:";
+        v.UserPromptResponse = "admin";
+        v.PasswordPrompt = "pw:";
+        v.PasswordPromptResponse = "secret";
+        v.RemoteLineControl = 1;
+    });
     Session& b = rig.shell.NewSession();
     b.SetIPAddress("10.0.0.9");
     rig.world.app.globalSettings = {"\"/usr/bin/alarm\"", "Pw", 1, 1, 11, 19, 750, 1};
     rig.shell.ExePath = "/opt/velkon/velkon";
-    rig.shell.writeprofilesettings("/tmp/x.vkc");
+    rig.shell.WriteConfiguration("/tmp/x.vkc");
     EXPECT_TRUE(rig.world.files.privateFiles["/tmp/x.vkc"]);
     EXPECT_EQ(rig.world.startEntry.entries["Velkon"], "\"/opt/velkon/velkon\"");
 
-    rig.shell.getprofilesettings("/tmp/x.vkc");
+    rig.shell.ReadConfiguration("/tmp/x.vkc");
     ASSERT_EQ(rig.shell.sessions().size(), 2u);
     const SessionSettings& r = rig.S(1).settings();
     EXPECT_EQ(r.Connector, 7);
@@ -123,7 +134,7 @@ TEST(Configuration, ReadDefaultsDifferFromTheWindowsInitialValues)
     rig.File("/c.vkc") =
         "[Velkon]\nNumSessions=2\n[Session1]\nBaudRate=3\n[Session2]\nTCPOption=7\n"
         "TimeoutValue=abc\n[Session3]\nConnector=5\n";
-    rig.shell.getprofilesettings("/c.vkc");
+    rig.shell.ReadConfiguration("/c.vkc");
     ASSERT_EQ(rig.shell.sessions().size(), 2u);
     EXPECT_EQ(rig.S(2).settings().BaudRate, 0);
     EXPECT_EQ(rig.S(2).settings().Databits, 0);
@@ -141,7 +152,7 @@ TEST(Configuration, ValuesOutsideTheirListsKeepTheInitialValue)
     rig.File("/c.vkc") =
         "[Velkon]\nNumSessions=1\nPacketSize=-5\n[Session1]\nConnector=300\nBaudRate=-7\n"
         "Parity=x\nUseUDP=2\nBufferSize=99\nAllowMultiConnect=70000\n";
-    rig.shell.getprofilesettings("/c.vkc");
+    rig.shell.ReadConfiguration("/c.vkc");
     const SessionSettings& s = rig.S(1).settings();
     EXPECT_EQ(s.Connector, 0);
     EXPECT_EQ(s.BaudRate, 6);
@@ -160,10 +171,10 @@ TEST(Configuration, UnknownContentAndHigherSectionsSurviveASave)
         "Connector=1\r\nNote=x\r\n[Session2]\r\nConnector=2\r\n[Session3]\r\nConnector=3\r\n"
         "[Other]\r\nA=1\r\n";
     rig.File("/c.vkc") = original;
-    rig.shell.getprofilesettings("/c.vkc");
+    rig.shell.ReadConfiguration("/c.vkc");
     rig.window.active = rig.shell.SessionAt(2);
-    rig.shell.mnuFileClose();
-    rig.shell.writeprofilesettings("/c.vkc");
+    rig.shell.FileClose();
+    rig.shell.WriteConfiguration("/c.vkc");
     const std::string& saved = rig.File("/c.vkc");
     EXPECT_EQ(saved.rfind("; my bridges\r\n[Velkon]\r\n", 0), 0u);
     EXPECT_NE(saved.find("Custom=keep me\r\n"), std::string::npos);
@@ -186,14 +197,15 @@ TEST(Configuration, AnyLoginResponseKeepsTheFilePrivate)
     EXPECT_FALSE(rig.world.files.privateFiles[kDefault]);
 
     // Only the second session holds a secret, and no application password.
-    rig.world.app.transfer = {1, 0, 0, 0, 1, "login:", "", "pw:", "secret"};
-    rig.S(2).UpdateStatus();
-    rig.shell.writeprofilesettings("");
+    ChangeOptions(rig.S(2), [](SessionSettings& v) { v.PasswordPromptResponse = "secret"; });
+    rig.shell.WriteConfiguration("");
     EXPECT_TRUE(rig.world.files.privateFiles[kDefault]);
 
-    rig.world.app.transfer = {1, 0, 0, 0, 1, "login:", "operator", "pw:", ""};
-    rig.S(2).UpdateStatus();
-    rig.shell.writeprofilesettings("");
+    ChangeOptions(rig.S(2), [](SessionSettings& v) {
+        v.UserPromptResponse = "operator";
+        v.PasswordPromptResponse = "";
+    });
+    rig.shell.WriteConfiguration("");
     EXPECT_TRUE(rig.world.files.privateFiles[kDefault]);
 }
 
@@ -240,10 +252,10 @@ TEST(Configuration, HostileFilesNeverCrash)
         if (round % 50 == 1)
             content = "[Velkon]\nNumSessions=-4\n";
         rig.File("/h.vkc") = content;
-        rig.shell.getprofilesettings("/h.vkc");
+        rig.shell.ReadConfiguration("/h.vkc");
         EXPECT_GE(rig.shell.sessions().size(), 1u);
         EXPECT_LE(rig.shell.sessions().size(), static_cast<std::size_t>(Shell::kMaxSessions));
-        rig.shell.writeprofilesettings("/h.vkc");
+        rig.shell.WriteConfiguration("/h.vkc");
     }
 }
 
@@ -268,7 +280,7 @@ TEST(StartUp, SessionsSavedActiveStartInOrderOnlyAtStartUp)
 
     // The same file through File > Open activates nothing.
     rig.window.openAnswer = "/a.vkc";
-    rig.shell.mnuFileOpen();
+    rig.shell.FileOpen();
     for (int n = 1; n <= 3; ++n)
         EXPECT_FALSE(rig.S(n).IsActive());
     EXPECT_EQ(rig.shell.AutoActivateFlags()[1], 1);
@@ -280,13 +292,13 @@ TEST(FileMenu, SaveAsksForANameUntilOneIsChosenAndExitWritesTheDefault)
     rig.File("/named.vkc") = "[Velkon]\nNumSessions=1\n[Session1]\nConnector=4\n";
     rig.shell.StartApplication("/named.vkc", false);
     EXPECT_EQ(rig.shell.CurrentFileName(), "");
-    rig.shell.mnuFileSave();  // Save As, cancelled
+    rig.shell.FileSave();  // Save As, cancelled
     EXPECT_EQ(rig.world.files.files.count(kDefault), 0u);
     rig.window.saveAnswer = "/saved.vkc";
-    rig.shell.mnuFileSave();
+    rig.shell.FileSave();
     EXPECT_EQ(rig.shell.CurrentFileName(), "/saved.vkc");
     EXPECT_NE(rig.File("/saved.vkc").find("Connector=4"), std::string::npos);
-    rig.shell.mnuFileNew();
+    rig.shell.FileNew();
     rig.shell.QueryUnload();
     EXPECT_NE(rig.File().find("NumSessions=2"), std::string::npos);
     EXPECT_EQ(rig.File("/named.vkc").find("NumSessions=2"), std::string::npos);
@@ -300,17 +312,17 @@ TEST(FileMenu, OpenReleasesActiveSessionsFirst)
     ShellRig rig;
     rig.shell.StartApplication("", false);
     rig.S(1).SetConnector(2);
-    rig.S(1).TCPOption_Click(1);
-    rig.S(1).Command1_Click();
+    rig.S(1).SetTcpOption(1);
+    rig.S(1).OnActivateButton();
     ASSERT_TRUE(rig.S(1).IsActive());
     rig.File("/o.vkc") = "[Velkon]\nNumSessions=1\n[Session1]\nConnector=2\n";
     rig.window.openAnswer = "/o.vkc";
-    rig.shell.mnuFileOpen();
+    rig.shell.FileOpen();
     ASSERT_EQ(rig.shell.sessions().size(), 1u);
     EXPECT_EQ(rig.window.shown.size(), 1u);
     EXPECT_FALSE(rig.S(1).IsActive());
     rig.window.openAnswer = "";
-    rig.shell.mnuFileOpen();  // cancelled: nothing changes
+    rig.shell.FileOpen();  // cancelled: nothing changes
     EXPECT_EQ(rig.shell.CurrentFileName(), "/o.vkc");
 }
 

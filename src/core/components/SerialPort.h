@@ -7,7 +7,7 @@
 
 namespace velkon {
 
-// The session's serial control (MSComm1): a physical port addressed by its
+// The session's serial control (serialPort): a physical port addressed by its
 // COM number. Setters return a failure with a description naming the device.
 class SerialPort {
 public:

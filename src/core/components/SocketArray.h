@@ -46,7 +46,7 @@ struct SocketEvents {
     std::function<void(int)> sendProgress;
 };
 
-// The session's socket array (Winsock1). Element 0 is the session's own
+// The session's socket array (sockets). Element 0 is the session's own
 // socket; elements 1 and up are accepted clients, loaded on demand.
 class SocketArray {
 public:

@@ -7,7 +7,7 @@
 
 namespace velkon {
 
-// The session's virtual port control (VSPort1): a port the session creates so
+// The session's virtual port control (virtualPort): a port the session creates so
 // that another program on this computer can open it like a serial port.
 class VirtualPort {
 public:

@@ -30,11 +30,11 @@ struct GlobalSettings {
 
 // The components one session owns for its whole life.
 struct SessionComponents {
-    std::unique_ptr<SerialPort> MSComm1;
-    std::unique_ptr<VirtualPort> VSPort1;
-    std::unique_ptr<SocketArray> Winsock1;
-    std::unique_ptr<Timer> Timer1;  // 5000 ms, reconnection
-    std::unique_ptr<Timer> Timer2;  // 50 ms, housekeeping
+    std::unique_ptr<SerialPort> serialPort;
+    std::unique_ptr<VirtualPort> virtualPort;
+    std::unique_ptr<SocketArray> sockets;
+    std::unique_ptr<Timer> reconnectTimer;  // 5000 ms, reconnection
+    std::unique_ptr<Timer> housekeepingTimer;  // 50 ms, housekeeping
 };
 
 class ComponentFactory {
@@ -43,17 +43,14 @@ public:
     virtual SessionComponents CreateSessionComponents() = 0;
 };
 
-// The modal dialogs a session opens. Each works on the shared transfer
-// record: a cancelled server dialog leaves -1 in AllowMultiConnect, a
-// cancelled client dialog -1 in ClientOptions.
+// The modal dialogs a session opens. Each shows and edits its own fields of
+// the session's options and returns true when the user accepted them.
 class SessionDialogs {
 public:
     virtual ~SessionDialogs() = default;
-    virtual void ShowServerOptions(SessionOptionsTransfer& transfer) = 0;
-    virtual void ShowClientOptions(SessionOptionsTransfer& transfer) = 0;
-    // The dialog sets loginCancelled by its buttons; closing it otherwise
-    // leaves the value of the previous use.
-    virtual void ShowLoginOptions(SessionOptionsTransfer& transfer, bool& loginCancelled) = 0;
+    virtual bool EditServerOptions(SessionSettings& settings) = 0;
+    virtual bool EditClientOptions(SessionSettings& settings) = 0;
+    virtual bool EditLoginTexts(SessionSettings& settings) = 0;
 };
 
 class NetworkInfo {
@@ -79,10 +76,8 @@ struct Services {
 // State shared by every session of the program.
 struct AppState {
     GlobalSettings globalSettings;
-    SessionOptionsTransfer transfer;
     // Ticks towards the next ping pass, shared by all sessions.
     std::int32_t PingTickCounter = 0;
-    bool LoginCancelled = false;
     const StringTable* strings = nullptr;
     // Folder of "default.vkc" and "errorlog.txt".
     std::string programFolder;

@@ -11,7 +11,7 @@ class NetworkConnections;
 class RemoteLineControl;
 class SerialSide;
 
-// Network bytes on their way to the serial side: SerialOutBuffer and the
+// Network bytes on their way to the serial side: NetworkToSerialQueue and the
 // rules of which bytes are taken. Bytes are written to the serial side in
 // the event that brought them; what the device cannot take yet leaves when
 // it reports room. While the queue is full nothing more is read from a TCP

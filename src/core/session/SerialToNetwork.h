@@ -13,7 +13,7 @@ class NetworkConnections;
 class RemoteLineControl;
 class SerialSide;
 
-// Serial bytes on their way to the network: MyBuffer, the packetizer of the
+// Serial bytes on their way to the network: SerialToNetworkQueue, the packetizer of the
 // wait-for-timeout mode, and the distribution to the clients. Bytes move when
 // the serial side reports them or a peer takes data; the timer only flushes
 // what waited for the line to go quiet.

@@ -2,6 +2,7 @@
 
 #include "session/Numbers.h"
 #include "session/SessionCommand.h"
+#include "session/SessionKeys.h"
 
 namespace velkon {
 
@@ -29,51 +30,51 @@ Session::Session(AppState& app, SessionComponents components)
     : m_app(app),
       m_components(std::move(components)),
       m_presenter(app),
-      m_connections(*m_components.Winsock1),
-      m_physical(*m_components.MSComm1, m_presenter),
-      m_virtual(*m_components.VSPort1, m_presenter, m_settings),
-      m_lineControl(*m_components.MSComm1, *m_components.VSPort1, *m_components.Winsock1),
+      m_connections(*m_components.sockets),
+      m_physical(*m_components.serialPort, m_presenter),
+      m_virtual(*m_components.virtualPort, m_presenter, m_settings),
+      m_lineControl(*m_components.serialPort, *m_components.virtualPort, *m_components.sockets),
       m_toNetwork(m_settings, m_mode, app.globalSettings, m_connections, m_lineControl),
       m_toSerial(m_settings, m_mode, m_connections, m_lineControl),
       m_monitor(
-          app, m_settings, m_mode, m_connections, [this](int i) { Winsock1_Close(i); },
-          [this](const std::string& text) { LogErrors(text); }),
+          app, m_settings, m_mode, m_connections, [this](int i) { OnNetworkClosed(i); },
+          [this](const std::string& text) { LogError(text); }),
       m_errorLog(app)
 {
-    m_components.MSComm1->setCommEventHandler([this] { MSComm1_CommEvent(); });
-    VirtualPort& vport = *m_components.VSPort1;
-    vport.setDataReceivedHandler([this] { VSPort1_DataReceived(); });
-    vport.setOpenStateChangedHandler([this](bool opened) { VSPort1_OpenStateChanged(opened); });
-    vport.setOutputDrainedHandler([this] { VSPort1_OutputDrained(); });
-    vport.setLineSettingsChangedHandler([this] { VSPort1_LineSettingsChanged(); });
+    m_components.serialPort->setCommEventHandler([this] { OnSerialEvent(); });
+    VirtualPort& vport = *m_components.virtualPort;
+    vport.setDataReceivedHandler([this] { OnVirtualPortData(); });
+    vport.setOpenStateChangedHandler([this](bool opened) { OnVirtualPortOpenChanged(opened); });
+    vport.setOutputDrainedHandler([this] { OnVirtualPortDrained(); });
+    vport.setLineSettingsChangedHandler([this] { OnVirtualPortLineSettings(); });
     SocketEvents events;
-    events.connect = [this](int i) { Winsock1_Connect(i); };
-    events.close = [this](int i) { Winsock1_Close(i); };
-    events.connectionRequest = [this](int i, long id) { Winsock1_ConnectionRequest(i, id); };
-    events.dataArrival = [this](int i, int) { Winsock1_DataArrival(i); };
+    events.connect = [this](int i) { OnConnected(i); };
+    events.close = [this](int i) { OnNetworkClosed(i); };
+    events.connectionRequest = [this](int i, long id) { OnConnectionRequest(i, id); };
+    events.dataArrival = [this](int i, int) { OnNetworkData(i); };
     events.error = [this](int i, int number, const std::string& description) {
-        Winsock1_Error(i, number, description);
+        OnNetworkError(i, number, description);
     };
-    events.sendProgress = [this](int i) { Winsock1_SendProgress(i); };
-    m_components.Winsock1->setEvents(std::move(events));
-    m_components.Timer1->setTickHandler([this] { Timer1_Timer(); });
-    m_components.Timer2->setTickHandler([this] { Timer2_Timer(); });
+    events.sendProgress = [this](int i) { OnSendProgress(i); };
+    m_components.sockets->setEvents(std::move(events));
+    m_components.reconnectTimer->setTickHandler([this] { OnReconnectTick(); });
+    m_components.housekeepingTimer->setTickHandler([this] { OnHousekeepingTick(); });
 }
 
 Session::~Session()
 {
     // Components release their ports and sockets as they are destroyed;
     // handlers must not run into a half-destroyed session meanwhile.
-    m_components.Timer1->SetEnabled(false);
-    m_components.Timer2->SetEnabled(false);
-    m_components.MSComm1->setCommEventHandler({});
-    m_components.VSPort1->setDataReceivedHandler({});
-    m_components.VSPort1->setOpenStateChangedHandler({});
-    m_components.VSPort1->setOutputDrainedHandler({});
-    m_components.VSPort1->setLineSettingsChangedHandler({});
-    m_components.Winsock1->setEvents({});
-    m_components.Timer1->setTickHandler({});
-    m_components.Timer2->setTickHandler({});
+    m_components.reconnectTimer->SetEnabled(false);
+    m_components.housekeepingTimer->SetEnabled(false);
+    m_components.serialPort->setCommEventHandler({});
+    m_components.virtualPort->setDataReceivedHandler({});
+    m_components.virtualPort->setOpenStateChangedHandler({});
+    m_components.virtualPort->setOutputDrainedHandler({});
+    m_components.virtualPort->setLineSettingsChangedHandler({});
+    m_components.sockets->setEvents({});
+    m_components.reconnectTimer->setTickHandler({});
+    m_components.housekeepingTimer->setTickHandler({});
 }
 
 SerialSide& Session::Serial()
@@ -87,13 +88,13 @@ SerialSide& Session::Serial()
 
 void Session::Load()
 {
-    m_components.MSComm1->SetReceiveThreshold(1);
+    m_components.serialPort->SetReceiveThreshold(1);
     m_settings = SessionSettings();
     SetConnector(0);
     std::vector<std::string> addresses;
     if (m_app.services.network)
         addresses = m_app.services.network->LocalAddresses();
-    m_localAddressText = m_components.Winsock1->LocalIP(0);
+    m_localAddressText = m_components.sockets->LocalIP(0);
     if (!m_localAddressText.empty())
         m_settings.LocalIP = m_localAddressText;
     else
@@ -101,8 +102,8 @@ void Session::Load()
     m_presenter.SetLocalAddresses(std::move(addresses), !m_localAddressText.empty());
     m_settings.AllowMultiConnect = 1;
     m_settings.ConnectOnVirtualOpen = 1;
-    m_components.Timer1->SetEnabled(false);
-    m_components.Timer2->SetEnabled(false);
+    m_components.reconnectTimer->SetEnabled(false);
+    m_components.housekeepingTimer->SetEnabled(false);
     m_presenter.Notify(SessionChange::Settings);
 }
 
@@ -204,7 +205,7 @@ void Session::PortCheck()
     }
 }
 
-void Session::TCPOption_Click(int index)
+void Session::SetTcpOption(int index)
 {
     m_settings.TCPOption = index == kTcpOptionClient ? 0 : 1;
     m_presenter.ShowMode(m_settings.TCPOption == 1);
@@ -228,96 +229,52 @@ std::string Session::ParityText() const
 
 // ---------------------------------------------------------------- options
 
-void Session::Getstatus()
+void Session::ApplySettings(const SessionSettings& settings)
 {
-    SessionOptionsTransfer& t = m_app.transfer;
-    t.AllowMultiConnect = m_settings.AllowMultiConnect;
-    t.ServerSerialOptions = m_settings.ServerSerialOptions;
-    t.ServerTCPOptions = m_settings.ServerTCPOptions;
-    t.ClientOptions = m_settings.ClientOptions;
-    t.ConnectOnVirtualOpen = m_settings.ConnectOnVirtualOpen;
-    t.RemoteLineControl = m_settings.RemoteLineControl;
-    t.UserPrompt = m_settings.UserPrompt;
-    t.UserPromptResponse = m_settings.UserPromptResponse;
-    t.PasswordPrompt = m_settings.PasswordPrompt;
-    t.PasswordPromptResponse = m_settings.PasswordPromptResponse;
-}
-
-void Session::UpdateStatus()
-{
-    const SessionOptionsTransfer& t = m_app.transfer;
-    m_settings.AllowMultiConnect = t.AllowMultiConnect;
-    m_settings.ServerSerialOptions = t.ServerSerialOptions;
-    m_settings.ServerTCPOptions = t.ServerTCPOptions;
-    m_settings.ClientOptions = t.ClientOptions;
-    m_settings.ConnectOnVirtualOpen = t.ConnectOnVirtualOpen;
-    m_settings.RemoteLineControl = t.RemoteLineControl == 1 ? 1 : 0;
-    m_settings.UserPrompt = t.UserPrompt;
-    m_settings.UserPromptResponse = t.UserPromptResponse;
-    m_settings.PasswordPrompt = t.PasswordPrompt;
-    m_settings.PasswordPromptResponse = t.PasswordPromptResponse;
+    const int autoActivate = m_settings.AutoActivate;
+    m_settings = settings;
+    m_settings.AutoActivate = autoActivate;
+    m_presenter.ShowMode(m_settings.TCPOption == 1);
     m_presenter.Notify(SessionChange::Settings);
+    PortCheck();
 }
 
-void Session::Command2_Click()
+void Session::OnIoOptionsButton()
 {
     SessionDialogs* dialogs = m_app.services.dialogs;
     if (!dialogs)
         return;
-    SessionOptionsTransfer& t = m_app.transfer;
+    SessionSettings edited = m_settings;
+    // Only the dialog's own fields come back: a command may have changed the
+    // line settings while it was open.
     if (m_settings.TCPOption == 1) {
-        t.AllowMultiConnect = m_settings.AllowMultiConnect;
-        t.ServerSerialOptions = m_settings.ServerSerialOptions;
-        t.ServerTCPOptions = m_settings.ServerTCPOptions;
-        t.RemoteLineControl = m_settings.RemoteLineControl;
-        dialogs->ShowServerOptions(t);
-        if (t.AllowMultiConnect != -1) {
-            m_settings.AllowMultiConnect = t.AllowMultiConnect;
-            m_settings.ServerSerialOptions = t.ServerSerialOptions;
-            m_settings.ServerTCPOptions = t.ServerTCPOptions;
-            m_settings.RemoteLineControl = t.RemoteLineControl;
-        }
+        if (dialogs->EditServerOptions(edited))
+            CopyEditedKeys(kServerOptionsEditor, edited, m_settings);
     } else {
-        t.ClientOptions = m_settings.ClientOptions;
-        t.ConnectOnVirtualOpen = m_settings.ConnectOnVirtualOpen;
-        t.RemoteLineControl = m_settings.RemoteLineControl;
-        dialogs->ShowClientOptions(t);
-        if (t.ClientOptions != -1) {
-            m_settings.ClientOptions = t.ClientOptions;
-            m_settings.ConnectOnVirtualOpen = t.ConnectOnVirtualOpen;
-            m_settings.RemoteLineControl = t.RemoteLineControl;
-        }
+        if (dialogs->EditClientOptions(edited))
+            CopyEditedKeys(kClientOptionsEditor, edited, m_settings);
     }
     m_presenter.Notify(SessionChange::Settings);
 }
 
-void Session::btnLogin_Click()
+void Session::OnLoginButton()
 {
     SessionDialogs* dialogs = m_app.services.dialogs;
     if (!dialogs)
         return;
-    SessionOptionsTransfer& t = m_app.transfer;
-    t.UserPrompt = m_settings.UserPrompt;
-    t.UserPromptResponse = m_settings.UserPromptResponse;
-    t.PasswordPrompt = m_settings.PasswordPrompt;
-    t.PasswordPromptResponse = m_settings.PasswordPromptResponse;
-    dialogs->ShowLoginOptions(t, m_app.LoginCancelled);
-    if (!m_app.LoginCancelled) {
-        m_settings.UserPrompt = t.UserPrompt;
-        m_settings.UserPromptResponse = t.UserPromptResponse;
-        m_settings.PasswordPrompt = t.PasswordPrompt;
-        m_settings.PasswordPromptResponse = t.PasswordPromptResponse;
-    }
+    SessionSettings edited = m_settings;
+    if (dialogs->EditLoginTexts(edited))
+        CopyEditedKeys(kLoginEditor, edited, m_settings);
     m_presenter.Notify(SessionChange::Settings);
 }
 
 // ---------------------------------------------------------------- activation
 
-void Session::Command1_Click()
+void Session::OnActivateButton()
 {
     m_mode.udp = m_settings.UseUDP == 1;
     m_app.PingTickCounter = 0;
-    m_components.Timer1->SetEnabled(false);
+    m_components.reconnectTimer->SetEnabled(false);
     if (IsActive()) {
         Deactivate();
     } else {
@@ -329,6 +286,7 @@ void Session::Command1_Click()
 void Session::SetActive(bool active)
 {
     m_active = active;
+    m_settings.AutoActivate = active ? 1 : 0;
     m_presenter.SetActiveLook(active);
 }
 
@@ -337,7 +295,7 @@ void Session::Deactivate()
     if (!Serial().Close())
         return;
     m_connections.CloseAll();
-    m_components.Winsock1->SetProtocol(0, SocketArray::kTcp);
+    m_components.sockets->SetProtocol(0, SocketArray::kTcp);
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kClosed));
     m_toNetwork.Stop();
     m_lineControl.Stop();
@@ -377,7 +335,7 @@ void Session::Activate()
 
 bool Session::StartNetwork(int portNumber)
 {
-    SocketArray& sock = *m_components.Winsock1;
+    SocketArray& sock = *m_components.sockets;
     if (m_mode.udp) {
         sock.SetProtocol(0, SocketArray::kUdp);
     } else {
@@ -401,7 +359,7 @@ bool Session::StartNetwork(int portNumber)
         } else if (!waitForApplication) {
             const Result connected = sock.Connect(0);
             if (!connected) {
-                ErrorTrap2(connected);
+                FailActivation(connected);
                 return false;
             }
         }
@@ -415,16 +373,16 @@ bool Session::StartNetwork(int portNumber)
     if (r && !m_mode.udp)
         r = sock.Listen(0);
     if (!r) {
-        ErrorTrap2(r);
+        FailActivation(r);
         return false;
     }
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kListening));
     return true;
 }
 
-void Session::ErrorTrap2(const Result& failure)
+void Session::FailActivation(const Result& failure)
 {
-    SocketArray& sock = *m_components.Winsock1;
+    SocketArray& sock = *m_components.sockets;
     sock.Close(0);
     sock.SetRemoteHost(0, "");
     sock.SetRemotePort(0, 0);
@@ -434,9 +392,9 @@ void Session::ErrorTrap2(const Result& failure)
 
 // ---------------------------------------------------------------- error log
 
-void Session::LogErrors(const std::string& description)
+void Session::LogError(const std::string& description)
 {
-    const SocketArray& sock = *m_components.Winsock1;
+    const SocketArray& sock = *m_components.sockets;
     ErrorLog::Where where;
     where.localAddress = m_localAddressText;
     where.server = m_mode.serverMode != 0;
@@ -454,9 +412,9 @@ void Session::SerialReceive()
     m_toNetwork.SerialReceive(Serial());
 }
 
-void Session::MSComm1_CommEvent()
+void Session::OnSerialEvent()
 {
-    const int code = m_components.MSComm1->EventCode();
+    const int code = m_components.serialPort->EventCode();
     if (m_lineControl.On() && IsLineEvent(code))
         m_lineControl.SerialLineEvent(code);
     switch (code) {
@@ -488,7 +446,7 @@ void Session::DeviceLost()
     if (!IsActive() || m_settings.CreateVirtualPort == 1)
         return;
     m_physical.Lost();
-    LogErrors(m_components.MSComm1->DeviceLossReason());
+    LogError(m_components.serialPort->DeviceLossReason());
 }
 
 void Session::DeviceBack()
@@ -500,24 +458,24 @@ void Session::DeviceBack()
         m_toSerial.Pump(m_physical);
 }
 
-void Session::VSPort1_DataReceived()
+void Session::OnVirtualPortData()
 {
     SerialReceive();
     ScheduleTicks();
 }
 
-void Session::VSPort1_LineSettingsChanged()
+void Session::OnVirtualPortLineSettings()
 {
     m_lineControl.ApplicationLineChanged();
 }
 
-void Session::VSPort1_OutputDrained()
+void Session::OnVirtualPortDrained()
 {
     m_toSerial.Pump(m_virtual);
     ScheduleTicks();
 }
 
-void Session::VSPort1_OpenStateChanged(bool opened)
+void Session::OnVirtualPortOpenChanged(bool opened)
 {
     // Bytes kept for an application leave as soon as one is there.
     if (opened && IsActive())
@@ -528,7 +486,7 @@ void Session::VSPort1_OpenStateChanged(bool opened)
           m_settings.ConnectOnVirtualOpen != 0)) {
         return;
     }
-    SocketArray& sock = *m_components.Winsock1;
+    SocketArray& sock = *m_components.sockets;
     if (opened) {
         m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kConnecting));
         if (sock.State(0) != kSockConnected)
@@ -551,9 +509,9 @@ std::string Session::ServerCountStatus() const
            ")" + m_presenter.Text(text::kConnected);
 }
 
-void Session::Winsock1_ConnectionRequest(int index, long requestId)
+void Session::OnConnectionRequest(int index, long requestId)
 {
-    SocketArray& sock = *m_components.Winsock1;
+    SocketArray& sock = *m_components.sockets;
     if (!((m_settings.AllowMultiConnect != 0 || m_connections.ClientCount() == 0) &&
           m_mode.serverMode == 1)) {
         // Told at once rather than left waiting unserved.
@@ -572,15 +530,15 @@ void Session::Winsock1_ConnectionRequest(int index, long requestId)
     ScheduleTicks();
 }
 
-void Session::Winsock1_Connect(int index)
+void Session::OnConnected(int index)
 {
     m_lineControl.Connected(index);
-    m_components.Timer1->SetEnabled(false);
+    m_components.reconnectTimer->SetEnabled(false);
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kConnected));
     ScheduleTicks();
 }
 
-void Session::Winsock1_DataArrival(int index)
+void Session::OnNetworkData(int index)
 {
     m_app.PingTickCounter = 0;
     m_presenter.Activity(kNetworkLine);
@@ -590,19 +548,19 @@ void Session::Winsock1_DataArrival(int index)
     ScheduleTicks();
 }
 
-void Session::Winsock1_SendProgress(int index)
+void Session::OnSendProgress(int index)
 {
     m_monitor.Progress(index);
     m_toNetwork.PeerTookData(Serial());
     ScheduleTicks();
 }
 
-void Session::Winsock1_Close(int index)
+void Session::OnNetworkClosed(int index)
 {
     if (m_inClose)
         return;
     m_inClose = true;
-    m_components.Winsock1->Close(index);
+    m_components.sockets->Close(index);
     m_monitor.Forget(index);
     m_lineControl.Closed(index);
     m_connections.ClientLeft();
@@ -614,7 +572,7 @@ void Session::Winsock1_Close(int index)
         }
     } else {
         m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kClosed));
-        m_components.Timer1->SetEnabled(true);
+        m_components.reconnectTimer->SetEnabled(true);
     }
     // A peer that left while suspended no longer holds the others' data.
     if (m_lineControl.TakeResumed())
@@ -623,32 +581,32 @@ void Session::Winsock1_Close(int index)
     ScheduleTicks();
 }
 
-void Session::Winsock1_Error(int index, int number, const std::string& description)
+void Session::OnNetworkError(int index, int number, const std::string& description)
 {
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kError));
-    LogErrors(description);
+    LogError(description);
     if (number > 10000)
-        Winsock1_Close(index);
+        OnNetworkClosed(index);
 }
 
-void Session::Frame2_DblClick()
+void Session::ShowConnectedClients()
 {
     if (m_settings.TCPOption == kTcpOptionClient)
         return;
     std::string text;
     for (int i : m_connections.Connected())
-        text += m_components.Winsock1->RemoteHostIP(i) + "\r\n";
+        text += m_components.sockets->RemoteHostIP(i) + "\r\n";
     if (m_app.services.messages)
         m_app.services.messages->Show(text, "Connected Clients:");
 }
 
 // ---------------------------------------------------------------- timers
 
-void Session::Timer1_Timer()
+void Session::OnReconnectTick()
 {
     if (m_mode.udp)
         return;
-    SocketArray& sock = *m_components.Winsock1;
+    SocketArray& sock = *m_components.sockets;
     // A connect still in progress ends by itself: success, refusal or its
     // own time-out.
     const int state = sock.State(0);
@@ -664,14 +622,14 @@ void Session::Timer1_Timer()
     if (!r) {
         sock.Close(0);
         m_presenter.SetError(kNetworkLine, r.description());
-        LogErrors(r.description());
+        LogError(r.description());
         // Logged with the host and port it failed for, then forgotten.
         sock.SetRemoteHost(0, "");
         sock.SetRemotePort(0, 0);
     }
 }
 
-void Session::Timer2_Timer()
+void Session::OnHousekeepingTick()
 {
     m_presenter.TickLamps();
     if (m_toNetwork.Queue().Count() != 0) {
@@ -690,7 +648,7 @@ void Session::ScheduleTicks()
         wanted = wanted || m_toNetwork.NeedsTicks() || m_monitor.PingWanted() ||
                  m_monitor.StallWatchWanted();
     }
-    Timer& timer = *m_components.Timer2;
+    Timer& timer = *m_components.housekeepingTimer;
     if (timer.Enabled() != wanted)
         timer.SetEnabled(wanted);
 }
@@ -699,7 +657,7 @@ std::int64_t Session::BytesInFlight()
 {
     std::int64_t count =
         m_toNetwork.Queue().Count() + m_toSerial.Queue().Count() + Serial().OutputWaiting();
-    const SocketArray& sockets = *m_components.Winsock1;
+    const SocketArray& sockets = *m_components.sockets;
     for (int i : m_connections.Connected())
         count += sockets.BytesToWrite(i) + sockets.BytesAvailable(i);
     return count;
@@ -719,7 +677,7 @@ void Session::LogUndelivered()
         return;
     const std::int64_t count = BytesInFlight();
     if (count > 0)
-        LogErrors(std::to_string(count) + " bytes not delivered before the program ended");
+        LogError(std::to_string(count) + " bytes not delivered before the program ended");
 }
 
 // ---------------------------------------------------------------- command interface
@@ -732,7 +690,7 @@ bool Session::ExecuteCommand(const std::string& command, std::string* reason)
         case SessionCommand::Kind::Deactivate:
             if (IsActive() != (parsed.kind == SessionCommand::Kind::Deactivate))
                 return false;
-            Command1_Click();
+            OnActivateButton();
             return true;
         case SessionCommand::Kind::ComSettings:
             return ApplyComSettings(parsed, reason);
@@ -753,7 +711,7 @@ bool Session::ApplyComSettings(const SessionCommand& command, std::string* reaso
         wanted.Databits = *command.databits;
     if (command.stopbits)
         wanted.Stopbits = *command.stopbits;
-    SerialPort& port = *m_components.MSComm1;
+    SerialPort& port = *m_components.serialPort;
     const Result r = port.SetLineSettings(velkon::SerialSettingsText(wanted));
     if (!r && port.IsPortOpen()) {
         // The open port refused: the port, the selections and the saved

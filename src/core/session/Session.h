@@ -62,7 +62,7 @@ public:
     void SetTimeoutValue(const std::string& text);
     void SetCaption(const std::string& firstWord) { m_presenter.SetCaption(firstWord); }
     // Choosing TCPOption(index): 0 client, 1 server.
-    void TCPOption_Click(int index);
+    void SetTcpOption(int index);
 
     // Texts of the lists as shown.
     std::string ConnectorText() const;
@@ -78,32 +78,33 @@ public:
     bool IsActive() const { return m_active; }
 
     // --- Public operations of the session.
-    void Getstatus();
-    void UpdateStatus();
-    void Command1_Click();
-    void Command2_Click();
-    void btnLogin_Click();
-    void LogErrors(const std::string& description);
-    void Frame2_DblClick();
+    // Takes a whole set of options, as a configuration read gives them; the
+    // session's active state stays as it is.
+    void ApplySettings(const SessionSettings& settings);
+    void OnActivateButton();
+    void OnIoOptionsButton();
+    void OnLoginButton();
+    void LogError(const std::string& description);
+    void ShowConnectedClients();
     // The application-wide options changed (monitoring may be on now).
     void OptionsChanged() { ScheduleTicks(); }
     // Command interface: true when accepted; reason says why not.
     bool ExecuteCommand(const std::string& command, std::string* reason = nullptr);
 
     // --- Event handlers of the components.
-    void MSComm1_CommEvent();
-    void VSPort1_DataReceived();
-    void VSPort1_OpenStateChanged(bool opened);
-    void VSPort1_OutputDrained();
-    void VSPort1_LineSettingsChanged();
-    void Winsock1_ConnectionRequest(int index, long requestId);
-    void Winsock1_Connect(int index);
-    void Winsock1_DataArrival(int index);
-    void Winsock1_Close(int index);
-    void Winsock1_Error(int index, int number, const std::string& description);
-    void Winsock1_SendProgress(int index);
-    void Timer1_Timer();
-    void Timer2_Timer();
+    void OnSerialEvent();
+    void OnVirtualPortData();
+    void OnVirtualPortOpenChanged(bool opened);
+    void OnVirtualPortDrained();
+    void OnVirtualPortLineSettings();
+    void OnConnectionRequest(int index, long requestId);
+    void OnConnected(int index);
+    void OnNetworkData(int index);
+    void OnNetworkClosed(int index);
+    void OnNetworkError(int index, int number, const std::string& description);
+    void OnSendProgress(int index);
+    void OnReconnectTick();
+    void OnHousekeepingTick();
 
     // --- Run-time state, read by tests and the status display.
     bool UdpFlag() const { return m_mode.udp; }
@@ -113,12 +114,8 @@ public:
     int HighestSocketIndex() const { return m_connections.Highest(); }
     int ClientCount() const { return m_connections.ClientCount(); }
     std::int32_t TimeoutTicks() const { return m_toNetwork.TimeoutTicks(); }
-    const ByteQueue& MyBuffer() const { return m_toNetwork.Queue(); }
-    const ByteQueue& SerialOutBuffer() const { return m_toSerial.Queue(); }
-    std::int32_t Add2MyBuffer(const Bytes& data) { return m_toNetwork.Queue().Add(data); }
-    Bytes ReadFromMyBuffer(std::int32_t& count) { return m_toNetwork.Queue().Read(count); }
-    std::int32_t Add2SerialOutBuffer(const Bytes& data) { return m_toSerial.Queue().Add(data); }
-    Bytes ReadFromSerialOutBuffer(std::int32_t& count) { return m_toSerial.Queue().Read(count); }
+    const ByteQueue& SerialToNetworkQueue() const { return m_toNetwork.Queue(); }
+    const ByteQueue& NetworkToSerialQueue() const { return m_toSerial.Queue(); }
     // Bytes taken in that have not reached the other side yet.
     std::int64_t BytesInFlight();
     // The program ends: take nothing more from the serial side, deliver
@@ -127,11 +124,11 @@ public:
     // Logs what could not be delivered before the end.
     void LogUndelivered();
 
-    SerialPort& MSComm1() { return *m_components.MSComm1; }
-    VirtualPort& VSPort1() { return *m_components.VSPort1; }
-    SocketArray& Winsock1() { return *m_components.Winsock1; }
-    Timer& Timer1() { return *m_components.Timer1; }
-    Timer& Timer2() { return *m_components.Timer2; }
+    SerialPort& serialPort() { return *m_components.serialPort; }
+    VirtualPort& virtualPort() { return *m_components.virtualPort; }
+    SocketArray& sockets() { return *m_components.sockets; }
+    Timer& reconnectTimer() { return *m_components.reconnectTimer; }
+    Timer& housekeepingTimer() { return *m_components.housekeepingTimer; }
 
 private:
     bool SetListIndex(int& field, int index, std::size_t size);
@@ -143,7 +140,7 @@ private:
     void Activate();
     void Deactivate();
     bool StartNetwork(int portNumber);
-    void ErrorTrap2(const Result& failure);
+    void FailActivation(const Result& failure);
     void SetActive(bool active);
     bool ApplyComSettings(const SessionCommand& command, std::string* reason);
 

@@ -8,13 +8,13 @@ namespace velkon {
 SessionPresenter::SessionPresenter(const AppState& app) : m_app(app)
 {
     m_form.caption = Text(text::kNew) + " - " + Text(text::kRs232ToTcpIp);
-    m_form.command1Caption = Text(text::kActivate);
+    m_form.activateCaption = Text(text::kActivate);
     m_form.statusText[kSerialLine] = Text(text::kComStatus);
     m_form.statusText[kNetworkLine] = Text(text::kNetStatus);
     // The design texts of the address labels carry a colon; the mode switch
     // replaces them with the plain texts.
-    m_form.label2 = Text(text::kRemoteHost) + ":";
-    m_form.label3 = Text(text::kRemotePort) + ":";
+    m_form.addressLabel = Text(text::kRemoteHost) + ":";
+    m_form.portLabel = Text(text::kRemotePort) + ":";
 }
 
 std::string SessionPresenter::Text(int id) const
@@ -60,7 +60,7 @@ void SessionPresenter::SetCaption(const std::string& firstWord)
 void SessionPresenter::SetActiveLook(bool active)
 {
     m_form.settingsEnabled = !active;
-    m_form.command1Caption = Text(active ? text::kDeactivate : text::kActivate);
+    m_form.activateCaption = Text(active ? text::kDeactivate : text::kActivate);
     Notify(SessionChange::Settings);
 }
 
@@ -73,8 +73,8 @@ void SessionPresenter::SetLocalAddresses(std::vector<std::string> items, bool se
 void SessionPresenter::ShowMode(bool server)
 {
     m_form.ipAddressVisible = !server;
-    m_form.label2 = Text(server ? text::kLocalIp : text::kRemoteHost);
-    m_form.label3 = Text(server ? text::kLocalPort : text::kRemotePort);
+    m_form.addressLabel = Text(server ? text::kLocalIp : text::kRemoteHost);
+    m_form.portLabel = Text(server ? text::kLocalPort : text::kRemotePort);
 }
 
 void SessionPresenter::Activity(int lamp)

@@ -19,14 +19,14 @@ enum class SessionChange {
 // What the session window shows besides the settings.
 struct SessionForm {
     std::string caption;
-    std::string command1Caption;  // "Activate" or "De-Activate"
+    std::string activateCaption;  // "Activate" or "De-Activate"
     std::string statusText[2];    // serial line, network line
     LampColour lamp[2] = {LampColour::Green, LampColour::Green};
     bool settingsEnabled = true;      // the controls locked while active
     bool serverOptionEnabled = true;  // server mode possible (an address exists)
     bool ipAddressVisible = true;     // client layout shown
-    std::string label2;               // address label
-    std::string label3;               // port label
+    std::string addressLabel;               // address label
+    std::string portLabel;               // port label
     std::vector<std::string> localIpItems;
 };
 

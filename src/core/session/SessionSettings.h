@@ -22,25 +22,11 @@ inline constexpr std::array<int, 4> kFlowControlTextIds = {2213, 2214, 2215, 221
 inline constexpr std::array<const char*, 9> kBufferSizes = {
     "1024", "4096", "8192", "16384", "32768", "65536", "131072", "262144", "524288"};
 
-// The options a session keeps outside its visible controls. One record is
-// shared by the whole program: the dialogs and the configuration file hand
-// values to and from a session through it.
-struct SessionOptionsTransfer {
-    std::int16_t AllowMultiConnect = 0;
-    std::int16_t ServerSerialOptions = 0;
-    std::int16_t ServerTCPOptions = 0;
-    std::int16_t ClientOptions = 0;
-    std::int16_t ConnectOnVirtualOpen = 0;
-    std::string UserPrompt;
-    std::string UserPromptResponse;
-    std::string PasswordPrompt;
-    std::string PasswordPromptResponse;
-    std::int16_t RemoteLineControl = 0;
-};
-
-// A session's settings as its window holds them. Indexes are -1 when no list
+// Every option of a session, in one record: the session window's
+// selections and the options its dialogs edit. Indexes are -1 when no list
 // entry is selected; check values are 0 or 1. Initial values are those of a
-// new session window.
+// new session window. Each field's configuration key is listed once, in
+// SessionKeys.
 struct SessionSettings {
     int Connector = 0;
     int BaudRate = 6;
@@ -56,6 +42,8 @@ struct SessionSettings {
     std::string IPAddress;
     std::string PortNumber = "1000";
     int TCPOption = 0;  // 0 client, 1 server
+    // 1 while the session is active, so that a saved session starts active.
+    int AutoActivate = 0;
     std::int16_t AllowMultiConnect = 1;
     std::int16_t ServerSerialOptions = 0;
     std::int16_t ServerTCPOptions = 0;

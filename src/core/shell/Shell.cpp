@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "session/Numbers.h"
+#include "session/SessionKeys.h"
 #include "shell/IniFile.h"
+#include "shell/SessionSection.h"
 #include "shell/StringTable.h"
 
 namespace velkon {
@@ -72,22 +74,22 @@ Session* Shell::FindByTopic(const std::string& topic) const
     return nullptr;
 }
 
-std::string Shell::ResolveFileName(const std::string& InFileName) const
+std::string Shell::ResolveFileName(const std::string& fileName) const
 {
-    if (!InFileName.empty())
-        return InFileName;
+    if (!fileName.empty())
+        return fileName;
     return JoinPath(m_app.programFolder, "default.vkc");
 }
 
 void Shell::StartApplication(const std::string& commandLine, bool otherInstanceRunning)
 {
     m_autoActivateFlags.assign(2, 0);
-    getprofilesettings(commandLine);
+    ReadConfiguration(commandLine);
     if (!otherInstanceRunning && !m_sessions.empty())
-        m_sessions.front()->VSPort1().ResetBus();
+        m_sessions.front()->virtualPort().ResetBus();
     for (std::size_t n = 1; n <= m_sessions.size(); ++n) {
         if (n < m_autoActivateFlags.size() && m_autoActivateFlags[n] == 1) {
-            m_sessions[n - 1]->Command1_Click();
+            m_sessions[n - 1]->OnActivateButton();
             m_autoActivateFlags[n] = 0;
         }
     }
@@ -95,9 +97,9 @@ void Shell::StartApplication(const std::string& commandLine, bool otherInstanceR
 
 // ---------------------------------------------------------------- reading
 
-void Shell::getprofilesettings(const std::string& InFileName)
+void Shell::ReadConfiguration(const std::string& fileName)
 {
-    const std::string path = ResolveFileName(InFileName);
+    const std::string path = ResolveFileName(fileName);
     CloseAllSessions();
 
     std::string content;
@@ -146,55 +148,21 @@ void Shell::getprofilesettings(const std::string& InFileName)
 
 void Shell::ReadSession(const IniFile& file, int number)
 {
-    Session& s = *m_sessions[static_cast<std::size_t>(number - 1)];
-    const std::string section = SessionSection(number);
-    auto readInt = [&](const char* key, int def) { return file.ReadInt(section, key, def); };
-    auto readText = [&](const char* key, const char* def) {
-        return file.ReadText(section, key, def);
-    };
-
-    // Each key is applied as the user's choice; a value a control refuses is
-    // skipped and that setting keeps the window's initial value.
-    s.SetConnector(readInt("Connector", 0));
-    s.SetBaudRate(readInt("BaudRate", 0));
-    s.SetParity(readInt("Parity", 0));
-    s.SetDatabits(readInt("Databits", 0));
-    s.SetStopbits(readInt("Stopbits", 0));
-    s.SetFlowControl(readInt("FlowControl", 0));
-    s.SetBufferSize(readInt("BufferSize", 2));
-    s.SetBufferSerialData(readInt("BufferSerialData", 0));
-    s.SetCreateVirtualPort(readInt("CreateVirtualPort", 0));
-    s.SetUseUDP(readInt("UseUDP", 0));
-    s.SetLocalIP(readText("LocalIP", ""));
-    s.SetIPAddress(readText("IPAddress", ""));
-    s.SetPortNumber(readText("PortNumber", ""));
-    s.TCPOption_Click(readInt("TCPOption", 0) == 0 ? 0 : 1);
-
-    SessionOptionsTransfer& t = m_app.transfer;
-    t.AllowMultiConnect = static_cast<std::int16_t>(readInt("AllowMultiConnect", 1));
-    t.ServerSerialOptions = static_cast<std::int16_t>(readInt("ServerSerialOptions", 0));
-    t.ServerTCPOptions = static_cast<std::int16_t>(readInt("ServerTCPOptions", 0));
-    t.ClientOptions = static_cast<std::int16_t>(readInt("ClientOptions", 0));
-    t.ConnectOnVirtualOpen = static_cast<std::int16_t>(readInt("ConnectOnVirtualOpen", 1));
-    t.RemoteLineControl = static_cast<std::int16_t>(readInt("RemoteLineControl", 0));
-    t.UserPrompt = readText("UserPrompt", "Username:");
-    t.UserPromptResponse = readText("UserPromptResponse", "");
-    t.PasswordPrompt = readText("PasswordPrompt", "Password:");
-    t.PasswordPromptResponse = readText("PasswordPromptResponse", "");
-    s.UpdateStatus();
-
-    if (readInt("AutoActivate", 0) == 1) {
+    Session& session = *m_sessions[static_cast<std::size_t>(number - 1)];
+    // A value the session window would refuse keeps the window's initial
+    // value.
+    SessionSettings settings = session.settings();
+    ReadSessionKeys(file, SessionSection(number), settings);
+    session.ApplySettings(settings);
+    if (settings.AutoActivate == 1)
         m_autoActivateFlags[static_cast<std::size_t>(number)] = 1;
-    }
-    s.SetWaitForCr(readInt("WaitForCr", 0));
-    s.SetTimeoutValue(std::to_string(readInt("TimeoutValue", 150)));
 }
 
 // ---------------------------------------------------------------- writing
 
-void Shell::writeprofilesettings(const std::string& InFileName)
+void Shell::WriteConfiguration(const std::string& fileName)
 {
-    const std::string path = ResolveFileName(InFileName);
+    const std::string path = ResolveFileName(fileName);
     FileStore* files = m_app.services.files;
 
     std::string content;
@@ -238,99 +206,58 @@ void Shell::writeprofilesettings(const std::string& InFileName)
     // A password or a login response in the file keeps it private to its owner.
     bool secret = !g.Password.empty();
     for (std::size_t n = 1; n <= m_sessions.size(); ++n) {
-        WriteSession(file, static_cast<int>(n));
-        const SessionOptionsTransfer& t = m_app.transfer;
-        secret = secret || !t.UserPromptResponse.empty() || !t.PasswordPromptResponse.empty();
+        const SessionSettings& settings = m_sessions[n - 1]->settings();
+        WriteSessionKeys(file, SessionSection(static_cast<int>(n)), settings);
+        secret = secret || HoldsSecret(settings);
     }
     if (files)
         files->Replace(path, file.Serialize(), secret);
 }
 
-void Shell::WriteSession(IniFile& file, int number)
-{
-    Session& s = *m_sessions[static_cast<std::size_t>(number - 1)];
-    const SessionSettings& v = s.settings();
-    const std::string section = SessionSection(number);
-    auto putInt = [&](const char* key, long long value) {
-        file.Write(section, key, std::to_string(value));
-    };
-    auto put = [&](const char* key, const std::string& value) { file.Write(section, key, value); };
-
-    putInt("Connector", v.Connector);
-    putInt("BaudRate", v.BaudRate);
-    putInt("Parity", v.Parity);
-    putInt("Databits", v.Databits);
-    putInt("Stopbits", v.Stopbits);
-    putInt("FlowControl", v.FlowControl);
-    putInt("BufferSize", v.BufferSize);
-    putInt("CreateVirtualPort", v.CreateVirtualPort);
-    putInt("UseUDP", v.UseUDP);
-    putInt("BufferSerialData", v.BufferSerialData);
-    put("LocalIP", v.LocalIP);
-    put("IPAddress", v.IPAddress);
-    put("PortNumber", v.PortNumber);
-    put("TCPOption", v.TCPOption == 1 ? "1" : "0");
-    put("AutoActivate", s.IsActive() ? "1" : "0");
-    putInt("WaitForCr", v.WaitForCr);
-    put("TimeoutValue", NumberText(LeadingNumber(v.TimeoutValue)));
-    s.Getstatus();
-    const SessionOptionsTransfer& t = m_app.transfer;
-    putInt("AllowMultiConnect", t.AllowMultiConnect);
-    putInt("ServerSerialOptions", t.ServerSerialOptions);
-    putInt("ServerTCPOptions", t.ServerTCPOptions);
-    putInt("ClientOptions", t.ClientOptions);
-    putInt("ConnectOnVirtualOpen", t.ConnectOnVirtualOpen);
-    put("UserPrompt", t.UserPrompt);
-    put("UserPromptResponse", t.UserPromptResponse);
-    put("PasswordPrompt", t.PasswordPrompt);
-    put("PasswordPromptResponse", t.PasswordPromptResponse);
-    putInt("RemoteLineControl", t.RemoteLineControl);
-}
-
 // ---------------------------------------------------------------- File menu
 
-void Shell::mnuFileNew()
+void Shell::FileNew()
 {
     NewSession();
 }
 
-void Shell::mnuFileOpen()
+void Shell::FileOpen()
 {
     const std::string name = m_view.ShowOpenDialog();
     if (name.empty())
         return;
     m_currentFileName = name;
-    getprofilesettings(name);
+    ReadConfiguration(name);
 }
 
-void Shell::mnuFileClose()
+void Shell::FileClose()
 {
     if (Session* active = m_view.ActiveSession())
         CloseSession(*active);
 }
 
-void Shell::mnuFileSave()
+void Shell::FileSave()
 {
     if (!m_currentFileName.empty()) {
-        writeprofilesettings(m_currentFileName);
+        WriteConfiguration(m_currentFileName);
     } else {
-        mnuFileSaveAs();
+        FileSaveAs();
     }
 }
 
-void Shell::mnuFileSaveAs()
+void Shell::FileSaveAs()
 {
     const std::string name = m_view.ShowSaveDialog();
     if (name.empty())
         return;
     m_currentFileName = name;
-    writeprofilesettings(name);
+    WriteConfiguration(name);
 }
 
 void Shell::QueryUnload()
 {
     m_view.CloseHelpWindows();
-    writeprofilesettings("");
+    WriteConfiguration("");
 }
 
 void Shell::Unload()

@@ -30,16 +30,16 @@ public:
     void CloseSession(Session& session);
     void CloseAllSessions();
 
-    void getprofilesettings(const std::string& InFileName);
-    void writeprofilesettings(const std::string& InFileName);
+    void ReadConfiguration(const std::string& fileName);
+    void WriteConfiguration(const std::string& fileName);
     // Empty: "default.vkc" in the program folder.
-    std::string ResolveFileName(const std::string& InFileName) const;
+    std::string ResolveFileName(const std::string& fileName) const;
 
-    void mnuFileNew();
-    void mnuFileOpen();
-    void mnuFileClose();
-    void mnuFileSave();
-    void mnuFileSaveAs();
+    void FileNew();
+    void FileOpen();
+    void FileClose();
+    void FileSave();
+    void FileSaveAs();
     bool FileCloseEnabled() const { return !m_sessions.empty(); }
     // Exit sequence: the query-close step writes "default.vkc"; the close
     // step releases every session.
@@ -63,7 +63,6 @@ public:
 
 private:
     void ReadSession(const class IniFile& file, int number);
-    void WriteSession(class IniFile& file, int number);
 
     AppState& m_app;
     MainWindowView& m_view;
