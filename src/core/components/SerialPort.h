@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -75,10 +77,24 @@ public:
     virtual void WatchLines(bool on) = 0;
     // Takes at most maxBytes of the waiting bytes.
     virtual Result ReadReceived(Bytes& out, int maxBytes) = 0;
+    // Reads at most maxBytes of the waiting bytes into buffer; the count
+    // read, 0 when none wait.
+    virtual int ReadInto(std::uint8_t* buffer, int maxBytes)
+    {
+        Bytes out;
+        if (!ReadReceived(out, maxBytes))
+            return 0;
+        std::copy(out.begin(), out.end(), buffer);
+        return static_cast<int>(out.size());
+    }
     virtual int TransmitWaiting() = 0;
     // Writes at once what the device takes; the rest waits inside the port
     // and leaves as the device takes more (never dropped, never blocking).
     virtual Result QueueTransmit(const Bytes& data) = 0;
+    virtual Result Transmit(const std::uint8_t* data, std::size_t size)
+    {
+        return QueueTransmit(Bytes(data, data + size));
+    }
     // Bytes accepted by QueueTransmit that the device has not taken yet.
     virtual int OutputWaiting() = 0;
     // Why the device was lost (the last kEventDeviceLost); empty otherwise.

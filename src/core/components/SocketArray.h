@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -83,8 +85,22 @@ public:
     virtual Result Reject(int index, long requestId) = 0;
     virtual Result Close(int index) = 0;
     virtual Result SendData(int index, const Bytes& data) = 0;
+    // SendData from memory the caller keeps.
+    virtual Result Send(int index, const std::uint8_t* data, std::size_t size)
+    {
+        return SendData(index, Bytes(data, data + size));
+    }
     // Takes at most maxBytes of the bytes that have arrived (-1: all).
     virtual Result GetData(int index, Bytes& out, int maxBytes) = 0;
+    // Takes at most maxBytes into buffer; the count taken.
+    virtual int Receive(int index, std::uint8_t* buffer, int maxBytes)
+    {
+        Bytes out;
+        if (!GetData(index, out, maxBytes))
+            return 0;
+        std::copy(out.begin(), out.end(), buffer);
+        return static_cast<int>(out.size());
+    }
     // Bytes that have arrived and wait to be taken.
     virtual int BytesAvailable(int index) const = 0;
     // Bytes handed to SendData that are not yet given to the network.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -41,8 +43,20 @@ public:
     virtual int AvailableCount() = 0;
     // Reads up to count bytes into buf (resized to what was read).
     virtual int ReadBytes(Bytes& buf, int count) = 0;
+    // Reads up to count bytes into buffer; the count read.
+    virtual int ReadInto(std::uint8_t* buffer, int count)
+    {
+        Bytes out;
+        ReadBytes(out, count);
+        std::copy(out.begin(), out.end(), buffer);
+        return static_cast<int>(out.size());
+    }
     // Delivers the bytes to the application; never blocks, never drops.
     virtual int WriteBytes(const Bytes& buf) = 0;
+    virtual int Write(const std::uint8_t* data, std::size_t size)
+    {
+        return WriteBytes(Bytes(data, data + size));
+    }
     virtual bool PurgeReceived() = 0;
     virtual bool IsOpenedByApplication() = 0;
     // Bytes accepted by WriteBytes that the application has not taken yet.

@@ -53,7 +53,9 @@ void ConnectionMonitor::PingTick()
     if (!pinger)
         return;
     SocketArray& sockets = m_connections.sockets();
-    for (int i : m_connections.Connected()) {
+    // A copy: answers and closes change the list.
+    const std::vector<int> connected = m_connections.Connected();
+    for (int i : connected) {
         if (m_pingsOut.count(i))
             continue;  // the previous answer is still out
         const std::string address = sockets.RemoteHostIP(i);
@@ -92,7 +94,7 @@ bool ConnectionMonitor::StallWatchWanted() const
     // Only where one client could hold back others: all clients get the data.
     if (m_mode.udp || m_mode.serverMode != 1 || SerialToFirstClientOnly(m_settings, m_mode))
         return false;
-    const std::vector<int> connected = m_connections.Connected();
+    const std::vector<int>& connected = m_connections.Connected();
     if (connected.size() < 2)
         return false;
     for (int i : connected) {
@@ -109,7 +111,9 @@ void ConnectionMonitor::StallTick()
         return;
     }
     SocketArray& sockets = m_connections.sockets();
-    for (int i : m_connections.Connected()) {
+    // A copy: closing a client changes the list.
+    const std::vector<int> connected = m_connections.Connected();
+    for (int i : connected) {
         if (sockets.BytesToWrite(i) == 0) {
             m_stallTicks.erase(i);
             continue;

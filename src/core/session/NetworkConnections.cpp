@@ -9,32 +9,26 @@ bool NetworkConnections::IsConnected(int index) const
     return m_sockets.IsLoaded(index) && m_sockets.State(index) == kSockConnected;
 }
 
-bool NetworkConnections::AnyConnected() const
-{
-    for (int i = 0; i <= m_highest; ++i) {
-        if (IsConnected(i))
-            return true;
-    }
-    return false;
-}
-
 int NetworkConnections::FirstConnectedClient() const
 {
-    for (int i = 1; i <= m_highest; ++i) {
-        if (IsConnected(i))
+    for (int i : Connected()) {
+        if (i >= 1)
             return i;
     }
     return m_highest + 1;
 }
 
-std::vector<int> NetworkConnections::Connected() const
+const std::vector<int>& NetworkConnections::Connected() const
 {
-    std::vector<int> indexes;
+    if (m_connectedKnown)
+        return m_connected;
+    m_connected.clear();
     for (int i = 0; i <= m_highest; ++i) {
         if (IsConnected(i))
-            indexes.push_back(i);
+            m_connected.push_back(i);
     }
-    return indexes;
+    m_connectedKnown = true;
+    return m_connected;
 }
 
 int NetworkConnections::SlotForClient()
@@ -47,6 +41,7 @@ int NetworkConnections::SlotForClient()
         return 0;
     ++m_highest;
     m_sockets.Load(m_highest);
+    Changed();
     return m_highest;
 }
 
@@ -64,6 +59,7 @@ void NetworkConnections::CloseAll()
         m_sockets.SetLocalPort(i, 0);
     }
     m_clientCount = 0;
+    Changed();
 }
 
 }  // namespace velkon

@@ -19,11 +19,14 @@ public:
     int ClientCount() const { return m_clientCount; }
 
     bool IsConnected(int index) const;
-    bool AnyConnected() const;
+    bool AnyConnected() const { return !Connected().empty(); }
     // The first connected client, or Highest() + 1 when there is none.
     int FirstConnectedClient() const;
-    // Every connected element, lowest index first.
-    std::vector<int> Connected() const;
+    // Every connected element, lowest index first. Worked out again only
+    // after Changed(), not for every send.
+    const std::vector<int>& Connected() const;
+    // A socket event came: an element may have connected or closed.
+    void Changed() { m_connectedKnown = false; }
 
     // An element for a new client: a closed loaded one, else a new one; 0
     // when the array is full.
@@ -37,6 +40,8 @@ private:
     SocketArray& m_sockets;
     int m_highest = 0;
     int m_clientCount = 0;
+    mutable std::vector<int> m_connected;
+    mutable bool m_connectedKnown = false;
 };
 
 }  // namespace velkon

@@ -42,12 +42,16 @@ void NetworkToSerial::Take(int index)
     const int room = m_queue.Room();
     if (room <= 0)
         return;
-    sockets.GetData(index, data, room);
-    // Decoding only shrinks the bytes, so they still fit.
-    if (m_lineControl.On())
-        data = m_lineControl.FromNetwork(index, data);
-    if (!data.empty())
-        m_queue.Add(data);
+    if (m_lineControl.On()) {
+        sockets.GetData(index, data, room);
+        // Decoding only shrinks the bytes, so they still fit.
+        m_queue.Add(m_lineControl.FromNetwork(index, data));
+        return;
+    }
+    // Straight into the queue's free space.
+    const int wanted = std::min(room, std::max(sockets.BytesAvailable(index), 1));
+    const std::span<std::uint8_t> space = m_queue.Prepare(wanted);
+    m_queue.Commit(sockets.Receive(index, space.data(), static_cast<int>(space.size())));
 }
 
 void NetworkToSerial::DataArrival(int index, SerialSide& side)
@@ -78,7 +82,7 @@ void NetworkToSerial::WriteOut(SerialSide& side)
             return;
         const std::int32_t n = std::min(m_queue.Count(), side.ChunkSize());
         // Bytes a failed write did not take stay queued for the next try.
-        if (!side.Write(m_queue.Peek(n)))
+        if (!side.Write(m_queue.Data(), n))
             return;
         m_queue.Drop(n);
     }

@@ -69,15 +69,6 @@ bool PhysicalSerialSide::Close()
     return true;
 }
 
-int PhysicalSerialSide::Read(Bytes& out, int maxBytes)
-{
-    if (!m_port.ReadReceived(out, maxBytes)) {
-        out.clear();
-        return 0;
-    }
-    return static_cast<int>(out.size());
-}
-
 int PhysicalSerialSide::ChunkSize() const
 {
     const int size = m_port.TransmitBufferSize();

@@ -25,7 +25,8 @@ public:
 
     // Serial to network.
     virtual int Waiting() = 0;
-    virtual int Read(Bytes& out, int maxBytes) = 0;
+    // Reads at most maxBytes into buffer; the count read (0: none waited).
+    virtual int ReadInto(std::uint8_t* buffer, int maxBytes) = 0;
     virtual void Discard() = 0;
     virtual void Hold() = 0;
     virtual void Resume() = 0;
@@ -36,7 +37,7 @@ public:
     // nobody could take them).
     virtual bool KeepsBytesForLater() const = 0;
     // false when the side took nothing (the bytes stay with the caller).
-    virtual bool Write(const Bytes& data) = 0;
+    virtual bool Write(const std::uint8_t* data, int size) = 0;
     // Bytes handed over that the device or application has not taken yet.
     virtual int OutputWaiting() = 0;
     // The most bytes handed over at once.
@@ -56,14 +57,20 @@ public:
     void Fail(const Result& failure);
 
     int Waiting() override { return m_port.ReceiveWaiting(); }
-    int Read(Bytes& out, int maxBytes) override;
+    int ReadInto(std::uint8_t* buffer, int maxBytes) override
+    {
+        return m_port.ReadInto(buffer, maxBytes);
+    }
     void Discard() override { m_port.DiscardReceived(); }
     void Hold() override { m_port.HoldReceive(); }
     void Resume() override { m_port.ResumeReceive(); }
 
     bool Writable() override { return m_port.IsPortOpen(); }
     bool KeepsBytesForLater() const override { return true; }
-    bool Write(const Bytes& data) override { return m_port.QueueTransmit(data).ok(); }
+    bool Write(const std::uint8_t* data, int size) override
+    {
+        return m_port.Transmit(data, static_cast<std::size_t>(size)).ok();
+    }
     int OutputWaiting() override { return m_port.OutputWaiting(); }
     int ChunkSize() const override;
 
@@ -95,14 +102,20 @@ public:
     bool Close() override;
 
     int Waiting() override { return m_port.AvailableCount(); }
-    int Read(Bytes& out, int maxBytes) override { return m_port.ReadBytes(out, maxBytes); }
+    int ReadInto(std::uint8_t* buffer, int maxBytes) override
+    {
+        return m_port.ReadInto(buffer, maxBytes);
+    }
     void Discard() override { m_port.PurgeReceived(); }
     void Hold() override { m_port.HoldReceive(); }
     void Resume() override { m_port.ResumeReceive(); }
 
     bool Writable() override { return m_port.IsOpenedByApplication(); }
     bool KeepsBytesForLater() const override;
-    bool Write(const Bytes& data) override { return m_port.WriteBytes(data) > 0; }
+    bool Write(const std::uint8_t* data, int size) override
+    {
+        return m_port.Write(data, static_cast<std::size_t>(size)) > 0;
+    }
     int OutputWaiting() override { return m_port.OutputWaiting(); }
     int ChunkSize() const override { return kChunk; }
 

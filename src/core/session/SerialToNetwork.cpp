@@ -33,11 +33,12 @@ void SerialToNetwork::Stop()
     m_held = false;
 }
 
-std::vector<int> SerialToNetwork::Targets() const
+std::span<const int> SerialToNetwork::Targets() const
 {
-    std::vector<int> targets = m_connections.Connected();
+    const std::vector<int>& connected = m_connections.Connected();
+    std::span<const int> targets(connected);
     if (SerialToFirstClientOnly(m_settings, m_mode) && targets.size() > 1)
-        targets.resize(1);
+        return targets.first(1);
     return targets;
 }
 
@@ -51,34 +52,53 @@ bool SerialToNetwork::TargetsHaveRoom() const
     return true;
 }
 
-void SerialToNetwork::Distribute(const Bytes& piece)
+void SerialToNetwork::Distribute(std::int32_t count)
 {
     SocketArray& sockets = m_connections.sockets();
+    const std::uint8_t* bytes = m_queue.Data();
+    std::size_t size = static_cast<std::size_t>(count);
+    Bytes escaped;
     if (m_lineControl.On()) {
-        const Bytes escaped = m_lineControl.ToNetwork(piece);
-        for (int i : Targets())
-            sockets.SendData(i, escaped);
-        return;
+        escaped = m_lineControl.ToNetwork(Bytes(bytes, bytes + size));
+        bytes = escaped.data();
+        size = escaped.size();
     }
-    for (int i : Targets())
-        sockets.SendData(i, piece);
+    // A copy: a failed send may close a client and change the list.
+    const std::span<const int> targets = Targets();
+    if (targets.size() == 1) {
+        sockets.Send(targets.front(), bytes, size);
+    } else {
+        const std::vector<int> copy(targets.begin(), targets.end());
+        for (int i : copy)
+            sockets.Send(i, bytes, size);
+    }
+    m_queue.Drop(count);
 }
 
 int SerialToNetwork::ReadIntoQueue(SerialSide& side)
 {
     // Take only what fits; the rest waits in the port so nothing is lost.
+    // A short read means the port has nothing more for now.
     int taken = 0;
-    Bytes buffer;
     for (;;) {
-        const int room = m_queue.Room();
-        const int waiting = side.Waiting();
-        if (waiting <= 0 || room <= 0)
+        const std::span<std::uint8_t> space = m_queue.Prepare(kReadChunk);
+        if (space.empty())
             break;
-        if (side.Read(buffer, std::min(waiting, room)) <= 0)
+        const int n = side.ReadInto(space.data(), static_cast<int>(space.size()));
+        if (n <= 0)
             break;
-        taken += m_queue.Add(buffer);
+        m_queue.Commit(n);
+        taken += n;
+        if (n < static_cast<int>(space.size()))
+            break;
     }
     return taken;
+}
+
+void SerialToNetwork::SendToUdp(std::int32_t count)
+{
+    m_connections.sockets().Send(0, m_queue.Data(), static_cast<std::size_t>(count));
+    m_queue.Drop(count);
 }
 
 void SerialToNetwork::SendQueued()
@@ -87,28 +107,21 @@ void SerialToNetwork::SendQueued()
     // PacketSize below 1 would never empty the queue.
     const int packet = std::max(1, m_global.PacketSize);
     if (m_mode.udp) {
-        SocketArray& sockets = m_connections.sockets();
         if (waitForTimeout) {
-            while (m_queue.Count() >= packet) {
-                std::int32_t n = packet;
-                sockets.SendData(0, m_queue.Read(n));
-            }
+            while (m_queue.Count() >= packet)
+                SendToUdp(packet);
         } else if (m_queue.Count() > 0) {
-            std::int32_t n = -1;
-            sockets.SendData(0, m_queue.Read(n));
+            SendToUdp(m_queue.Count());
         }
         return;
     }
     if (!(m_settings.BufferSerialData == 0 || m_connections.AnyConnected()))
         return;
     if (waitForTimeout) {
-        while (m_queue.Count() >= packet && TargetsHaveRoom()) {
-            std::int32_t n = packet;
-            Distribute(m_queue.Read(n));
-        }
+        while (m_queue.Count() >= packet && TargetsHaveRoom())
+            Distribute(packet);
     } else if (m_queue.Count() > 0 && TargetsHaveRoom()) {
-        std::int32_t n = -1;
-        Distribute(m_queue.Read(n));
+        Distribute(m_queue.Count());
     }
 }
 
@@ -133,7 +146,8 @@ void SerialToNetwork::SerialReceive(SerialSide& side)
     }
     if (m_settings.WaitForCr == 1)
         m_timeoutTicks = 0;
-    HoldIfFull(side, side.Waiting() > 0 && m_queue.Room() == 0);
+    // Only a full queue makes it worth asking whether more waits.
+    HoldIfFull(side, m_queue.Room() == 0 && side.Waiting() > 0);
 }
 
 void SerialToNetwork::HoldIfFull(SerialSide& side, bool bytesLeft)
@@ -184,13 +198,11 @@ void SerialToNetwork::TimeoutFlush()
     bool sent = false;
     bool waitingForRoom = false;
     if (m_mode.udp) {
-        std::int32_t all = -1;
-        m_connections.sockets().SendData(0, m_queue.Read(all));
+        SendToUdp(m_queue.Count());
         sent = true;
     } else if (m_connections.AnyConnected()) {
         if (TargetsHaveRoom()) {
-            std::int32_t all = -1;
-            Distribute(m_queue.Read(all));
+            Distribute(m_queue.Count());
             sent = true;
         } else {
             // A connected peer is still taking earlier data: keep the bytes.

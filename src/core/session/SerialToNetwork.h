@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "session/ByteQueue.h"
@@ -23,6 +24,8 @@ public:
     // back, so that a slow reader slows the sender instead of growing memory.
     static constexpr int kSendQueueLimit = 256 * 1024;
     static constexpr int kTickMs = 50;
+    // Bytes read from the serial side per call at most.
+    static constexpr int kReadChunk = 64 * 1024;
 
     SerialToNetwork(const SessionSettings& settings, const BridgeMode& mode,
                     const GlobalSettings& global, NetworkConnections& connections,
@@ -45,9 +48,11 @@ public:
     bool NeedsTicks() const;
 
 private:
-    std::vector<int> Targets() const;
+    std::span<const int> Targets() const;
     bool TargetsHaveRoom() const;
-    void Distribute(const Bytes& piece);
+    // Sends the oldest count queued bytes to the targets and drops them.
+    void Distribute(std::int32_t count);
+    void SendToUdp(std::int32_t count);
     int ReadIntoQueue(SerialSide& side);
     void SendQueued();
     void HoldIfFull(SerialSide& side, bool bytesLeft);

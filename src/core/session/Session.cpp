@@ -77,11 +77,10 @@ Session::~Session()
     m_components.housekeepingTimer->setTickHandler({});
 }
 
-SerialSide& Session::Serial()
+void Session::ChooseSerialSide()
 {
-    if (m_settings.CreateVirtualPort == 1)
-        return m_virtual;
-    return m_physical;
+    m_serial = m_settings.CreateVirtualPort == 1 ? static_cast<SerialSide*>(&m_virtual)
+                                                 : static_cast<SerialSide*>(&m_physical);
 }
 
 // ---------------------------------------------------------------- window load
@@ -90,6 +89,7 @@ void Session::Load()
 {
     m_components.serialPort->SetReceiveThreshold(1);
     m_settings = SessionSettings();
+    ChooseSerialSide();
     SetConnector(0);
     std::vector<std::string> addresses;
     if (m_app.services.network)
@@ -167,7 +167,9 @@ bool Session::SetBufferSerialData(int value)
 }
 bool Session::SetCreateVirtualPort(int value)
 {
-    return SetCheck(m_settings.CreateVirtualPort, value);
+    const bool set = SetCheck(m_settings.CreateVirtualPort, value);
+    ChooseSerialSide();
+    return set;
 }
 bool Session::SetUseUDP(int value)
 {
@@ -234,6 +236,7 @@ void Session::ApplySettings(const SessionSettings& settings)
     const int autoActivate = m_settings.AutoActivate;
     m_settings = settings;
     m_settings.AutoActivate = autoActivate;
+    ChooseSerialSide();
     m_presenter.ShowMode(m_settings.TCPOption == 1);
     m_presenter.Notify(SessionChange::Settings);
     PortCheck();
@@ -292,6 +295,7 @@ void Session::SetActive(bool active)
 
 void Session::Deactivate()
 {
+    m_connections.Changed();
     if (!Serial().Close())
         return;
     m_connections.CloseAll();
@@ -321,6 +325,7 @@ void Session::Activate()
         return;
     }
     m_monitor.Reset();
+    m_connections.Changed();
     if (!Serial().Open(m_settings, m_activeConnector))
         return;
     const std::int32_t capacity = LeadingWholeNumber(BufferSizeText());
@@ -384,6 +389,7 @@ void Session::FailActivation(const Result& failure)
 {
     SocketArray& sock = *m_components.sockets;
     sock.Close(0);
+    m_connections.Changed();
     sock.SetRemoteHost(0, "");
     sock.SetRemotePort(0, 0);
     m_presenter.SetError(kNetworkLine, failure.description());
@@ -487,6 +493,7 @@ void Session::OnVirtualPortOpenChanged(bool opened)
         return;
     }
     SocketArray& sock = *m_components.sockets;
+    m_connections.Changed();
     if (opened) {
         m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kConnecting));
         if (sock.State(0) != kSockConnected)
@@ -512,6 +519,7 @@ std::string Session::ServerCountStatus() const
 void Session::OnConnectionRequest(int index, long requestId)
 {
     SocketArray& sock = *m_components.sockets;
+    m_connections.Changed();
     if (!((m_settings.AllowMultiConnect != 0 || m_connections.ClientCount() == 0) &&
           m_mode.serverMode == 1)) {
         // Told at once rather than left waiting unserved.
@@ -526,12 +534,14 @@ void Session::OnConnectionRequest(int index, long requestId)
     m_connections.ClientCame();
     sock.SetLocalPort(slot, sock.LocalPort(0));
     sock.Accept(slot, requestId);
+    m_connections.Changed();
     m_presenter.SetStatusRaw(kNetworkLine, ServerCountStatus());
     ScheduleTicks();
 }
 
 void Session::OnConnected(int index)
 {
+    m_connections.Changed();
     m_lineControl.Connected(index);
     m_components.reconnectTimer->SetEnabled(false);
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kConnected));
@@ -561,6 +571,7 @@ void Session::OnNetworkClosed(int index)
         return;
     m_inClose = true;
     m_components.sockets->Close(index);
+    m_connections.Changed();
     m_monitor.Forget(index);
     m_lineControl.Closed(index);
     m_connections.ClientLeft();
@@ -583,6 +594,7 @@ void Session::OnNetworkClosed(int index)
 
 void Session::OnNetworkError(int index, int number, const std::string& description)
 {
+    m_connections.Changed();
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kError));
     LogError(description);
     if (number > 10000)
@@ -612,6 +624,7 @@ void Session::OnReconnectTick()
     const int state = sock.State(0);
     if (state == kSockConnecting || state == kSockResolvingHost || state == kSockHostResolved)
         return;
+    m_connections.Changed();
     Result r = sock.SetRemoteHost(0, m_settings.IPAddress);
     if (r)
         r = sock.SetRemotePort(0, LeadingWholeNumber(m_settings.PortNumber));

@@ -135,7 +135,9 @@ private:
     bool SetCheck(int& field, int value);
     void SetSetting(std::string& field, const std::string& text);
     void PortCheck();
-    SerialSide& Serial();
+    SerialSide& Serial() { return *m_serial; }
+    // The side the settings name: the virtual port or the physical one.
+    void ChooseSerialSide();
 
     void Activate();
     void Deactivate();
@@ -159,6 +161,7 @@ private:
     NetworkConnections m_connections;
     PhysicalSerialSide m_physical;
     VirtualSerialSide m_virtual;
+    SerialSide* m_serial = &m_physical;
     RemoteLineControl m_lineControl;
     SerialToNetwork m_toNetwork;
     NetworkToSerial m_toSerial;
