@@ -24,6 +24,8 @@ struct QtSocketArray::Element {
     std::uint64_t generation = 0;
     bool dataPosted = false;
     bool progressPosted = false;
+    // Events of this life still waiting in the event loop.
+    int pending = 0;
 
     // At most one of these lives at a time; an idle element holds none.
     std::unique_ptr<TcpConnector> connector;
@@ -71,14 +73,43 @@ void QtSocketArray::post(Element& el, Fn fn)
 {
     Element* target = &el;
     const std::uint64_t generation = el.generation;
+    ++el.pending;
     QMetaObject::invokeMethod(
         m_context.get(),
         [target, generation, fn = std::move(fn)]() mutable {
             if (target->generation == generation) {
+                --target->pending;
                 fn(*target);
             }
         },
         Qt::QueuedConnection);
+}
+
+void QtSocketArray::deliverData(Element& el)
+{
+    // Straight from the notification, unless earlier events still wait:
+    // data never overtakes a connect.
+    if (el.pending > 0) {
+        postData(el);
+        return;
+    }
+    const int available = BytesAvailable(el.index);
+    auto handler = events().dataArrival;
+    if (available > 0 && handler) {
+        handler(el.index, available);
+    }
+}
+
+void QtSocketArray::deliverProgress(Element& el)
+{
+    if (el.pending > 0) {
+        postProgress(el);
+        return;
+    }
+    auto handler = events().sendProgress;
+    if (handler) {
+        handler(el.index);
+    }
 }
 
 void QtSocketArray::postData(Element& el)
@@ -312,8 +343,8 @@ void QtSocketArray::startConnection(Element& el, int fd)
 {
     Element* target = &el;
     TcpConnection::Events reports;
-    reports.arrived = [this, target] { postData(*target); };
-    reports.progress = [this, target] { postProgress(*target); };
+    reports.arrived = [this, target] { deliverData(*target); };
+    reports.progress = [this, target] { deliverProgress(*target); };
     reports.ended = [this, target] { onConnectionEnded(*target); };
     el.connection = std::make_unique<TcpConnection>(fd, std::move(reports));
     el.state = kSockConnected;
@@ -473,6 +504,7 @@ Result QtSocketArray::Close(int index)
     ++el->generation;
     el->dataPosted = false;
     el->progressPosted = false;
+    el->pending = 0;
     el->connector.reset();
     if (el->connection) {
         std::string unsent;
@@ -492,6 +524,11 @@ Result QtSocketArray::Close(int index)
 
 Result QtSocketArray::SendData(int index, const Bytes& data)
 {
+    return Send(index, data.data(), data.size());
+}
+
+Result QtSocketArray::Send(int index, const std::uint8_t* data, std::size_t size)
+{
     Element* el = nullptr;
     if (Result r = loaded(index, el); !r) {
         return r;
@@ -500,13 +537,30 @@ Result QtSocketArray::SendData(int index, const Bytes& data)
         if (!el->udp || el->state != kSockOpen) {
             return WrongState(el->state);
         }
-        return el->udp->Send(data, el->remoteHost, el->remotePort);
+        return el->udp->Send(Bytes(data, data + size), el->remoteHost, el->remotePort);
     }
     if (!el->connection || (el->state != kSockConnected && el->state != kSockClosing)) {
         return Result::Fail("Not connected", kErrNotConnected);
     }
-    el->connection->Send(reinterpret_cast<const char*>(data.data()), data.size());
+    el->connection->Send(reinterpret_cast<const char*>(data), size);
     return Result::Ok();
+}
+
+int QtSocketArray::Receive(int index, std::uint8_t* buffer, int maxBytes)
+{
+    Element* el = find(index);
+    if (el == nullptr || !el->connection) {
+        Bytes out;
+        GetData(index, out, maxBytes);
+        std::copy(out.begin(), out.end(), buffer);
+        return static_cast<int>(out.size());
+    }
+    const std::size_t taken =
+        el->connection->TakeInto(buffer, static_cast<std::size_t>(std::max(maxBytes, 0)));
+    if (el->connection && el->connection->Available() > 0) {
+        postData(*el);
+    }
+    return static_cast<int>(taken);
 }
 
 Result QtSocketArray::GetData(int index, Bytes& out, int maxBytes)

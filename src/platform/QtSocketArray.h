@@ -93,6 +93,8 @@ public:
     Result Reject(int index, long requestId) override;
     Result Close(int index) override;
     Result SendData(int index, const Bytes& data) override;
+    Result Send(int index, const std::uint8_t* data, std::size_t size) override;
+    int Receive(int index, std::uint8_t* buffer, int maxBytes) override;
     Result GetData(int index, Bytes& out, int maxBytes) override;
     int BytesAvailable(int index) const override;
     int BytesToWrite(int index) const override;
@@ -109,6 +111,9 @@ private:
     void post(Element& el, Fn fn);
     void postData(Element& el);
     void postProgress(Element& el);
+    // Reports of a connection's own notifications, delivered at once.
+    void deliverData(Element& el);
+    void deliverProgress(Element& el);
     void postError(Element& el, const SocketFailure& failure);
 
     void onConnectDone(Element& el, int fd, const SocketFailure& failure);

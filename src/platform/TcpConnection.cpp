@@ -53,6 +53,7 @@ TcpConnection::TcpConnection(int fd, Events events)
 
 TcpConnection::~TcpConnection()
 {
+    *m_alive = false;
     m_context.reset();
     CloseDescriptor(m_fd);
 }
@@ -74,7 +75,7 @@ void TcpConnection::Send(const char* bytes, std::size_t count)
         return;
     }
     std::size_t offset = 0;
-    if (m_out.empty()) {
+    if (m_out.Empty()) {
         // Straight to the kernel when nothing waits before it.
         while (offset < count) {
             const IoStep step = SendSome(m_fd, bytes + offset, count - offset);
@@ -90,18 +91,33 @@ void TcpConnection::Send(const char* bytes, std::size_t count)
         }
     }
     if (offset < count) {
-        m_out.append(bytes + offset, count - offset);
+        m_out.Add(reinterpret_cast<const std::uint8_t*>(bytes) + offset,
+                  static_cast<std::int32_t>(count - offset));
         m_writeNotifier->setEnabled(true);
     }
 }
 
 void TcpConnection::Take(Bytes& out, std::size_t maxBytes)
 {
-    const std::size_t count = std::min(m_in.size(), maxBytes);
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(m_in.data());
-    out.assign(bytes, bytes + count);
-    m_in.consume(count);
-    if (m_readNotifier != nullptr && !m_readNotifier->isEnabled() && m_in.size() < kReceiveLimit) {
+    const std::size_t count = std::min(Available(), maxBytes);
+    out.assign(m_in.Data(), m_in.Data() + count);
+    m_in.Drop(static_cast<std::int32_t>(count));
+    Took();
+}
+
+std::size_t TcpConnection::TakeInto(std::uint8_t* buffer, std::size_t maxBytes)
+{
+    const std::size_t count = std::min(Available(), maxBytes);
+    std::copy_n(m_in.Data(), count, buffer);
+    m_in.Drop(static_cast<std::int32_t>(count));
+    Took();
+    return count;
+}
+
+void TcpConnection::Took()
+{
+    if (m_readNotifier != nullptr && !m_readNotifier->isEnabled() &&
+        Available() < kReceiveLimit) {
         m_readNotifier->setEnabled(true);
     }
     EndIfDrained();
@@ -109,10 +125,11 @@ void TcpConnection::Take(Bytes& out, std::size_t maxBytes)
 
 int TcpConnection::Release(std::string& unsent)
 {
-    unsent = m_out.take();
+    unsent.assign(reinterpret_cast<const char*>(m_out.Data()), Queued());
+    m_out.Clear();
     DropNotifier(m_readNotifier);
     DropNotifier(m_writeNotifier);
-    m_in.clear();
+    m_in.Clear();
     const int fd = m_fd;
     m_fd = -1;
     return fd;
@@ -122,12 +139,21 @@ void TcpConnection::OnReadable()
 {
     bool arrived = false;
     int err = 0;
-    while (m_in.size() < kReceiveLimit) {
-        const std::size_t room = std::min(kReceiveLimit - m_in.size(), kReadChunk);
-        const IoStep step = ReceiveSome(m_fd, ReadScratch(), room);
+    // A small first read keeps short messages from taking much memory.
+    std::int32_t chunk = ByteQueue::kKeptWhenEmpty;
+    for (;;) {
+        // Straight into the buffer: no copy on the way.
+        const std::span<std::uint8_t> space = m_in.Prepare(chunk);
+        chunk = static_cast<std::int32_t>(kReadChunk);
+        if (space.empty())
+            break;
+        const IoStep step =
+            ReceiveSome(m_fd, reinterpret_cast<char*>(space.data()), space.size());
         if (step.kind == IoStep::kDone) {
-            m_in.append(ReadScratch(), step.count);
+            m_in.Commit(static_cast<std::int32_t>(step.count));
             arrived = true;
+            if (step.count < space.size())
+                break;
             continue;
         }
         if (step.kind == IoStep::kEnd) {
@@ -138,12 +164,16 @@ void TcpConnection::OnReadable()
         }
         break;
     }
-    if (m_readNotifier != nullptr && m_in.size() >= kReceiveLimit) {
+    if (m_readNotifier != nullptr && Available() >= kReceiveLimit) {
         // Full: the kernel keeps the rest and TCP slows the sender.
         m_readNotifier->setEnabled(false);
     }
     if (arrived) {
+        const std::shared_ptr<bool> alive = m_alive;
         m_events.arrived();
+        if (!*alive) {
+            return;
+        }
     }
     if (err != 0) {
         Fail(err);
@@ -162,10 +192,11 @@ void TcpConnection::OnWritable()
 bool TcpConnection::Flush()
 {
     std::size_t written = 0;
-    while (!m_out.empty() && m_fd >= 0) {
-        const IoStep step = SendSome(m_fd, m_out.data(), m_out.size());
+    while (!m_out.Empty() && m_fd >= 0) {
+        const IoStep step =
+            SendSome(m_fd, reinterpret_cast<const char*>(m_out.Data()), Queued());
         if (step.kind == IoStep::kDone) {
-            m_out.consume(step.count);
+            m_out.Drop(static_cast<std::int32_t>(step.count));
             written += step.count;
             continue;
         }
@@ -176,7 +207,7 @@ bool TcpConnection::Flush()
         break;
     }
     if (m_writeNotifier != nullptr) {
-        m_writeNotifier->setEnabled(!m_out.empty());
+        m_writeNotifier->setEnabled(!m_out.Empty());
     }
     return written > 0;
 }
@@ -189,14 +220,14 @@ void TcpConnection::Fail(int err)
     DropNotifier(m_readNotifier);
     DropNotifier(m_writeNotifier);
     CloseDescriptor(m_fd);
-    m_out.clear();
+    m_out.Clear();
     m_failure = FailureFromErrno(err);
     EndIfDrained();
 }
 
 void TcpConnection::EndIfDrained()
 {
-    if (m_ended || !(Failed() || m_peerClosed) || !m_in.empty()) {
+    if (m_ended || !(Failed() || m_peerClosed) || !m_in.Empty()) {
         return;
     }
     m_ended = true;

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "StreamBuffer.h"
 #include "SocketErrors.h"
+#include "session/ByteQueue.h"
 
 class QObject;
 class QSocketNotifier;
@@ -25,7 +25,8 @@ namespace velkon {
 //
 // Receiving: arrived bytes wait here, at most kReceiveLimit of them; beyond
 // that nothing more is read from the kernel, so TCP flow control slows the
-// sender. `arrived` is reported when new bytes came in.
+// sender. `arrived` is reported when new bytes came in, straight from the
+// event loop's notification (the owner may destroy the connection in it).
 //
 // Sending: Send queues everything in order without a limit of its own (the
 // session bounds it by what it sees queued); Queued counts the bytes the
@@ -67,8 +68,10 @@ public:
     void Send(const char* bytes, std::size_t count);
     // Replaces out with at most maxBytes of the waiting bytes.
     void Take(Bytes& out, std::size_t maxBytes);
-    std::size_t Available() const { return m_in.size(); }
-    std::size_t Queued() const { return m_out.size(); }
+    // Copies at most maxBytes of the waiting bytes to buffer; the count.
+    std::size_t TakeInto(std::uint8_t* buffer, std::size_t maxBytes);
+    std::size_t Available() const { return static_cast<std::size_t>(m_in.Count()); }
+    std::size_t Queued() const { return static_cast<std::size_t>(m_out.Count()); }
 
     // The failure that ended the connection; number 0 when it has not failed.
     const SocketFailure& Failure() const { return m_failure; }
@@ -86,6 +89,8 @@ private:
     bool Flush();
     void Fail(int err);
     void EndIfDrained();
+    // After bytes were taken: reading may go on.
+    void Took();
 
     int m_fd;
     Events m_events;
@@ -93,8 +98,11 @@ private:
     std::unique_ptr<QObject> m_context;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
-    StreamBuffer m_in;
-    StreamBuffer m_out;
+    ByteQueue m_in{static_cast<std::int32_t>(kReceiveLimit)};
+    ByteQueue m_out{ByteQueue::kUnlimited};
+    // Cleared when the connection is destroyed, also from inside one of its
+    // own reports.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     SocketFailure m_failure;
     bool m_peerClosed = false;
     bool m_ended = false;

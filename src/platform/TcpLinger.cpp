@@ -6,8 +6,8 @@
 
 #include <sys/socket.h>
 
-#include "StreamBuffer.h"
 #include "SocketIo.h"
+#include "session/ByteQueue.h"
 
 namespace velkon {
 
@@ -21,7 +21,7 @@ constexpr std::size_t kDiscardPerWake = 1024 * 1024;
 
 struct TcpLinger::Entry {
     int fd = -1;
-    StreamBuffer out;
+    ByteQueue out{ByteQueue::kUnlimited};
     QSocketNotifier* readNotifier = nullptr;
     QSocketNotifier* writeNotifier = nullptr;
     QTimer* deadline = nullptr;
@@ -43,16 +43,17 @@ void TcpLinger::Add(int fd, std::string unsent)
     const std::uint64_t id = m_nextId++;
     auto entry = std::make_unique<Entry>();
     entry->fd = fd;
-    entry->out.append(unsent.data(), unsent.size());
+    entry->out.Add(reinterpret_cast<const std::uint8_t*>(unsent.data()),
+                   static_cast<std::int32_t>(unsent.size()));
     unsent = std::string();
-    if (entry->out.empty()) {
+    if (entry->out.Empty()) {
         ::shutdown(fd, SHUT_WR);
     }
 
     entry->readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, m_context.get());
     QObject::connect(entry->readNotifier, &QSocketNotifier::activated, m_context.get(),
                      [this, id] { OnReadable(id); });
-    if (!entry->out.empty()) {
+    if (!entry->out.Empty()) {
         entry->writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, m_context.get());
         QObject::connect(entry->writeNotifier, &QSocketNotifier::activated, m_context.get(),
                          [this, id] { OnWritable(id); });
@@ -81,7 +82,7 @@ void TcpLinger::OnReadable(std::uint64_t id)
         if (step.kind == IoStep::kWouldBlock) {
             return;
         }
-        if (step.kind == IoStep::kEnd && !entry.out.empty()) {
+        if (step.kind == IoStep::kEnd && !entry.out.Empty()) {
             // A half-closed peer may still read what is left to send.
             entry.peerDone = true;
             DropNotifier(entry.readNotifier);
@@ -99,10 +100,11 @@ void TcpLinger::OnWritable(std::uint64_t id)
         return;
     }
     Entry& entry = *it->second;
-    while (!entry.out.empty()) {
-        const IoStep step = SendSome(entry.fd, entry.out.data(), entry.out.size());
+    while (!entry.out.Empty()) {
+        const IoStep step = SendSome(entry.fd, reinterpret_cast<const char*>(entry.out.Data()),
+                                         static_cast<std::size_t>(entry.out.Count()));
         if (step.kind == IoStep::kDone) {
-            entry.out.consume(step.count);
+            entry.out.Drop(static_cast<std::int32_t>(step.count));
             continue;
         }
         if (step.kind == IoStep::kWouldBlock) {
