@@ -223,7 +223,7 @@ TEST(Bridge, PhysicalPortMappedThroughPortsIni)
     SerialEnd line(pty.master);
 
     BridgeRig rig;
-    rig.WriteFile("ports.ini", QByteArray("[Ports]\nCOM7=") + pty.slaveName.c_str() + "\n");
+    rig.WriteFile("ports.ini", PortsIni(7, pty.slaveName));
     const int port = FreeTcpPort();
     // 8 data bits: a pseudo-terminal refuses any other size.
     rig.StartWith(
@@ -249,7 +249,7 @@ TEST(Bridge, FailuresShowInTheStatusLines)
     BridgeRig rig;
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
-    rig.WriteFile("ports.ini", "[Ports]\nCOM8=/dev/velkon-no-such-device\n");
+    rig.WriteFile("ports.ini", PortsIni(8, "/dev/velkon-no-such-device"));
     rig.StartWith(Config({"Connector=8\nTCPOption=1\nPortNumber=1\nAutoActivate=1\n",
                           VirtualServer(25, taken.serverPort())}));
     EXPECT_FALSE(rig.S(1).IsActive());

@@ -147,6 +147,12 @@ inline bool OpenPtyPair(PtyPair& pair)
 }
 
 // A loopback TCP peer.
+// A ports.ini that maps COM<com> to device.
+inline QByteArray PortsIni(int com, const std::string& device)
+{
+    return QByteArray::fromStdString("[Ports]\nCOM" + std::to_string(com) + "=" + device + "\n");
+}
+
 inline std::unique_ptr<QTcpSocket> ConnectTcp(int port)
 {
     auto socket = std::make_unique<QTcpSocket>();

@@ -54,8 +54,7 @@ TEST(FieldFaults, LostDeviceIsReportedAndTakenBackUnderTheSamePath)
 {
     FaultRig rig;
     UnpluggableDevice device((rig.dir.path() + "/ttyDevice").toStdString());
-    rig.WriteFile("ports.ini",
-                  QByteArray("[Ports]\nCOM7=") + rig.Path("ttyDevice").toUtf8() + "\n");
+    rig.WriteFile("ports.ini", PortsIni(7, rig.Path("ttyDevice").toStdString()));
     const int port = FreeTcpPort();
     rig.WriteFile("default.vkc",
                   QByteArray("[Velkon]\nNumSessions=1\nLogErrors=1\n[Session1]\n"

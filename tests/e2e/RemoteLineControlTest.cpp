@@ -53,7 +53,7 @@ TEST(RemoteLineControl, PyserialClientControlsThePhysicalPortAndDataPassesUnchan
     SerialEnd line(pty.master);
 
     ProgramRig rig;
-    rig.WriteFile("ports.ini", QByteArray("[Ports]\nCOM7=") + pty.slaveName.c_str() + "\n");
+    rig.WriteFile("ports.ini", PortsIni(7, pty.slaveName));
     const int port = FreeTcpPort();
     rig.WriteFile("default.vkc",
                   QByteArray::fromStdString(
@@ -93,7 +93,7 @@ TEST(RemoteLineControl, RefusedSettingsAreAnsweredWithTheValuesInForce)
     PtyPair pty;
     ASSERT_TRUE(OpenPtyPair(pty));
     ProgramRig rig;
-    rig.WriteFile("ports.ini", QByteArray("[Ports]\nCOM9=") + pty.slaveName.c_str() + "\n");
+    rig.WriteFile("ports.ini", PortsIni(9, pty.slaveName));
     const int port = FreeTcpPort();
     rig.WriteFile("default.vkc",
                   QByteArray::fromStdString(
