@@ -108,6 +108,31 @@ TEST(ByteQueue, MemoryFollowsTheBytesInFlight)
     EXPECT_LE(q.Reserved(), ByteQueue::kKeptWhenEmpty);
 }
 
+TEST(ByteQueue, InPlaceWritesKeepOrderAndNeverPassTheCapacity)
+{
+    ByteQueue q(1000);
+    Bytes expected;
+    Bytes got;
+    int next = 0;
+    for (int round = 0; round < 50; ++round) {
+        // Asks for more than fits; fills only part of what it was given.
+        const std::span<std::uint8_t> space = q.Prepare(700);
+        ASSERT_LE(static_cast<std::int32_t>(space.size()), q.Room());
+        const std::int32_t fill = static_cast<std::int32_t>(space.size()) / 2 + 1;
+        for (std::int32_t i = 0; i < fill && i < static_cast<std::int32_t>(space.size()); ++i) {
+            space[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(next);
+            expected.push_back(static_cast<std::uint8_t>(next++));
+        }
+        q.Commit(std::min<std::int32_t>(fill, static_cast<std::int32_t>(space.size())));
+        ASSERT_LE(q.Count(), q.Capacity());
+        const std::int32_t take = std::min(q.Count(), 300 + round);
+        got.insert(got.end(), q.Data(), q.Data() + take);
+        q.Drop(take);
+    }
+    got.insert(got.end(), q.Data(), q.Data() + q.Count());
+    EXPECT_EQ(got, expected);
+}
+
 TEST(LeadingNumber, ReadsTheLongestDecimalPrefixIgnoringBlanks)
 {
     EXPECT_EQ(LeadingNumber("1 000"), 1000);
