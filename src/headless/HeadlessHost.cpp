@@ -20,10 +20,12 @@ public:
 
     void SessionChanged(SessionChange change) override
     {
-        if (change != SessionChange::Status) return;
+        if (change != SessionChange::Status)
+            return;
         for (int line = 0; line < 2; ++line) {
             const std::string& text = m_session.form().statusText[line];
-            if (text == m_last[line]) continue;
+            if (text == m_last[line])
+                continue;
             m_last[line] = text;
             m_host.Report(m_session, line, text);
         }
@@ -81,7 +83,8 @@ void HeadlessHost::Report(Session& session, int line, const std::string& text)
     if (m_shell) {
         const auto& list = m_shell->sessions();
         for (std::size_t i = 0; i < list.size(); ++i) {
-            if (list[i].get() == &session) number = static_cast<int>(i) + 1;
+            if (list[i].get() == &session)
+                number = static_cast<int>(i) + 1;
         }
     }
     const std::string out = StatusLine(m_clock.Now(), number, session.Topic(), line, text);

@@ -116,8 +116,7 @@ std::size_t TcpConnection::TakeInto(std::uint8_t* buffer, std::size_t maxBytes)
 
 void TcpConnection::Took()
 {
-    if (m_readNotifier != nullptr && !m_readNotifier->isEnabled() &&
-        Available() < kReceiveLimit) {
+    if (m_readNotifier != nullptr && !m_readNotifier->isEnabled() && Available() < kReceiveLimit) {
         m_readNotifier->setEnabled(true);
     }
     EndIfDrained();
@@ -147,8 +146,7 @@ void TcpConnection::OnReadable()
         chunk = static_cast<std::int32_t>(kReadChunk);
         if (space.empty())
             break;
-        const IoStep step =
-            ReceiveSome(m_fd, reinterpret_cast<char*>(space.data()), space.size());
+        const IoStep step = ReceiveSome(m_fd, reinterpret_cast<char*>(space.data()), space.size());
         if (step.kind == IoStep::kDone) {
             m_in.Commit(static_cast<std::int32_t>(step.count));
             arrived = true;
@@ -193,8 +191,7 @@ bool TcpConnection::Flush()
 {
     std::size_t written = 0;
     while (!m_out.Empty() && m_fd >= 0) {
-        const IoStep step =
-            SendSome(m_fd, reinterpret_cast<const char*>(m_out.Data()), Queued());
+        const IoStep step = SendSome(m_fd, reinterpret_cast<const char*>(m_out.Data()), Queued());
         if (step.kind == IoStep::kDone) {
             m_out.Drop(static_cast<std::int32_t>(step.count));
             written += step.count;

@@ -102,7 +102,7 @@ void TcpLinger::OnWritable(std::uint64_t id)
     Entry& entry = *it->second;
     while (!entry.out.Empty()) {
         const IoStep step = SendSome(entry.fd, reinterpret_cast<const char*>(entry.out.Data()),
-                                         static_cast<std::size_t>(entry.out.Count()));
+                                     static_cast<std::size_t>(entry.out.Count()));
         if (step.kind == IoStep::kDone) {
             entry.out.Drop(static_cast<std::int32_t>(step.count));
             continue;

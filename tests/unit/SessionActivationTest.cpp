@@ -194,7 +194,10 @@ TEST(Activation, NetworkFailureClosesTheSerialSideAgain)
     EXPECT_EQ(rig.sock().el(0).remoteHost, "");
 
     SessionRig virt;
-    virt.world.dialogs.clientAnswer = [](SessionSettings& t) { t.ConnectOnVirtualOpen = 0; return true; };
+    virt.world.dialogs.clientAnswer = [](SessionSettings& t) {
+        t.ConnectOnVirtualOpen = 0;
+        return true;
+    };
     virt.s().OnIoOptionsButton();
     virt.s().SetCreateVirtualPort(1);
     virt.s().SetConnector(3);

@@ -61,7 +61,10 @@ TEST(SerialToNetwork, AllClientsGetEveryPiece)
 TEST(SerialToNetwork, IgnoreModeDiscardsOnEveryEvent)
 {
     ServerRig rig(1);
-    rig.world.dialogs.serverAnswer = [](SessionSettings& t) { t.ServerSerialOptions = 1; return true; };
+    rig.world.dialogs.serverAnswer = [](SessionSettings& t) {
+        t.ServerSerialOptions = 1;
+        return true;
+    };
     rig.s().OnActivateButton();
     rig.s().OnIoOptionsButton();
     rig.s().OnActivateButton();
@@ -75,7 +78,10 @@ TEST(SerialToNetwork, IgnoreModeDiscardsOnEveryEvent)
 TEST(SerialToNetwork, ClientOptionsOnlyBlockTheirOwnDirection)
 {
     SessionRig rig;
-    rig.world.dialogs.clientAnswer = [](SessionSettings& t) { t.ClientOptions = 1; return true; };
+    rig.world.dialogs.clientAnswer = [](SessionSettings& t) {
+        t.ClientOptions = 1;
+        return true;
+    };
     rig.s().OnIoOptionsButton();
     rig.ActivateClient();
     rig.sock().Connected();
@@ -224,7 +230,10 @@ TEST(SerialToNetwork, VirtualPortWithoutClientLosesBytesAsBefore)
 TEST(NetworkToSerial, SingleClientModeTurnsSurplusClientsAway)
 {
     SessionRig rig;
-    rig.world.dialogs.serverAnswer = [](SessionSettings& t) { t.AllowMultiConnect = 0; return true; };
+    rig.world.dialogs.serverAnswer = [](SessionSettings& t) {
+        t.AllowMultiConnect = 0;
+        return true;
+    };
     rig.s().SetTcpOption(1);
     rig.s().OnIoOptionsButton();
     rig.ActivateServer();

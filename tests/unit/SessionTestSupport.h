@@ -40,7 +40,8 @@ struct SessionRig {
     }
     void Ticks(int n)
     {
-        for (int i = 0; i < n; ++i) timer2().Tick();
+        for (int i = 0; i < n; ++i)
+            timer2().Tick();
     }
     std::string Log() { return world.files.files["/opt/velkon/errorlog.txt"]; }
 

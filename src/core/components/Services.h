@@ -68,8 +68,7 @@ public:
     virtual ~StartEntry() = default;
     // on: write the entry, else remove it. exePath is written quoted.
     virtual bool SetStartWithWindows(bool on, const std::string& valueName,
-                                     const std::string& exePath, bool currentUser,
-                                     bool runKey) = 0;
+                                     const std::string& exePath, bool currentUser, bool runKey) = 0;
 };
 
 }  // namespace velkon

@@ -15,7 +15,8 @@ public:
 protected:
     void raiseTick()
     {
-        if (m_onTick) m_onTick();
+        if (m_onTick)
+            m_onTick();
     }
 
 private:

@@ -33,7 +33,7 @@ struct SessionComponents {
     std::unique_ptr<SerialPort> serialPort;
     std::unique_ptr<VirtualPort> virtualPort;
     std::unique_ptr<SocketArray> sockets;
-    std::unique_ptr<Timer> reconnectTimer;  // 5000 ms, reconnection
+    std::unique_ptr<Timer> reconnectTimer;     // 5000 ms, reconnection
     std::unique_ptr<Timer> housekeepingTimer;  // 50 ms, housekeeping
 };
 

@@ -2,7 +2,6 @@
 
 #include <array>
 
-
 namespace velkon {
 
 namespace {
@@ -31,8 +30,7 @@ const std::array<SessionKey, 27> kKeys = {{
     {"AutoActivate", &S::AutoActivate, "0"},
     {"WaitForCr", &S::WaitForCr, "0", KeyRule::Check},
     {"TimeoutValue", &S::TimeoutValue, "150", KeyRule::Number},
-    {"AllowMultiConnect", &S::AllowMultiConnect, "1", KeyRule::Any, kLists,
-     kServerOptionsEditor},
+    {"AllowMultiConnect", &S::AllowMultiConnect, "1", KeyRule::Any, kLists, kServerOptionsEditor},
     {"ServerSerialOptions", &S::ServerSerialOptions, "0", KeyRule::Any, kLists,
      kServerOptionsEditor},
     {"ServerTCPOptions", &S::ServerTCPOptions, "0", KeyRule::Any, kLists, kServerOptionsEditor},
@@ -46,7 +44,6 @@ const std::array<SessionKey, 27> kKeys = {{
      true},
     {"RemoteLineControl", &S::RemoteLineControl, "0", KeyRule::OneIsOn, kLists, kIoEditors},
 }};
-
 
 }  // namespace
 

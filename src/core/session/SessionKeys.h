@@ -11,12 +11,12 @@ namespace velkon {
 
 // How a value read from the file becomes a field's value.
 enum class KeyRule {
-    Any,          // the number or the text as it stands
-    ListIndex,    // -1 up to the list's size - 1; another value is skipped
-    Check,        // 0 or 1; another value is skipped
-    NonZeroIsOne, // 0 stays 0, any other number is 1
-    OneIsOn,      // 1 stays 1, any other number is 0
-    Number,       // a text field kept as its leading whole number
+    Any,           // the number or the text as it stands
+    ListIndex,     // -1 up to the list's size - 1; another value is skipped
+    Check,         // 0 or 1; another value is skipped
+    NonZeroIsOne,  // 0 stays 0, any other number is 1
+    OneIsOn,       // 1 stays 1, any other number is 0
+    Number,        // a text field kept as its leading whole number
 };
 
 // The dialogs of a session that edit a key (bits).

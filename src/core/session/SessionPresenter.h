@@ -25,8 +25,8 @@ struct SessionForm {
     bool settingsEnabled = true;      // the controls locked while active
     bool serverOptionEnabled = true;  // server mode possible (an address exists)
     bool ipAddressVisible = true;     // client layout shown
-    std::string addressLabel;               // address label
-    std::string portLabel;               // port label
+    std::string addressLabel;         // address label
+    std::string portLabel;            // port label
     std::vector<std::string> localIpItems;
 };
 

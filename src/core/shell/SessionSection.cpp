@@ -45,7 +45,10 @@ struct KeyWriter {
     const SessionKey& key;
     const SessionSettings& settings;
 
-    void operator()(int S::*field) const { file.Write(section, key.name, std::to_string(settings.*field)); }
+    void operator()(int S::*field) const
+    {
+        file.Write(section, key.name, std::to_string(settings.*field));
+    }
     void operator()(std::int16_t S::*field) const
     {
         file.Write(section, key.name, std::to_string(settings.*field));
@@ -62,12 +65,14 @@ struct KeyWriter {
 
 void ReadSessionKeys(const IniFile& file, const std::string& section, SessionSettings& settings)
 {
-    for (const SessionKey& key : SessionKeys()) std::visit(KeyReader{file, section, key, settings}, key.field);
+    for (const SessionKey& key : SessionKeys())
+        std::visit(KeyReader{file, section, key, settings}, key.field);
 }
 
 void WriteSessionKeys(IniFile& file, const std::string& section, const SessionSettings& settings)
 {
-    for (const SessionKey& key : SessionKeys()) std::visit(KeyWriter{file, section, key, settings}, key.field);
+    for (const SessionKey& key : SessionKeys())
+        std::visit(KeyWriter{file, section, key, settings}, key.field);
 }
 
 }  // namespace velkon

@@ -267,19 +267,22 @@ void Shell::Unload()
 
 void Shell::StopTakingIn()
 {
-    for (const auto& session : m_sessions) session->StopTakingIn();
+    for (const auto& session : m_sessions)
+        session->StopTakingIn();
 }
 
 std::int64_t Shell::BytesInFlight() const
 {
     std::int64_t count = 0;
-    for (const auto& session : m_sessions) count += session->BytesInFlight();
+    for (const auto& session : m_sessions)
+        count += session->BytesInFlight();
     return count;
 }
 
 void Shell::LogUndelivered()
 {
-    for (const auto& session : m_sessions) session->LogUndelivered();
+    for (const auto& session : m_sessions)
+        session->LogUndelivered();
 }
 
 }  // namespace velkon
