@@ -29,8 +29,8 @@
 
 #include <gtest/gtest.h>
 
-#include "CommandClient.h"
-#include "CommandServer.h"
+#include "command/CommandClient.h"
+#include "command/CommandServer.h"
 #include "session/CommandProtocol.h"
 
 using velkon::CommandServer;

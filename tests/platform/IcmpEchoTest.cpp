@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "IcmpEcho.h"
+#include "ping/IcmpEcho.h"
 #include "tools/PingCode.h"
 
 namespace velkon {

@@ -1,4 +1,4 @@
-#include "LineTermios.h"
+#include "serial/LineTermios.h"
 
 #include <gtest/gtest.h>
 

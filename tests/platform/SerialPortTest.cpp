@@ -28,8 +28,8 @@
 
 #include "PlatformTestSupport.h"
 
-#include "PortMap.h"
-#include "TermiosSerialPort.h"
+#include "serial/PortMap.h"
+#include "serial/TermiosSerialPort.h"
 
 using velkon::Bytes;
 using velkon::DeviceForPort;

@@ -24,10 +24,10 @@
 #include <tuple>
 #include <vector>
 
-#include "StreamBuffer.h"
-#include "LocalAddresses.h"
-#include "QtSocketArray.h"
-#include "SocketErrors.h"
+#include "network/LocalAddresses.h"
+#include "network/QtSocketArray.h"
+#include "network/SocketErrors.h"
+#include "network/StreamBuffer.h"
 
 namespace velkon {
 namespace {

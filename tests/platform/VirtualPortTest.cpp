@@ -29,8 +29,8 @@
 
 #include "PlatformTestSupport.h"
 
-#include "PtyVirtualPort.h"
-#include "RuntimeDir.h"
+#include "system/RuntimeDir.h"
+#include "virtual/PtyVirtualPort.h"
 
 using velkon::Bytes;
 using velkon::PtyVirtualPort;
