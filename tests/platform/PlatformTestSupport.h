@@ -1,16 +1,22 @@
 #pragma once
 
-// Shared by the adapter tests: waiting on the event loop, and test data.
+// Shared by the adapter tests: waiting on the event loop, test data, and the
+// descriptors the tests play the far end with (pseudo-terminals, sockets).
 
 #include <linux/capability.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -44,6 +50,88 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000)
     deadline.start(timeoutMs);
     loop.exec();
     return met || done();
+}
+
+// Writes all of data to fd, running the event loop while fd is full.
+inline bool WriteAll(int fd, const Bytes& data)
+{
+    std::size_t written = 0;
+    return WaitFor([&] {
+        while (written < data.size()) {
+            const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+            if (n <= 0) {
+                break;
+            }
+            written += static_cast<std::size_t>(n);
+        }
+        return written == data.size();
+    });
+}
+
+// Appends what fd (non-blocking) has to read now, at most max bytes.
+inline void AppendAvailable(int fd, Bytes& into, std::size_t max = SIZE_MAX)
+{
+    std::uint8_t chunk[4096];
+    while (max > 0) {
+        const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, max));
+        if (n <= 0) {
+            return;
+        }
+        into.insert(into.end(), chunk, chunk + n);
+        max -= static_cast<std::size_t>(n);
+    }
+}
+
+// A pseudo-terminal the test holds by its master end; its slave plays a
+// serial device. The master closes with the object (the device hangs up).
+class TestTerminal {
+public:
+    TestTerminal() = default;
+    ~TestTerminal() { Close(); }
+    TestTerminal(const TestTerminal&) = delete;
+    TestTerminal& operator=(const TestTerminal&) = delete;
+
+    // A fresh pair, replacing (and closing) the one held.
+    bool Open()
+    {
+        Close();
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        char name[PATH_MAX] = {};
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+            ::ptsname_r(master, name, sizeof name) != 0) {
+            return false;
+        }
+        slave = name;
+        return true;
+    }
+    void Close()
+    {
+        if (master >= 0) {
+            ::close(master);
+        }
+        master = -1;
+    }
+
+    int master = -1;
+    std::string slave;
+};
+
+// A plain blocking TCP connection to 127.0.0.1:port; -1 when refused.
+inline int ConnectLoopback(int port, int type = SOCK_STREAM)
+{
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // Every byte value, in order, repeated.

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -32,6 +33,7 @@
 namespace velkon {
 namespace {
 
+using test::ConnectLoopback;
 using test::WaitFor;
 
 constexpr int kWaitMs = 5000;
@@ -311,13 +313,8 @@ TEST(SocketArrayTest, CloseStillSendsQueuedBytesToAHalfClosedPeer)
     Recorder serverEvents(server);
     const int port = StartListener(server);
 
-    const int raw = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(raw, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int raw = ConnectLoopback(port);
+    ASSERT_GE(raw, 0) << std::strerror(errno);
     AcceptNext(server, serverEvents, 1);
 
     // The peer is done sending but still reads.
@@ -554,13 +551,8 @@ TEST(SocketArrayTest, PeerResetRaisesError10054)
     Recorder serverEvents(server);
     const int port = StartListener(server);
 
-    const int raw = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(raw, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int raw = ConnectLoopback(port);
+    ASSERT_GE(raw, 0) << std::strerror(errno);
     AcceptNext(server, serverEvents, 1);
 
     // Closing with a zero linger time resets the connection.
@@ -798,12 +790,8 @@ TEST(SocketArrayTest, RejectedRequestIsClosedAtOnce)
     QtSocketArray server;
     Recorder serverEvents(server);
     const int port = StartListener(server);
-    const int raw = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int raw = ConnectLoopback(port);
+    ASSERT_GE(raw, 0) << std::strerror(errno);
     ASSERT_TRUE(WaitFor([&] { return !serverEvents.requests.empty(); }));
     const long id = serverEvents.requests.front().second;
 

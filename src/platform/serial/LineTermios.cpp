@@ -1,30 +1,10 @@
 #include "serial/LineTermios.h"
 
+#include "serial/BaudRates.h"
+
 namespace velkon {
 
 namespace {
-
-// The rates with a code of their own; others go through BOTHER.
-speed_t StandardSpeed(int rate)
-{
-    static const struct {
-        int rate;
-        speed_t code;
-    } kRates[] = {
-        {50, B50},         {75, B75},         {110, B110},         {134, B134},
-        {150, B150},       {200, B200},       {300, B300},         {600, B600},
-        {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
-        {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
-        {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
-        {576000, B576000}, {921600, B921600}, {1000000, B1000000},
-    };
-    for (const auto& entry : kRates) {
-        if (entry.rate == rate) {
-            return entry.code;
-        }
-    }
-    return 0;
-}
 
 // A rate the driver reports within a UART's tolerance of the one asked for.
 bool CloseRate(speed_t got, int wanted)
@@ -33,9 +13,55 @@ bool CloseRate(speed_t got, int wanted)
     return (diff < 0 ? -diff : diff) * 100 <= static_cast<long long>(wanted) * 3;
 }
 
+tcflag_t ParityFlags(LineSettings::Parity parity)
+{
+    switch (parity) {
+        case LineSettings::Parity::kEven:
+            return PARENB;
+        case LineSettings::Parity::kOdd:
+            return PARENB | PARODD;
+        case LineSettings::Parity::kMark:
+            return PARENB | CMSPAR | PARODD;
+        case LineSettings::Parity::kSpace:
+            return PARENB | CMSPAR;
+        default:
+            return 0;
+    }
+}
+
+LineSettings::Parity ParityOfFlags(tcflag_t c)
+{
+    if ((c & PARENB) == 0) {
+        return LineSettings::Parity::kNone;
+    }
+    if ((c & CMSPAR) != 0) {
+        return (c & PARODD) != 0 ? LineSettings::Parity::kMark : LineSettings::Parity::kSpace;
+    }
+    return (c & PARODD) != 0 ? LineSettings::Parity::kOdd : LineSettings::Parity::kEven;
+}
+
 }  // namespace
 
-termios2 RawLineTermios(const termios2& current, const LineSettingsValues& values, int handshake)
+void SetTermiosRate(termios2& t, int rate)
+{
+    t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    const unsigned int standard = SpeedCodeOfRate(rate);
+    t.c_cflag |= standard != 0 ? standard : BOTHER;
+    t.c_ispeed = static_cast<speed_t>(rate);
+    t.c_ospeed = static_cast<speed_t>(rate);
+}
+
+void SetTermiosShape(termios2& t, int dataBits, LineSettings::StopBits stopBits)
+{
+    static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB);
+    t.c_cflag |= kSizes[dataBits - 5];
+    if (stopBits != LineSettings::StopBits::kOne) {
+        t.c_cflag |= CSTOPB;
+    }
+}
+
+termios2 RawLineTermios(const termios2& current, const LineSettings& line)
 {
     termios2 t = current;
     // Raw: every byte passes unchanged, nothing is echoed or interpreted.
@@ -46,53 +72,46 @@ termios2 RawLineTermios(const termios2& current, const LineSettingsValues& value
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
 
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR | CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD;
-    static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t.c_cflag |= kSizes[values.dataBits - 5];
-    switch (values.parity) {
-        case 'E':
-            t.c_cflag |= PARENB;
-            break;
-        case 'O':
-            t.c_cflag |= PARENB | PARODD;
-            break;
-        case 'M':
-            t.c_cflag |= PARENB | CMSPAR | PARODD;
-            break;
-        case 'S':
-            t.c_cflag |= PARENB | CMSPAR;
-            break;
-        default:
-            break;
-    }
-    // With 5 data bits a UART sends 1.5 stop bits when asked for two.
-    if (values.stopBits != LineSettingsValues::StopBits::kOne) {
-        t.c_cflag |= CSTOPB;
-    }
-    if (handshake == 1) {
+    SetTermiosShape(t, line.dataBits, line.stopBits);
+    t.c_cflag |= ParityFlags(line.parity);
+    if (line.flowControl == LineSettings::FlowControl::kXonXoff) {
         t.c_iflag |= IXON | IXOFF;
-    } else if (handshake == 2) {
+    } else if (line.flowControl == LineSettings::FlowControl::kHardware) {
         t.c_cflag |= CRTSCTS;
     }
-
-    t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
-    const speed_t standard = StandardSpeed(values.baudRate);
-    t.c_cflag |= standard != 0 ? standard : BOTHER;
-    t.c_ispeed = static_cast<speed_t>(values.baudRate);
-    t.c_ospeed = static_cast<speed_t>(values.baudRate);
+    SetTermiosRate(t, line.baudRate);
     return t;
 }
 
-std::string RefusedPart(const termios2& asked, const termios2& kept,
-                        const LineSettingsValues& values)
+LineSettings LineOfTermios(const termios2& t)
+{
+    LineSettings line;
+    const unsigned int code = t.c_cflag & CBAUD;
+    const int standard = code == BOTHER ? 0 : RateOfSpeedCode(code);
+    line.baudRate = standard != 0 ? standard : static_cast<int>(t.c_ospeed);
+    line.parity = ParityOfFlags(t.c_cflag);
+    const tcflag_t size = t.c_cflag & CSIZE;
+    line.dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    line.stopBits =
+        (t.c_cflag & CSTOPB) != 0 ? LineSettings::StopBits::kTwo : LineSettings::StopBits::kOne;
+    if ((t.c_cflag & CRTSCTS) != 0) {
+        line.flowControl = LineSettings::FlowControl::kHardware;
+    } else if ((t.c_iflag & (IXON | IXOFF)) != 0) {
+        line.flowControl = LineSettings::FlowControl::kXonXoff;
+    }
+    return line;
+}
+
+std::string RefusedPart(const termios2& asked, const termios2& kept, const LineSettings& line)
 {
     const tcflag_t parityBits = PARENB | PARODD | CMSPAR;
     if ((kept.c_cflag & CSIZE) != (asked.c_cflag & CSIZE)) {
-        return std::to_string(values.dataBits) + " data bits";
+        return std::to_string(line.dataBits) + " data bits";
     }
     if ((kept.c_cflag & parityBits) != (asked.c_cflag & parityBits)) {
-        return std::string("parity ") + values.parity;
+        return std::string("parity ") + ParityLetter(line.parity);
     }
     if ((kept.c_cflag & CSTOPB) != (asked.c_cflag & CSTOPB)) {
         return "the stop bits";
@@ -103,8 +122,8 @@ std::string RefusedPart(const termios2& asked, const termios2& kept,
     if ((kept.c_iflag & (IXON | IXOFF)) != (asked.c_iflag & (IXON | IXOFF))) {
         return "Xon/Xoff handshaking";
     }
-    if (!CloseRate(kept.c_ospeed, values.baudRate) || !CloseRate(kept.c_ispeed, values.baudRate)) {
-        return "the baud rate " + std::to_string(values.baudRate);
+    if (!CloseRate(kept.c_ospeed, line.baudRate) || !CloseRate(kept.c_ispeed, line.baudRate)) {
+        return "the baud rate " + std::to_string(line.baudRate);
     }
     return {};
 }

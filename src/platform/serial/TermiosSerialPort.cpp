@@ -6,19 +6,16 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QObject>
-#include <QTimer>
 
 #include "serial/LineTermios.h"
 #include "serial/PortMap.h"
@@ -26,8 +23,6 @@
 namespace velkon {
 
 namespace {
-
-constexpr int kMaxBaudRate = 16'000'000;
 
 // The one place that turns an errno of the device into the words of a
 // failure description.
@@ -70,48 +65,6 @@ std::string LossReason(int err)
     }
 }
 
-constexpr int kRetryIntervalMs = 1000;
-constexpr int kMaxLinkDepth = 8;
-
-bool IsFolder(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string Parent(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The device opens and does not report a hang-up at once.
-bool Opens(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    pollfd p{fd, POLLIN, 0};
-    const bool hungUp = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
-    ::close(fd);
-    return !hungUp;
-}
-
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 int SetTermios(int fd, const termios2& t)
 {
     return ::ioctl(fd, TCSETS2, &t) == 0 ? 0 : errno;
@@ -119,110 +72,16 @@ int SetTermios(int fd, const termios2& t)
 
 }  // namespace
 
-bool ParseLineSettings(std::string_view text, LineSettingsValues& values, std::string& reason)
-{
-    std::string_view fields[4];
-    std::size_t count = 0;
-    std::string_view rest = text;
-    while (true) {
-        const std::size_t comma = rest.find(',');
-        if (count == 4) {
-            reason = "expected baud rate, parity, data bits and stop bits";
-            return false;
-        }
-        fields[count++] = Trim(rest.substr(0, comma));
-        if (comma == std::string_view::npos) {
-            break;
-        }
-        rest.remove_prefix(comma + 1);
-    }
-    if (count != 4) {
-        reason = "expected baud rate, parity, data bits and stop bits";
-        return false;
-    }
-
-    LineSettingsValues parsed;
-    const std::string_view baud = fields[0];
-    long long rate = 0;
-    if (baud.empty() || baud.size() > 9) {
-        rate = -1;
-    }
-    for (char c : baud) {
-        if (c < '0' || c > '9') {
-            rate = -1;
-            break;
-        }
-        if (rate >= 0) {
-            rate = rate * 10 + (c - '0');
-        }
-    }
-    if (rate <= 0 || rate > kMaxBaudRate) {
-        reason = "baud rate \"" + std::string(baud) + "\" is not valid";
-        return false;
-    }
-    parsed.baudRate = static_cast<int>(rate);
-
-    const std::string_view parity = fields[1];
-    const char letter = parity.size() == 1 ? parity[0] : '\0';
-    switch (letter) {
-        case 'N':
-        case 'n':
-            parsed.parity = 'N';
-            break;
-        case 'E':
-        case 'e':
-            parsed.parity = 'E';
-            break;
-        case 'O':
-        case 'o':
-            parsed.parity = 'O';
-            break;
-        case 'M':
-        case 'm':
-            parsed.parity = 'M';
-            break;
-        case 'S':
-        case 's':
-            parsed.parity = 'S';
-            break;
-        default:
-            reason = "parity \"" + std::string(parity) + "\" is not N, E, O, M or S";
-            return false;
-    }
-
-    const std::string_view data = fields[2];
-    if (data.size() != 1 || data[0] < '5' || data[0] > '8') {
-        reason = "data bits \"" + std::string(data) + "\" are not 5, 6, 7 or 8";
-        return false;
-    }
-    parsed.dataBits = data[0] - '0';
-
-    const std::string_view stop = fields[3];
-    if (stop == "1") {
-        parsed.stopBits = LineSettingsValues::StopBits::kOne;
-    } else if (stop == "1.5") {
-        parsed.stopBits = LineSettingsValues::StopBits::kOneAndHalf;
-    } else if (stop == "2") {
-        parsed.stopBits = LineSettingsValues::StopBits::kTwo;
-    } else {
-        reason = "stop bits \"" + std::string(stop) + "\" are not 1, 1.5 or 2";
-        return false;
-    }
-    if (parsed.stopBits == LineSettingsValues::StopBits::kOneAndHalf && parsed.dataBits != 5) {
-        reason = "1.5 stop bits are only possible with 5 data bits";
-        return false;
-    }
-    values = parsed;
-    return true;
-}
-
 TermiosSerialPort::TermiosSerialPort(std::string programFolder)
     : m_programFolder(std::move(programFolder)),
       m_channel({.received = [this] { RaiseEvent(kEventReceive); },
                  .drained = [this] { RaiseEvent(kEventSend); },
-                 .failed = [this](int err) { Lose(err); },
+                 .failed = [this](int err) { Lose(LossReason(err)); },
                  .status = {}}),
       m_lineWatch([this](int code) { RaiseEvent(code); }),
+      m_deviceWatch({.removed = [this] { Lose("the device node was removed"); },
+                     .redirected = [this] { Lose("the device path now leads to another device"); },
+                     .back = [this] { RaiseEvent(kEventDeviceBack); }}),
       m_posted(std::make_unique<QObject>())
 {
 }
@@ -252,8 +111,10 @@ Result TermiosSerialPort::SetPortOpen(bool open)
         return Result::Ok();
     }
     const Result opened = Open();
-    if (opened) {
-        StopLossWatch();
+    // Opening replaced the wait for the device by following it, unless the
+    // path moved on again at once (then the port is lost anew).
+    if (opened && m_fd >= 0) {
+        m_lost = false;
         m_lossReason.clear();
     }
     return opened;
@@ -274,26 +135,25 @@ Result TermiosSerialPort::SetCommPortNumber(int number)
 
 Result TermiosSerialPort::SetLineSettings(const std::string& settings)
 {
-    LineSettingsValues values;
+    velkon::LineSettings line = m_line;
     std::string reason;
-    if (!ParseLineSettings(settings, values, reason)) {
+    if (!ParseLineSettings(settings, line, reason)) {
         return Result::Fail(Describe("line settings \"" + settings + "\" refused: " + reason),
                             EINVAL);
     }
     if (m_fd >= 0) {
-        const Result applied = ApplyLine(values, m_handshake);
+        const Result applied = ApplyLine(line);
         if (!applied) {
             return applied;
         }
     }
-    m_settingsText = settings;
-    m_settings = values;
+    m_line = line;
     return Result::Ok();
 }
 
 std::string TermiosSerialPort::LineSettings() const
 {
-    return m_settingsText;
+    return LineSettingsText(m_line);
 }
 
 Result TermiosSerialPort::SetHandshakeMode(int mode)
@@ -302,13 +162,15 @@ Result TermiosSerialPort::SetHandshakeMode(int mode)
         return Result::Fail(
             Describe("handshake mode " + std::to_string(mode) + " is not 0, 1 or 2"), EINVAL);
     }
+    velkon::LineSettings line = m_line;
+    line.flowControl = static_cast<velkon::LineSettings::FlowControl>(mode);
     if (m_fd >= 0) {
-        const Result applied = ApplyLine(m_settings, mode);
+        const Result applied = ApplyLine(line);
         if (!applied) {
             return applied;
         }
     }
-    m_handshake = mode;
+    m_line = line;
     return Result::Ok();
 }
 
@@ -375,7 +237,7 @@ Result TermiosSerialPort::ReadReceived(Bytes& out, int maxBytes)
         return Result::Ok();
     }
     const Result failed = Failure(err);
-    Lose(err);
+    Lose(LossReason(err));
     return failed;
 }
 
@@ -401,7 +263,7 @@ Result TermiosSerialPort::QueueTransmit(const Bytes& data)
         return Result::Ok();
     }
     const Result failed = Failure(err);
-    Lose(err);
+    Lose(LossReason(err));
     return failed;
 }
 
@@ -447,7 +309,7 @@ Result TermiosSerialPort::Open()
     ::ioctl(fd, TIOCEXCL);
     m_fd = fd;
 
-    Result applied = ApplyLine(m_settings, m_handshake);
+    Result applied = ApplyLine(m_line);
     if (applied) {
         applied = ApplyDtr();
     }
@@ -463,16 +325,13 @@ Result TermiosSerialPort::Open()
         m_lineWatch.Start(fd);
     }
     m_channel.SetReporting(m_threshold > 0);
-    // Unplugging removes the node; the hang-up usually says so first.
-    m_nodeWatch.Start(device, IN_ATTRIB | IN_DELETE_SELF,
-                      [this](std::uint32_t, const std::string&) { OnNodeChanged(); });
+    m_deviceWatch.Follow(device, fd);
     return Result::Ok();
 }
 
 void TermiosSerialPort::Close()
 {
     m_lineWatch.Stop();
-    m_nodeWatch.Stop();
     m_channel.Detach();
     if (m_fd >= 0) {
         // Unsent output would make close() wait for the line to drain (up to
@@ -486,15 +345,15 @@ void TermiosSerialPort::Close()
     }
 }
 
-Result TermiosSerialPort::ApplyLine(const LineSettingsValues& values, int handshake)
+Result TermiosSerialPort::ApplyLine(const velkon::LineSettings& line)
 {
     termios2 original{};
     if (::ioctl(m_fd, TCGETS2, &original) != 0) {
         return Failure(errno);
     }
-    const termios2 t = RawLineTermios(original, values, handshake);
-    const std::string asked = std::to_string(values.baudRate) + "," + values.parity + "," +
-                              std::to_string(values.dataBits);
+    const termios2 t = RawLineTermios(original, line);
+    const std::string asked = std::to_string(line.baudRate) + "," + ParityLetter(line.parity) +
+                              "," + std::to_string(line.dataBits);
     const int err = SetTermios(m_fd, t);
     if (err != 0) {
         SetTermios(m_fd, original);
@@ -507,7 +366,7 @@ Result TermiosSerialPort::ApplyLine(const LineSettingsValues& values, int handsh
     if (::ioctl(m_fd, TCGETS2, &got) != 0) {
         return Failure(errno);
     }
-    const std::string refused = RefusedPart(t, got, values);
+    const std::string refused = RefusedPart(t, got, line);
     if (!refused.empty()) {
         SetTermios(m_fd, original);
         return Result::Fail(Describe("the device refused " + refused), EINVAL);
@@ -591,137 +450,42 @@ void TermiosSerialPort::RaiseEvent(int code)
     raiseCommEvent();
 }
 
-void TermiosSerialPort::Lose(int err)
+void TermiosSerialPort::Lose(const std::string& reason)
 {
     if (m_fd < 0) {
         return;
     }
     struct stat st {};
+    std::uint64_t lostDevice = 0;
+    std::uint64_t lostInode = 0;
     if (::fstat(m_fd, &st) == 0) {
-        m_lostDev = st.st_rdev;
-        m_lostIno = st.st_ino;
+        lostDevice = st.st_rdev;
+        lostInode = st.st_ino;
     }
-    m_lossReason = err == ENOENT ? "the device node was removed" : LossReason(err);
+    m_lossReason = reason;
+    m_deviceWatch.Stop();
     Close();
     m_lost = true;
-    m_seenMissing = false;
     // Raised from the event loop: a failure seen inside a call of the
     // session must not call back into it.
     const std::shared_ptr<bool> alive = m_alive;
     QMetaObject::invokeMethod(
         m_posted.get(),
-        [this, alive] {
+        [this, alive, lostDevice, lostInode] {
             if (*alive && m_lost) {
                 RaiseEvent(kEventDeviceLost);
                 if (*alive && m_lost) {
-                    CheckBack();
+                    m_deviceWatch.AwaitReturn(m_device, lostDevice, lostInode);
                 }
             }
         },
         Qt::QueuedConnection);
 }
 
-void TermiosSerialPort::OnNodeChanged()
-{
-    struct stat st {};
-    if (m_fd >= 0 && ::fstat(m_fd, &st) == 0 && st.st_nlink == 0) {
-        Lose(ENOENT);
-    }
-}
-
 void TermiosSerialPort::StopLossWatch()
 {
     m_lost = false;
-    m_folderWatches.clear();
-    m_watchedFolders.clear();
-    if (m_retryTimer) {
-        m_retryTimer->stop();
-        m_retryTimer.release()->deleteLater();
-    }
-}
-
-void TermiosSerialPort::WatchFolders()
-{
-    // Every folder on the way from the mapped path through its symbolic
-    // links; below a folder that is missing, the nearest one that exists.
-    std::vector<std::string> folders;
-    std::string path = m_device;
-    for (int depth = 0; depth < kMaxLinkDepth && !path.empty(); ++depth) {
-        const std::string folder = Parent(path);
-        std::string existing = folder;
-        while (!IsFolder(existing) && existing != "/" && existing != ".") {
-            existing = Parent(existing);
-        }
-        folders.push_back(existing);
-        if (existing != folder) {
-            break;
-        }
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-        if (length <= 0) {
-            break;
-        }
-        const std::string next(target, static_cast<std::size_t>(length));
-        path = next.front() == '/' ? next : folder + "/" + next;
-    }
-    if (folders == m_watchedFolders) {
-        return;
-    }
-    m_watchedFolders = folders;
-    m_folderWatches.clear();
-    bool complete = true;
-    const std::shared_ptr<bool> alive = m_alive;
-    for (const std::string& folder : folders) {
-        auto watch = std::make_unique<FileWatch>();
-        const int err = watch->Start(folder,
-                                     IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE |
-                                         IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF,
-                                     [this, alive](std::uint32_t, const std::string&) {
-                                         if (*alive && m_lost) {
-                                             CheckBack();
-                                         }
-                                     });
-        complete = complete && err == 0;
-        m_folderWatches.push_back(std::move(watch));
-    }
-    if (!complete && !m_retryTimer) {
-        m_retryTimer = std::make_unique<QTimer>();
-        m_retryTimer->setInterval(kRetryIntervalMs);
-        QObject::connect(m_retryTimer.get(), &QTimer::timeout, [this] { CheckBack(); });
-        m_retryTimer->start();
-    }
-}
-
-void TermiosSerialPort::CheckBack()
-{
-    if (!m_lost) {
-        return;
-    }
-    // Watching first, then looking, so that no change falls in between.
-    WatchFolders();
-    struct stat st {};
-    if (::stat(m_device.c_str(), &st) != 0) {
-        m_seenMissing = true;
-        return;
-    }
-    if (!S_ISCHR(st.st_mode)) {
-        return;
-    }
-    const bool sameNode = !m_seenMissing && st.st_rdev == m_lostDev && st.st_ino == m_lostIno;
-    if (sameNode) {
-        // The node outlived the loss (a hang-up without unplugging): no
-        // event will say when it works again, so try it now and then.
-        if (!Opens(m_device)) {
-            if (!m_retryTimer) {
-                m_retryTimer = std::make_unique<QTimer>();
-                m_retryTimer->setInterval(kRetryIntervalMs);
-                QObject::connect(m_retryTimer.get(), &QTimer::timeout, [this] { CheckBack(); });
-                m_retryTimer->start();
-            }
-            return;
-        }
-    }
-    RaiseEvent(kEventDeviceBack);
+    m_deviceWatch.Stop();
 }
 
 }  // namespace velkon

@@ -1,124 +1,18 @@
 #include "virtual/PtyVirtualPort.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <set>
-#include <utility>
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include "serial/TermiosSerialPort.h"
-#include "system/RuntimeDir.h"
+#include "components/LineSettings.h"
+#include "serial/TerminalLine.h"
 
 namespace velkon {
-
-namespace {
-
-// The standard rates termios names, both ways (0 for anything else).
-constexpr std::pair<int, speed_t> kSpeeds[] = {
-    {50, B50},           {75, B75},           {110, B110},        {134, B134},
-    {150, B150},         {200, B200},         {300, B300},        {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},      {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},    {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},  {921600, B921600},
-    {1000000, B1000000}, {2000000, B2000000}, {4000000, B4000000}};
-
-int RateOfSpeed(speed_t speed)
-{
-    for (const auto& [rate, s] : kSpeeds) {
-        if (s == speed)
-            return rate;
-    }
-    return 0;
-}
-
-speed_t SpeedOfRate(int rate)
-{
-    for (const auto& [r, speed] : kSpeeds) {
-        if (r == rate)
-            return speed;
-    }
-    return 0;
-}
-
-constexpr std::size_t kMaxNameLength = 64;
-constexpr const char* kLockSuffix = ".lock";
-
-// Port names become file names: plain letters, digits, '_' and '-' only.
-bool IsPortName(const std::string& name)
-{
-    if (name.empty() || name.size() > kMaxNameLength) {
-        return false;
-    }
-    for (char c : name) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                           (c >= '0' && c <= '9') || c == '_' || c == '-';
-        if (!plain) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string LockPathFor(const std::string& folder, const std::string& name)
-{
-    return folder + "/." + name + kLockSuffix;
-}
-
-enum class LockOutcome { kLocked, kBusy, kError };
-
-// Opens (creating it) and locks the lock file at path. The lock must be on
-// the file that is at path after locking: a holder removes its lock file
-// while still holding it, so a lock taken on a just-removed file is retried.
-LockOutcome TakeLock(const std::string& path, int& fd)
-{
-    fd = -1;
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        const int candidate = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (candidate < 0) {
-            return LockOutcome::kError;
-        }
-        if (::flock(candidate, LOCK_EX | LOCK_NB) != 0) {
-            const int err = errno;
-            ::close(candidate);
-            return err == EWOULDBLOCK ? LockOutcome::kBusy : LockOutcome::kError;
-        }
-        struct stat held {};
-        struct stat named {};
-        if (::fstat(candidate, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-            fd = candidate;
-            return LockOutcome::kLocked;
-        }
-        ::close(candidate);
-    }
-    return LockOutcome::kError;
-}
-
-bool IsSymlink(const std::string& path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-// A link as this adapter makes them: to a pseudo-terminal slave.
-bool IsSlaveLink(const std::string& path)
-{
-    char target[PATH_MAX];
-    const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-    return length > 0 &&
-           std::string(target, static_cast<std::size_t>(length)).rfind("/dev/pts/", 0) == 0;
-}
-
-}  // namespace
 
 PtyVirtualPort::PtyVirtualPort()
     : m_channel({.received = [this] { raiseDataReceived(); },
@@ -144,54 +38,44 @@ bool PtyVirtualPort::CreatePort(const std::string& name)
     if (m_master >= 0 && !DeletePort()) {
         return false;
     }
-    if (!IsPortName(name)) {
+    // Busy: the port belongs to a live session, here or in another instance.
+    if (!m_link.Claim(name)) {
         return false;
     }
-    std::string folder;
-    if (!EnsureRuntimeDirectory(folder)) {
+    std::string slavePath;
+    if (!OpenPair(slavePath) || !m_link.Publish(slavePath)) {
+        m_link.Abandon();
+        Release();
         return false;
     }
-    const std::string linkPath = folder + "/" + name;
-    const std::string lockPath = LockPathFor(folder, name);
-    int lockFd = -1;
-    if (TakeLock(lockPath, lockFd) != LockOutcome::kLocked) {
-        // Busy: the port belongs to a live session, here or in another instance.
-        return false;
-    }
-    int master = -1;
-    int slave = -1;
-    const auto giveUp = [&] {
-        m_slaveWatch.Stop();
-        if (slave >= 0) {
-            ::close(slave);
-        }
-        if (master >= 0) {
-            ::close(master);
-        }
-        ::unlink(lockPath.c_str());
-        ::close(lockFd);
-        return false;
-    };
+    m_slavePath = slavePath;
+    m_appOpens = 0;
+    m_channel.Attach(m_master);
+    ApplyLineWatch();
+    return true;
+}
 
-    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master < 0) {
-        return giveUp();
+bool PtyVirtualPort::OpenPair(std::string& slavePath)
+{
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_master < 0) {
+        return false;
     }
     char slaveName[PATH_MAX] = {};
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-        ::ptsname_r(master, slaveName, sizeof slaveName) != 0) {
-        return giveUp();
+    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
+        ::ptsname_r(m_master, slaveName, sizeof slaveName) != 0) {
+        return false;
     }
     // The adapter's own descriptor, opened before the watch starts so that it
     // is never counted as an application.
-    slave = ::open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (slave < 0) {
-        return giveUp();
+    m_slave = ::open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_slave < 0) {
+        return false;
     }
     termios raw{};
-    if (::tcgetattr(slave, &raw) == 0) {
+    if (::tcgetattr(m_slave, &raw) == 0) {
         ::cfmakeraw(&raw);
-        ::tcsetattr(slave, TCSANOW, &raw);
+        ::tcsetattr(m_slave, TCSANOW, &raw);
     }
     const std::shared_ptr<bool> alive = m_alive;
     if (m_slaveWatch.Start(slaveName, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE,
@@ -200,35 +84,9 @@ bool PtyVirtualPort::CreatePort(const std::string& name)
                                    OnSlaveEvent(mask);
                                }
                            }) != 0) {
-        return giveUp();
+        return false;
     }
-
-    // A link that is there now is left over (its lock was free) or is not a
-    // link at all; only the former may be replaced.
-    struct stat existing {};
-    if (::lstat(linkPath.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
-        return giveUp();
-    }
-    // Made aside and renamed, so the name never points nowhere.
-    const std::string fresh = folder + "/." + name + ".new";
-    ::unlink(fresh.c_str());
-    if (::symlink(slaveName, fresh.c_str()) != 0) {
-        return giveUp();
-    }
-    if (::rename(fresh.c_str(), linkPath.c_str()) != 0) {
-        ::unlink(fresh.c_str());
-        return giveUp();
-    }
-
-    m_master = master;
-    m_slave = slave;
-    m_lockFd = lockFd;
-    m_linkPath = linkPath;
-    m_lockPath = lockPath;
-    m_slavePath = slaveName;
-    m_appOpens = 0;
-    m_channel.Attach(master);
-    ApplyLineWatch();
+    slavePath = slaveName;
     return true;
 }
 
@@ -237,15 +95,9 @@ bool PtyVirtualPort::DeletePort()
     if (m_master < 0) {
         return true;
     }
-    // Only our own link goes; a name that points elsewhere is not ours.
-    char target[PATH_MAX];
-    const ssize_t length = ::readlink(m_linkPath.c_str(), target, sizeof target);
-    if (length >= 0 && std::string(target, static_cast<std::size_t>(length)) == m_slavePath &&
-        ::unlink(m_linkPath.c_str()) != 0 && errno != ENOENT) {
+    if (!m_link.Withdraw()) {
         return false;
     }
-    // Removed while still locked, so nobody takes a lock on a file about to go.
-    ::unlink(m_lockPath.c_str());
     Release();
     return true;
 }
@@ -264,12 +116,7 @@ void PtyVirtualPort::Release()
         ::close(m_master);
         m_master = -1;
     }
-    if (m_lockFd >= 0) {
-        ::close(m_lockFd);
-        m_lockFd = -1;
-    }
-    m_linkPath.clear();
-    m_lockPath.clear();
+    m_link.Release();
     m_slavePath.clear();
     m_appOpens = 0;
 }
@@ -281,44 +128,7 @@ void PtyVirtualPort::SetPortFlag(bool flag)
 
 void PtyVirtualPort::ResetBus()
 {
-    const std::string folder = RuntimeDirectory();
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
-        return;
-    }
-    // Every port name that has a lock file here, or a link to a slave.
-    std::set<std::string> names;
-    const std::string suffix = kLockSuffix;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string file = entry->d_name;
-        if (file.size() > 1 + suffix.size() && file[0] == '.' &&
-            file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0) {
-            const std::string name = file.substr(1, file.size() - 1 - suffix.size());
-            if (IsPortName(name)) {
-                names.insert(name);
-            }
-        } else if (IsPortName(file) && IsSlaveLink(folder + "/" + file)) {
-            names.insert(file);
-        }
-    }
-    ::closedir(dir);
-
-    for (const std::string& name : names) {
-        const std::string lockPath = LockPathFor(folder, name);
-        if (lockPath == m_lockPath) {
-            continue;
-        }
-        int lockFd = -1;
-        if (TakeLock(lockPath, lockFd) != LockOutcome::kLocked) {
-            continue;  // held: a live port
-        }
-        const std::string linkPath = folder + "/" + name;
-        if (IsSymlink(linkPath)) {
-            ::unlink(linkPath.c_str());
-        }
-        ::unlink(lockPath.c_str());
-        ::close(lockFd);
-    }
+    PortLinkPublication::RemoveLeftovers(m_link.LockPath());
 }
 
 int PtyVirtualPort::AvailableCount()
@@ -444,53 +254,22 @@ void PtyVirtualPort::OnPacketStatus(unsigned char status)
 
 std::string PtyVirtualPort::LineSettings()
 {
-    termios t{};
-    if (m_slave < 0 || ::tcgetattr(m_slave, &t) != 0)
-        return "";
-    const int rate = RateOfSpeed(::cfgetospeed(&t));
-    const tcflag_t c = t.c_cflag;
-    char parity = 'N';
-    if (c & PARENB) {
-        if (c & CMSPAR)
-            parity = (c & PARODD) ? 'M' : 'S';
-        else
-            parity = (c & PARODD) ? 'O' : 'E';
-    }
-    const int bits = (c & CSIZE) == CS5 ? 5 : (c & CSIZE) == CS6 ? 6 : (c & CSIZE) == CS7 ? 7 : 8;
-    return std::to_string(rate) + "," + parity + "," + std::to_string(bits) + "," +
-           ((c & CSTOPB) ? "2" : "1");
+    velkon::LineSettings line;
+    return ReadTerminalLine(m_slave, line) ? LineSettingsText(line) : "";
 }
 
 int PtyVirtualPort::HandshakeMode()
 {
-    termios t{};
-    if (m_slave < 0 || ::tcgetattr(m_slave, &t) != 0)
-        return 0;
-    if (t.c_cflag & CRTSCTS)
-        return 2;
-    return (t.c_iflag & (IXON | IXOFF)) ? 1 : 0;
+    velkon::LineSettings line;
+    return ReadTerminalLine(m_slave, line) ? static_cast<int>(line.flowControl) : 0;
 }
 
 bool PtyVirtualPort::SetLineSettings(const std::string& settings)
 {
-    LineSettingsValues values;
+    velkon::LineSettings line;
     std::string reason;
-    termios t{};
-    if (m_slave < 0 || !ParseLineSettings(settings, values, reason) ||
-        ::tcgetattr(m_slave, &t) != 0) {
-        return false;
-    }
-    const speed_t speed = SpeedOfRate(values.baudRate);
-    if (speed == 0 || ::cfsetspeed(&t, speed) != 0)
-        return false;
-    t.c_cflag &= ~(CSIZE | CSTOPB);
-    t.c_cflag |= values.dataBits == 5   ? CS5
-                 : values.dataBits == 6 ? CS6
-                 : values.dataBits == 7 ? CS7
-                                        : CS8;
-    if (values.stopBits != LineSettingsValues::StopBits::kOne)
-        t.c_cflag |= CSTOPB;
-    return ::tcsetattr(m_slave, TCSANOW, &t) == 0;
+    return m_slave >= 0 && ParseLineSettings(settings, line, reason) &&
+           WriteTerminalRateAndShape(m_slave, line) == 0;
 }
 
 void PtyVirtualPort::ChangeOpenState(bool opened)

@@ -7,6 +7,7 @@
 #include "components/VirtualPort.h"
 #include "serial/PortChannel.h"
 #include "system/FileWatch.h"
+#include "virtual/PortLinkPublication.h"
 
 namespace velkon {
 
@@ -14,9 +15,7 @@ namespace velkon {
 // and one descriptor of the slave (opened before anyone else can), so the
 // pseudo-terminal never hangs up between applications and bytes for the next
 // application wait in it. The slave is published as a symbolic link named
-// after the port (COM3) in RuntimeDirectory(), beside a lock file
-// (.COM3.lock) that the adapter holds locked (flock) for the port's lifetime,
-// so that a link whose lock nobody holds is known to be left over.
+// after the port (PortLinkPublication).
 //
 // Applications opening and closing the slave are seen from inotify events on
 // its device node, so an open lasting a millisecond is still reported, and
@@ -55,14 +54,17 @@ public:
     void WatchLineSettings(bool on) override;
     std::string LineSettings() override;
     int HandshakeMode() override;
-    // Standard rates only; 8 data bits without parity is all a
-    // pseudo-terminal keeps.
+    // Rate, data bits and stop bits; every rate a physical port takes. The
+    // parity is not put on the slave (a pseudo-terminal refuses it).
     bool SetLineSettings(const std::string& settings) override;
 
     // The published link, empty while there is no port.
-    std::string LinkPath() const { return m_linkPath; }
+    std::string LinkPath() const { return m_link.LinkPath(); }
 
 private:
+    // The master and the adapter's slave descriptor, watched; false when any
+    // step fails (Release undoes the steps taken).
+    bool OpenPair(std::string& slavePath);
     void MakeSlaveRaw() const;
     void Release();
     void OnSlaveEvent(std::uint32_t mask);
@@ -72,9 +74,7 @@ private:
 
     int m_master = -1;
     int m_slave = -1;
-    int m_lockFd = -1;
-    std::string m_linkPath;
-    std::string m_lockPath;
+    PortLinkPublication m_link;
     std::string m_slavePath;
     PortChannel m_channel;
     FileWatch m_slaveWatch;
