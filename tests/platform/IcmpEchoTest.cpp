@@ -2,10 +2,6 @@
 
 #include "PlatformTestSupport.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
-
 #include <cstring>
 #include <functional>
 #include <memory>

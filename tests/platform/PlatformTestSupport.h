@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -55,6 +56,15 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000)
     deadline.start(timeoutMs);
     loop.exec();
     return met || done();
+}
+
+// Handles what the event loop has pending, for a number of rounds: to show
+// that something does not happen.
+inline void RunPendingEvents(int rounds = 20)
+{
+    for (int i = 0; i < rounds; ++i) {
+        QCoreApplication::processEvents();
+    }
 }
 
 // Writes all of data to fd, running the event loop while fd is full.

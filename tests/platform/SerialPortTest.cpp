@@ -18,11 +18,7 @@
 #include <string>
 #include <vector>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -36,6 +32,7 @@ using velkon::DeviceForPort;
 using velkon::TermiosSerialPort;
 using velkon::test::AllByteValues;
 using velkon::test::AppendAvailable;
+using velkon::test::RunPendingEvents;
 using velkon::test::WaitFor;
 using velkon::test::WriteAll;
 
@@ -322,9 +319,7 @@ TEST_F(SerialPortTest, HoldKeepsBytesInTheDriverUntilResume)
     const Bytes data = AllByteValues(2);
     ASSERT_TRUE(WriteAll(m_device.master, data));
     ASSERT_TRUE(WaitFor([&] { return port.ReceiveWaiting() == static_cast<int>(data.size()); }));
-    for (int i = 0; i < 20; ++i) {
-        QCoreApplication::processEvents();
-    }
+    RunPendingEvents();
     EXPECT_EQ(events, 0) << "an event was raised while receiving was held";
 
     port.ResumeReceive();
@@ -453,9 +448,7 @@ TEST_F(SerialPortTest, ADeviceThatHangsUpFailsWritesWithItsName)
     OpenPort(port);
     m_device.Close();
     // The hang-up must not keep the event loop busy or crash it.
-    for (int i = 0; i < 20; ++i) {
-        QCoreApplication::processEvents();
-    }
+    RunPendingEvents();
     const velkon::Result r = port.QueueTransmit(Bytes{1, 2, 3});
     EXPECT_FALSE(r.ok());
     EXPECT_NE(r.description().find("COM3 (" + m_device.slave + "): "), std::string::npos)

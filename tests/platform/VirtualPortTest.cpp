@@ -19,11 +19,7 @@
 #include <string>
 #include <vector>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +33,7 @@ using velkon::Bytes;
 using velkon::PtyVirtualPort;
 using velkon::test::AllByteValues;
 using velkon::test::AppendAvailable;
+using velkon::test::RunPendingEvents;
 using velkon::test::WaitFor;
 using velkon::test::WriteAll;
 
@@ -659,9 +656,7 @@ TEST_F(VirtualPortTest, HoldKeepsBytesInThePortUntilResume)
     const Bytes data = AllByteValues(2);
     ASSERT_TRUE(WriteAll(app, data));
     ASSERT_TRUE(WaitFor([&] { return port.AvailableCount() == static_cast<int>(data.size()); }));
-    for (int i = 0; i < 20; ++i) {
-        QCoreApplication::processEvents();
-    }
+    RunPendingEvents();
     EXPECT_EQ(events, 0) << "an event was raised while receiving was held";
 
     port.ResumeReceive();
