@@ -13,12 +13,12 @@
 #include <QCoreApplication>
 #include <QDir>
 
-#include "CommandServer.h"
+#include "command/CommandServer.h"
 #include "HeadlessHost.h"
-#include "IcmpEcho.h"
-#include "ProgramEntry.h"
-#include "RuntimeDir.h"
-#include "SystemServices.h"
+#include "ping/IcmpEcho.h"
+#include "system/ProgramEntry.h"
+#include "system/RuntimeDir.h"
+#include "system/SystemServices.h"
 #include "session/CommandProtocol.h"
 #include "shell/Shell.h"
 #include "shell/StringTable.h"

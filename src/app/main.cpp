@@ -7,11 +7,11 @@
 #include <QApplication>
 #include <QIcon>
 
-#include "CommandClient.h"
+#include "command/CommandClient.h"
 #include "DesktopProgram.h"
-#include "ProgramEntry.h"
+#include "system/ProgramEntry.h"
 #include "Prompts.h"
-#include "SystemServices.h"
+#include "system/SystemServices.h"
 
 namespace {
 

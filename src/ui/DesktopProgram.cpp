@@ -7,7 +7,7 @@
 #include <QTranslator>
 
 #include "LoadResource.h"
-#include "PortMap.h"
+#include "serial/PortMap.h"
 #include "Prompts.h"
 #include "shell/StringTable.h"
 

@@ -3,10 +3,10 @@
 #include <memory>
 #include <string>
 
-#include "CommandServer.h"
-#include "IcmpEcho.h"
+#include "command/CommandServer.h"
+#include "ping/IcmpEcho.h"
 #include "QtTranslations.h"
-#include "SystemServices.h"
+#include "system/SystemServices.h"
 #include "UiServices.h"
 #include "frmMain.h"
 #include "session/AppState.h"

@@ -19,7 +19,7 @@
 #include <QUrl>
 
 #include "LoadResource.h"
-#include "ProgramEntry.h"
+#include "system/ProgramEntry.h"
 #include "PasswordDialogs.h"
 #include "Prompts.h"
 #include "frmAbout.h"

@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 
 #include "E2eSupport.h"
-#include "SystemServices.h"
+#include "system/SystemServices.h"
 
 namespace velkon::test {
 namespace {

@@ -2,17 +2,14 @@
 
 #include "PlatformTestSupport.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
-
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "IcmpEcho.h"
+#include "ping/EchoPacket.h"
+#include "ping/IcmpEcho.h"
 #include "tools/PingCode.h"
 
 namespace velkon {
@@ -242,6 +239,67 @@ TEST(SystemHostResolverTest, UnknownNameGivesEmptyText)
     SystemHostResolver resolver;
     // The .invalid domain never resolves.
     EXPECT_EQ("", ResolveHostAddress(resolver, "nosuchhost.invalid"));
+}
+
+// An IPv4 header of 20 bytes from `from` to `to`, protocol ICMP.
+std::vector<std::uint8_t> IpHeader(std::uint32_t from, std::uint32_t to)
+{
+    std::vector<std::uint8_t> header(20, 0);
+    header[0] = 0x45;
+    header[9] = 1;
+    std::memcpy(&header[12], &from, 4);
+    std::memcpy(&header[16], &to, 4);
+    return header;
+}
+
+TEST(EchoPacket, RequestsCarryTheirChecksumAndRepliesAndErrorsAreMatched)
+{
+    const std::vector<std::uint8_t> request = BuildEchoRequest(0x1234, 0xBEEF, "Hello", true);
+    ASSERT_EQ(request.size(), kIcmpHeaderSize + 5);
+    EXPECT_EQ(request[0], kIcmpEcho);
+    EXPECT_EQ(request[4], 0x12);
+    EXPECT_EQ(request[7], 0xEF);
+    // A packet that holds its own checksum sums to zero.
+    EXPECT_EQ(InternetChecksum(request), 0);
+    EXPECT_EQ(BuildEchoRequest(1, 2, "Hello", false)[2], 0);
+
+    const std::uint32_t host = 0x0100007F;
+    const std::uint32_t peer = 0x0200000A;
+    // The echo reply on a raw socket, behind its IP header.
+    std::vector<std::uint8_t> reply = IpHeader(peer, host);
+    std::vector<std::uint8_t> icmp = request;
+    icmp[0] = kIcmpEchoReply;
+    reply.insert(reply.end(), icmp.begin(), icmp.end());
+    IcmpMessage got = ParseRawPacket(reply.data(), reply.size());
+    EXPECT_EQ(got.kind, IcmpMessage::Kind::Reply);
+    EXPECT_EQ(got.id, 0x1234);
+    EXPECT_EQ(got.sequence, 0xBEEF);
+    EXPECT_EQ(got.from, peer);
+    EXPECT_EQ(got.payload, "Hello");
+    // The same reply on a datagram socket, without the IP header.
+    got = ParseDatagramPacket(icmp.data(), icmp.size(), peer);
+    EXPECT_EQ(got.kind, IcmpMessage::Kind::Reply);
+    EXPECT_EQ(got.payload, "Hello");
+
+    // Port unreachable from a router, quoting our request.
+    std::vector<std::uint8_t> error = IpHeader(peer, host);
+    const std::uint8_t unreachable[8] = {kIcmpDestUnreachable, 3, 0, 0, 0, 0, 0, 0};
+    error.insert(error.end(), unreachable, unreachable + 8);
+    const std::vector<std::uint8_t> quoted = IpHeader(host, 0x0300000A);
+    error.insert(error.end(), quoted.begin(), quoted.end());
+    error.insert(error.end(), request.begin(), request.begin() + kIcmpHeaderSize);
+    got = ParseRawPacket(error.data(), error.size());
+    EXPECT_EQ(got.kind, IcmpMessage::Kind::Error);
+    EXPECT_EQ(got.status, kPingDestPortUnreachable);
+    EXPECT_EQ(got.sequence, 0xBEEF);
+    EXPECT_EQ(got.target, 0x0300000Au);
+
+    // Cut short, or not about an echo: nothing to match.
+    EXPECT_EQ(ParseRawPacket(error.data(), 30).kind, IcmpMessage::Kind::Other);
+    EXPECT_EQ(ParseDatagramPacket(request.data(), request.size(), peer).kind,
+              IcmpMessage::Kind::Other);
+    const std::uint8_t redirect[8] = {5, 1, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(StatusForIcmpError(redirect[0], redirect[1]), kPingSuccess);
 }
 
 }  // namespace

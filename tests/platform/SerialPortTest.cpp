@@ -18,26 +18,23 @@
 #include <string>
 #include <vector>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "PlatformTestSupport.h"
 
-#include "PortMap.h"
-#include "TermiosSerialPort.h"
+#include "serial/PortMap.h"
+#include "serial/TermiosSerialPort.h"
 
 using velkon::Bytes;
 using velkon::DeviceForPort;
-using velkon::LineSettingsValues;
-using velkon::ParseLineSettings;
 using velkon::TermiosSerialPort;
 using velkon::test::AllByteValues;
+using velkon::test::AppendAvailable;
+using velkon::test::RunPendingEvents;
 using velkon::test::WaitFor;
+using velkon::test::WriteAll;
 
 namespace {
 
@@ -47,21 +44,12 @@ protected:
     {
         ASSERT_TRUE(m_folder.isValid());
         ASSERT_NO_FATAL_FAILURE(NewDevice());
-        WriteMap("[Ports]\nCOM3=" + m_slave + "\n");
+        WriteMap("[Ports]\nCOM3=" + m_device.slave + "\n");
     }
 
     // A fresh pseudo-terminal pair: the test keeps the master, the slave
     // plays the device.
-    void NewDevice()
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        ASSERT_GE(m_master, 0);
-        ASSERT_EQ(::grantpt(m_master), 0);
-        ASSERT_EQ(::unlockpt(m_master), 0);
-        char name[PATH_MAX] = {};
-        ASSERT_EQ(::ptsname_r(m_master, name, sizeof name), 0);
-        m_slave = name;
-    }
+    void NewDevice() { ASSERT_TRUE(m_device.Open()) << std::strerror(errno); }
 
     // Points the link at path (made aside and renamed, as udev does).
     void PointLink(const std::string& link, const std::string& path)
@@ -69,13 +57,6 @@ protected:
         const std::string fresh = link + ".new";
         ASSERT_EQ(::symlink(path.c_str(), fresh.c_str()), 0) << std::strerror(errno);
         ASSERT_EQ(::rename(fresh.c_str(), link.c_str()), 0) << std::strerror(errno);
-    }
-
-    void TearDown() override
-    {
-        if (m_master >= 0) {
-            ::close(m_master);
-        }
     }
 
     std::string Folder() const { return m_folder.path().toStdString(); }
@@ -94,47 +75,16 @@ protected:
         ASSERT_TRUE(port.IsPortOpen());
     }
 
-    // Appends whatever the master end can read now.
-    void DrainMaster(Bytes& into)
-    {
-        std::uint8_t chunk[4096];
-        while (true) {
-            const ssize_t n = ::read(m_master, chunk, sizeof chunk);
-            if (n <= 0) {
-                return;
-            }
-            into.insert(into.end(), chunk, chunk + n);
-        }
-    }
-
     // The device's settings as the driver holds them.
     termios2 DeviceSettings() const
     {
         termios2 t{};
-        EXPECT_EQ(::ioctl(m_master, TCGETS2, &t), 0);
+        EXPECT_EQ(::ioctl(m_device.master, TCGETS2, &t), 0);
         return t;
     }
 
-    // Writes all of data to the master end, running the event loop while the
-    // device is full.
-    bool WriteToMaster(const Bytes& data)
-    {
-        std::size_t written = 0;
-        return WaitFor([&] {
-            while (written < data.size()) {
-                const ssize_t n = ::write(m_master, data.data() + written, data.size() - written);
-                if (n <= 0) {
-                    break;
-                }
-                written += static_cast<std::size_t>(n);
-            }
-            return written == data.size();
-        });
-    }
-
     QTemporaryDir m_folder;
-    int m_master = -1;
-    std::string m_slave;
+    velkon::test::TestTerminal m_device;
 };
 
 TEST(PortMapTest, DefaultsWithoutAMapFile)
@@ -172,59 +122,6 @@ TEST(PortMapTest, EntriesOverrideTheDefaults)
     EXPECT_EQ(DeviceForPort(3, folder + "/"), "/dev/ttyUSB7");
 }
 
-TEST(LineSettingsTest, ReadsValidTexts)
-{
-    LineSettingsValues v;
-    std::string reason;
-    ASSERT_TRUE(ParseLineSettings("9600,N,8,1", v, reason)) << reason;
-    EXPECT_EQ(v.baudRate, 9600);
-    EXPECT_EQ(v.parity, 'N');
-    EXPECT_EQ(v.dataBits, 8);
-    EXPECT_EQ(v.stopBits, LineSettingsValues::StopBits::kOne);
-
-    ASSERT_TRUE(ParseLineSettings("115200,E,7,2", v, reason)) << reason;
-    EXPECT_EQ(v.baudRate, 115200);
-    EXPECT_EQ(v.parity, 'E');
-    EXPECT_EQ(v.dataBits, 7);
-    EXPECT_EQ(v.stopBits, LineSettingsValues::StopBits::kTwo);
-
-    ASSERT_TRUE(ParseLineSettings("300,S,5,1.5", v, reason)) << reason;
-    EXPECT_EQ(v.parity, 'S');
-    EXPECT_EQ(v.dataBits, 5);
-    EXPECT_EQ(v.stopBits, LineSettingsValues::StopBits::kOneAndHalf);
-
-    ASSERT_TRUE(ParseLineSettings(" 14400 , m , 6 , 1 ", v, reason)) << reason;
-    EXPECT_EQ(v.baudRate, 14400);
-    EXPECT_EQ(v.parity, 'M');
-    EXPECT_EQ(v.dataBits, 6);
-
-    ASSERT_TRUE(ParseLineSettings("921600,o,8,1", v, reason)) << reason;
-    EXPECT_EQ(v.baudRate, 921600);
-    EXPECT_EQ(v.parity, 'O');
-}
-
-TEST(LineSettingsTest, RefusesMalformedTexts)
-{
-    const char* const bad[] = {
-        "abc",          "",           "9600,X,8,1",        "9600,N,8",    "9600,N,8,1,1",
-        "9600,N,9,1",   "9600,N,4,1", "0,N,8,1",           "-9600,N,8,1", "96a0,N,8,1",
-        "9600,NN,8,1",  "9600,N,8,3", "9600,N,8,",         ",N,8,1",      "9600,N,8,1.5",
-        "9600,N,7,1.5", "9600,,8,1",  "99999999999,N,8,1",
-    };
-    for (const char* text : bad) {
-        LineSettingsValues v;
-        v.baudRate = 1234;
-        std::string reason;
-        EXPECT_FALSE(ParseLineSettings(text, v, reason)) << '"' << text << '"';
-        EXPECT_FALSE(reason.empty()) << '"' << text << '"';
-        EXPECT_EQ(v.baudRate, 1234) << "values changed by refused \"" << text << '"';
-    }
-    LineSettingsValues v;
-    std::string reason;
-    EXPECT_FALSE(ParseLineSettings("9600,N,8,1.5", v, reason));
-    EXPECT_NE(reason.find("5 data bits"), std::string::npos) << reason;
-}
-
 TEST_F(SerialPortTest, RefusedSettingsNameThePortAndKeepTheOldOnes)
 {
     TermiosSerialPort port(Folder());
@@ -233,7 +130,8 @@ TEST_F(SerialPortTest, RefusedSettingsNameThePortAndKeepTheOldOnes)
 
     velkon::Result r = port.SetLineSettings("9600,X,8,1");
     EXPECT_FALSE(r.ok());
-    EXPECT_NE(r.description().find("COM3 (" + m_slave + ")"), std::string::npos) << r.description();
+    EXPECT_NE(r.description().find("COM3 (" + m_device.slave + ")"), std::string::npos)
+        << r.description();
     EXPECT_NE(r.description().find("parity"), std::string::npos) << r.description();
 
     r = port.SetLineSettings("abc");
@@ -255,7 +153,7 @@ TEST_F(SerialPortTest, RefusedSettingsNameThePortAndKeepTheOldOnes)
     for (const char* refused : {"9600,N,7,1", "9600,E,8,1", "9600,M,8,2"}) {
         r = port.SetLineSettings(refused);
         EXPECT_FALSE(r.ok()) << refused;
-        EXPECT_NE(r.description().find("COM3 (" + m_slave + "): the device refused"),
+        EXPECT_NE(r.description().find("COM3 (" + m_device.slave + "): the device refused"),
                   std::string::npos)
             << r.description();
         EXPECT_TRUE(port.IsPortOpen());
@@ -350,7 +248,7 @@ TEST_F(SerialPortTest, AllByteValuesPassUnchangedBothWays)
         EXPECT_LE(chunk.size(), 1000u);
         received.insert(received.end(), chunk.begin(), chunk.end());
     });
-    ASSERT_TRUE(WriteToMaster(expected));
+    ASSERT_TRUE(WriteAll(m_device.master, expected));
     ASSERT_TRUE(WaitFor([&] { return received.size() >= expected.size(); }))
         << "received " << received.size() << " of " << expected.size();
     EXPECT_EQ(received, expected);
@@ -359,7 +257,7 @@ TEST_F(SerialPortTest, AllByteValuesPassUnchangedBothWays)
     ASSERT_TRUE(port.QueueTransmit(expected).ok());
     Bytes sent;
     ASSERT_TRUE(WaitFor([&] {
-        DrainMaster(sent);
+        AppendAvailable(m_device.master, sent);
         return sent.size() >= expected.size();
     })) << "got "
         << sent.size() << " of " << expected.size();
@@ -395,7 +293,7 @@ TEST_F(SerialPortTest, TransmitBeyondWhatTheDriverTakesIsKeptInOrder)
     Bytes got;
     ASSERT_TRUE(WaitFor(
         [&] {
-            DrainMaster(got);
+            AppendAvailable(m_device.master, got);
             return got.size() >= data.size();
         },
         30000))
@@ -419,11 +317,9 @@ TEST_F(SerialPortTest, HoldKeepsBytesInTheDriverUntilResume)
     });
     port.HoldReceive();
     const Bytes data = AllByteValues(2);
-    ASSERT_TRUE(WriteToMaster(data));
+    ASSERT_TRUE(WriteAll(m_device.master, data));
     ASSERT_TRUE(WaitFor([&] { return port.ReceiveWaiting() == static_cast<int>(data.size()); }));
-    for (int i = 0; i < 20; ++i) {
-        QCoreApplication::processEvents();
-    }
+    RunPendingEvents();
     EXPECT_EQ(events, 0) << "an event was raised while receiving was held";
 
     port.ResumeReceive();
@@ -437,7 +333,7 @@ TEST_F(SerialPortTest, DiscardDropsWaitingBytes)
     TermiosSerialPort port(Folder());
     OpenPort(port);
     port.HoldReceive();
-    ASSERT_TRUE(WriteToMaster(Bytes{1, 2, 3, 4, 5}));
+    ASSERT_TRUE(WriteAll(m_device.master, Bytes{1, 2, 3, 4, 5}));
     ASSERT_TRUE(WaitFor([&] { return port.ReceiveWaiting() == 5; }));
     port.DiscardReceived();
     EXPECT_EQ(port.ReceiveWaiting(), 0);
@@ -449,7 +345,7 @@ TEST_F(SerialPortTest, DiscardDropsWaitingBytes)
         received.insert(received.end(), chunk.begin(), chunk.end());
     });
     port.ResumeReceive();
-    ASSERT_TRUE(WriteToMaster(Bytes{9}));
+    ASSERT_TRUE(WriteAll(m_device.master, Bytes{9}));
     ASSERT_TRUE(WaitFor([&] { return !received.empty(); }));
     EXPECT_EQ(received, Bytes{9});
 }
@@ -464,13 +360,13 @@ TEST_F(SerialPortTest, ASecondOpeningReportsThePortInUse)
     const velkon::Result r = second.SetPortOpen(true);
     EXPECT_FALSE(r.ok());
     EXPECT_FALSE(second.IsPortOpen());
-    EXPECT_EQ(r.description(), "COM3 (" + m_slave + "): port is in use by another program");
+    EXPECT_EQ(r.description(), "COM3 (" + m_device.slave + "): port is in use by another program");
 
     // Other programs that do not lock are kept out by the terminal's
     // exclusive mode (which this privileged test can see past).
     int exclusive = 0;
     const int flags = O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-    const int peek = ::open(m_slave.c_str(), flags);
+    const int peek = ::open(m_device.slave.c_str(), flags);
     if (peek >= 0) {
         EXPECT_EQ(::ioctl(peek, TIOCGEXCL, &exclusive), 0);
         EXPECT_EQ(exclusive, 1);
@@ -482,7 +378,7 @@ TEST_F(SerialPortTest, ASecondOpeningReportsThePortInUse)
     // Closing releases the port for the next one, and for other programs.
     ASSERT_TRUE(first.SetPortOpen(false).ok());
     EXPECT_FALSE(first.IsPortOpen());
-    const int other = ::open(m_slave.c_str(), flags);
+    const int other = ::open(m_device.slave.c_str(), flags);
     ASSERT_GE(other, 0) << std::strerror(errno);
     EXPECT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);
@@ -550,15 +446,12 @@ TEST_F(SerialPortTest, ADeviceThatHangsUpFailsWritesWithItsName)
 {
     TermiosSerialPort port(Folder());
     OpenPort(port);
-    ::close(m_master);
-    m_master = -1;
+    m_device.Close();
     // The hang-up must not keep the event loop busy or crash it.
-    for (int i = 0; i < 20; ++i) {
-        QCoreApplication::processEvents();
-    }
+    RunPendingEvents();
     const velkon::Result r = port.QueueTransmit(Bytes{1, 2, 3});
     EXPECT_FALSE(r.ok());
-    EXPECT_NE(r.description().find("COM3 (" + m_slave + "): "), std::string::npos)
+    EXPECT_NE(r.description().find("COM3 (" + m_device.slave + "): "), std::string::npos)
         << r.description();
     EXPECT_TRUE(port.SetPortOpen(false).ok());
 }
@@ -566,7 +459,7 @@ TEST_F(SerialPortTest, ADeviceThatHangsUpFailsWritesWithItsName)
 TEST_F(SerialPortTest, ALostDeviceComesBackThroughARepointedLinkTenTimes)
 {
     const std::string link = Folder() + "/by-id-adapter";
-    ASSERT_NO_FATAL_FAILURE(PointLink(link, m_slave));
+    ASSERT_NO_FATAL_FAILURE(PointLink(link, m_device.slave));
     WriteMap("[Ports]\nCOM3=" + link + "\n");
     TermiosSerialPort port(Folder());
     ASSERT_TRUE(port.SetLineSettings("19200,N,8,2").ok());
@@ -587,8 +480,7 @@ TEST_F(SerialPortTest, ALostDeviceComesBackThroughARepointedLinkTenTimes)
         // Unplugged: the link goes first, as udev removes it; left dangling
         // it could resolve to a node another process took meanwhile.
         ASSERT_EQ(::unlink(link.c_str()), 0);
-        ::close(m_master);
-        m_master = -1;
+        m_device.Close();
         ASSERT_TRUE(WaitFor([&] { return count(TermiosSerialPort::kEventDeviceLost) == round; }))
             << round;
         EXPECT_FALSE(port.IsPortOpen());
@@ -596,7 +488,7 @@ TEST_F(SerialPortTest, ALostDeviceComesBackThroughARepointedLinkTenTimes)
         EXPECT_FALSE(port.QueueTransmit(Bytes{1}).ok());
 
         ASSERT_NO_FATAL_FAILURE(NewDevice());  // plugged in again, on a new node
-        ASSERT_NO_FATAL_FAILURE(PointLink(link, m_slave));
+        ASSERT_NO_FATAL_FAILURE(PointLink(link, m_device.slave));
         ASSERT_TRUE(WaitFor([&] { return count(TermiosSerialPort::kEventDeviceBack) >= round; }))
             << round;
         const velkon::Result reopened = port.SetPortOpen(true);
@@ -606,12 +498,58 @@ TEST_F(SerialPortTest, ALostDeviceComesBackThroughARepointedLinkTenTimes)
         EXPECT_NE(DeviceSettings().c_cflag & CSTOPB, 0u);
 
         received.clear();
-        ASSERT_TRUE(WriteToMaster(Bytes{static_cast<std::uint8_t>(round)}));
+        ASSERT_TRUE(WriteAll(m_device.master, Bytes{static_cast<std::uint8_t>(round)}));
         ASSERT_TRUE(WaitFor([&] { return !received.empty(); })) << round;
         EXPECT_EQ(received, Bytes{static_cast<std::uint8_t>(round)});
         // Each loss is reported once, however many wake-ups it caused.
         EXPECT_EQ(count(TermiosSerialPort::kEventDeviceLost), round);
     }
+}
+
+TEST_F(SerialPortTest, AnOpenPortFollowsItsLinkToAnotherDevice)
+{
+    const std::string link = Folder() + "/by-id-adapter";
+    ASSERT_NO_FATAL_FAILURE(PointLink(link, m_device.slave));
+    WriteMap("[Ports]\nCOM3=" + link + "\n");
+    TermiosSerialPort port(Folder());
+    ASSERT_TRUE(port.SetLineSettings("19200,N,8,2").ok());
+    OpenPort(port);
+    std::vector<int> events;
+    std::string lossReason;
+    // As a session does: a device that is back is reopened.
+    port.setCommEventHandler([&] {
+        events.push_back(port.EventCode());
+        if (port.EventCode() == TermiosSerialPort::kEventDeviceLost) {
+            lossReason = port.DeviceLossReason();
+        } else if (port.EventCode() == TermiosSerialPort::kEventDeviceBack) {
+            port.SetPortOpen(true);
+        }
+    });
+    const auto count = [&](int code) { return std::count(events.begin(), events.end(), code); };
+
+    // The link is renewed to another device while the first one stays.
+    velkon::test::TestTerminal first;
+    std::swap(first.master, m_device.master);
+    ASSERT_NO_FATAL_FAILURE(NewDevice());
+    ASSERT_NO_FATAL_FAILURE(PointLink(link, m_device.slave));
+    ASSERT_TRUE(WaitFor(
+        [&] { return count(TermiosSerialPort::kEventDeviceBack) >= 1 && port.IsPortOpen(); }));
+    EXPECT_EQ(count(TermiosSerialPort::kEventDeviceLost), 1);
+    EXPECT_EQ(lossReason, "the device path now leads to another device");
+    EXPECT_EQ(DeviceSettings().c_ospeed, 19200u) << "settings not applied to the new device";
+
+    const Bytes data{'n', 'e', 'w'};
+    ASSERT_TRUE(port.QueueTransmit(data).ok());
+    Bytes atNew;
+    ASSERT_TRUE(WaitFor([&] {
+        AppendAvailable(m_device.master, atNew);
+        return atNew.size() >= data.size();
+    }));
+    EXPECT_EQ(atNew, data);
+    Bytes atOld;
+    AppendAvailable(first.master, atOld);
+    EXPECT_TRUE(atOld.empty()) << atOld.size() << " bytes went to the old device";
+    EXPECT_EQ(count(TermiosSerialPort::kEventDeviceLost), 1);
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-#include <QEventLoop>
 #include <QTimer>
 
 #include <arpa/inet.h>
@@ -18,20 +17,21 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "StreamBuffer.h"
-#include "LocalAddresses.h"
-#include "QtSocketArray.h"
-#include "SocketErrors.h"
+#include "network/LocalAddresses.h"
+#include "network/QtSocketArray.h"
+#include "network/SocketErrors.h"
 
 namespace velkon {
 namespace {
 
+using test::ConnectLoopback;
 using test::WaitFor;
 
 constexpr int kWaitMs = 5000;
@@ -311,13 +311,8 @@ TEST(SocketArrayTest, CloseStillSendsQueuedBytesToAHalfClosedPeer)
     Recorder serverEvents(server);
     const int port = StartListener(server);
 
-    const int raw = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(raw, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int raw = ConnectLoopback(port);
+    ASSERT_GE(raw, 0) << std::strerror(errno);
     AcceptNext(server, serverEvents, 1);
 
     // The peer is done sending but still reads.
@@ -554,13 +549,8 @@ TEST(SocketArrayTest, PeerResetRaisesError10054)
     Recorder serverEvents(server);
     const int port = StartListener(server);
 
-    const int raw = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(raw, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int raw = ConnectLoopback(port);
+    ASSERT_GE(raw, 0) << std::strerror(errno);
     AcceptNext(server, serverEvents, 1);
 
     // Closing with a zero linger time resets the connection.
@@ -798,12 +788,8 @@ TEST(SocketArrayTest, RejectedRequestIsClosedAtOnce)
     QtSocketArray server;
     Recorder serverEvents(server);
     const int port = StartListener(server);
-    const int raw = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int raw = ConnectLoopback(port);
+    ASSERT_GE(raw, 0) << std::strerror(errno);
     ASSERT_TRUE(WaitFor([&] { return !serverEvents.requests.empty(); }));
     const long id = serverEvents.requests.front().second;
 
@@ -818,25 +804,6 @@ TEST(SocketArrayTest, RejectedRequestIsClosedAtOnce)
     ASSERT_TRUE(server.Load(1).ok());
     EXPECT_FALSE(server.Accept(1, id).ok());
     EXPECT_EQ(server.State(0), kSockListening);
-}
-
-TEST(SocketArrayTest, StreamBufferGivesMemoryBackAsItDrains)
-{
-    std::string burst(1024 * 1024, '\0');
-    for (std::size_t i = 0; i < burst.size(); ++i) {
-        burst[i] = static_cast<char>(i * 7);
-    }
-    StreamBuffer queue;
-    queue.append(burst.data(), burst.size());
-    queue.consume(burst.size() - 1000);
-    ASSERT_EQ(queue.size(), 1000u);
-    EXPECT_EQ(std::string(queue.data(), queue.size()), burst.substr(burst.size() - 1000));
-    EXPECT_LT(queue.capacity(), 64 * 1024u);
-
-    queue.append(burst.data(), 10);
-    queue.consume(queue.size());
-    EXPECT_TRUE(queue.empty());
-    EXPECT_LE(queue.capacity(), StreamBuffer::kKeptCapacity);
 }
 
 // Two loopback addresses share one port number, as the peers of a UDP

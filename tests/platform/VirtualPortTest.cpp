@@ -19,23 +19,23 @@
 #include <string>
 #include <vector>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "PlatformTestSupport.h"
 
-#include "PtyVirtualPort.h"
-#include "RuntimeDir.h"
+#include "serial/TermiosSerialPort.h"
+#include "system/RuntimeDir.h"
+#include "virtual/PtyVirtualPort.h"
 
 using velkon::Bytes;
 using velkon::PtyVirtualPort;
 using velkon::test::AllByteValues;
+using velkon::test::AppendAvailable;
+using velkon::test::RunPendingEvents;
 using velkon::test::WaitFor;
+using velkon::test::WriteAll;
 
 namespace {
 
@@ -141,19 +141,6 @@ protected:
         return fd;
     }
 
-    static void AppendAvailable(int fd, Bytes& into, std::size_t max = 65536)
-    {
-        std::uint8_t chunk[4096];
-        while (max > 0) {
-            const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, max));
-            if (n <= 0) {
-                return;
-            }
-            into.insert(into.end(), chunk, chunk + n);
-            max -= static_cast<std::size_t>(n);
-        }
-    }
-
     // Gathers every byte the port reports into `received`.
     static void CollectArrivals(PtyVirtualPort& port, Bytes& received)
     {
@@ -172,21 +159,6 @@ protected:
         port.setOpenStateChangedHandler([&received, &order](bool opened) {
             order.push_back(std::string(opened ? "open" : "close") + "@" +
                             std::to_string(received.size()));
-        });
-    }
-
-    static bool WriteAll(int fd, const Bytes& data)
-    {
-        std::size_t written = 0;
-        return WaitFor([&] {
-            while (written < data.size()) {
-                const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-                if (n <= 0) {
-                    break;
-                }
-                written += static_cast<std::size_t>(n);
-            }
-            return written == data.size();
         });
     }
 
@@ -684,9 +656,7 @@ TEST_F(VirtualPortTest, HoldKeepsBytesInThePortUntilResume)
     const Bytes data = AllByteValues(2);
     ASSERT_TRUE(WriteAll(app, data));
     ASSERT_TRUE(WaitFor([&] { return port.AvailableCount() == static_cast<int>(data.size()); }));
-    for (int i = 0; i < 20; ++i) {
-        QCoreApplication::processEvents();
-    }
+    RunPendingEvents();
     EXPECT_EQ(events, 0) << "an event was raised while receiving was held";
 
     port.ResumeReceive();
@@ -730,6 +700,36 @@ TEST_F(VirtualPortTest, DeletingWhileAnApplicationHoldsThePortHangsItUp)
     std::uint8_t byte = 0;
     EXPECT_LT(::write(app, &byte, 1), 0);
     EXPECT_EQ(errno, EIO);
+}
+
+TEST_F(VirtualPortTest, TakesEveryRateAPhysicalPortTakes)
+{
+    // A physical port on a pseudo-terminal, beside the virtual one.
+    velkon::test::TestTerminal device;
+    ASSERT_TRUE(device.Open());
+    const std::string folder = m_temp.path().toStdString();
+    std::ofstream(folder + "/ports.ini") << "[Ports]\nCOM3=" << device.slave << "\n";
+    velkon::TermiosSerialPort physical(folder);
+    ASSERT_TRUE(physical.SetCommPortNumber(3).ok());
+    const velkon::Result opened = physical.SetPortOpen(true);
+    ASSERT_TRUE(opened.ok()) << opened.description();
+
+    PtyVirtualPort port;
+    ASSERT_TRUE(port.CreatePort("COM7"));
+    int taken = 0;
+    // Standard rates beyond the classic list, and rates without a code.
+    for (int rate : {50, 9600, 250000, 500000, 576000, 921600, 1000000, 1500000, 2000000, 3000000,
+                     4000000, 7372800}) {
+        const std::string text = std::to_string(rate) + ",N,8,2";
+        if (!physical.SetLineSettings(text).ok()) {
+            continue;  // this machine's terminals do not take it
+        }
+        ++taken;
+        EXPECT_TRUE(port.SetLineSettings(text)) << text;
+        EXPECT_EQ(port.LineSettings(), text);
+    }
+    // The pseudo-terminals here take at least the rates with a code.
+    EXPECT_GE(taken, 10);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "IcmpEcho.h"
+#include "ping/IcmpEcho.h"
 #include "UiTestSupport.h"
 #include "frmPing.h"
 #include "frmResolve.h"

@@ -1,0 +1,630 @@
+#include "network/QtSocketArray.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include <QObject>
+
+#include "network/LocalAddresses.h"
+#include "network/SocketAddress.h"
+#include "network/SocketErrors.h"
+#include "network/TcpConnector.h"
+
+namespace velkon {
+
+struct QtSocketArray::Element {
+    int index = 0;
+    int state = kSockClosed;
+    int protocol = kTcp;
+    std::string remoteHost;
+    int remotePort = 0;
+    int localPort = 0;
+    // Raised by every Close; events of an earlier life compare it.
+    std::uint64_t generation = 0;
+    bool dataPosted = false;
+    bool progressPosted = false;
+    // Events of this life still waiting in the event loop.
+    int pending = 0;
+
+    // At most one of these lives at a time; an idle element holds none.
+    std::unique_ptr<TcpConnector> connector;
+    std::unique_ptr<TcpConnection> connection;
+    std::unique_ptr<TcpListener> listener;
+    std::unique_ptr<UdpEndpoint> udp;
+};
+
+QtSocketArray::QtSocketArray(std::chrono::milliseconds connectTimeout)
+    : m_connectTimeout(connectTimeout), m_context(std::make_unique<QObject>())
+{
+    auto element = std::make_unique<Element>();
+    element->index = 0;
+    m_elements.emplace(0, std::move(element));
+}
+
+QtSocketArray::~QtSocketArray()
+{
+    // Events still queued go first, so that none reaches a destroyed element.
+    m_context.reset();
+    m_elements.clear();
+    m_retired.clear();
+}
+
+QtSocketArray::Element* QtSocketArray::find(int index) const
+{
+    const auto it = m_elements.find(index);
+    return it == m_elements.end() ? nullptr : it->second.get();
+}
+
+Result QtSocketArray::loaded(int index, Element*& element) const
+{
+    element = find(index);
+    if (element == nullptr) {
+        return Result::Fail("Socket element " + std::to_string(index) + " is not loaded",
+                            kErrNoSuchElement);
+    }
+    return Result::Ok();
+}
+
+// ---- Events
+
+template <typename Fn>
+void QtSocketArray::post(Element& el, Fn fn)
+{
+    Element* target = &el;
+    const std::uint64_t generation = el.generation;
+    ++el.pending;
+    QMetaObject::invokeMethod(
+        m_context.get(),
+        [target, generation, fn = std::move(fn)]() mutable {
+            if (target->generation == generation) {
+                --target->pending;
+                fn(*target);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void QtSocketArray::deliverData(Element& el)
+{
+    // Straight from the notification, unless earlier events still wait:
+    // data never overtakes a connect.
+    if (el.pending > 0) {
+        postData(el);
+        return;
+    }
+    const int available = BytesAvailable(el.index);
+    auto handler = events().dataArrival;
+    if (available > 0 && handler) {
+        handler(el.index, available);
+    }
+}
+
+void QtSocketArray::deliverProgress(Element& el)
+{
+    if (el.pending > 0) {
+        postProgress(el);
+        return;
+    }
+    auto handler = events().sendProgress;
+    if (handler) {
+        handler(el.index);
+    }
+}
+
+void QtSocketArray::postData(Element& el)
+{
+    if (el.dataPosted) {
+        return;
+    }
+    el.dataPosted = true;
+    post(el, [this](Element& e) {
+        e.dataPosted = false;
+        const int available = BytesAvailable(e.index);
+        auto handler = events().dataArrival;
+        if (available > 0 && handler) {
+            handler(e.index, available);
+        }
+    });
+}
+
+void QtSocketArray::postProgress(Element& el)
+{
+    if (el.progressPosted) {
+        return;
+    }
+    el.progressPosted = true;
+    post(el, [this](Element& e) {
+        e.progressPosted = false;
+        auto handler = events().sendProgress;
+        if (handler) {
+            handler(e.index);
+        }
+    });
+}
+
+void QtSocketArray::postError(Element& el, const SocketFailure& failure)
+{
+    el.state = kSockError;
+    post(el, [this, failure](Element& e) {
+        auto handler = events().error;
+        if (handler) {
+            handler(e.index, failure.number, failure.description);
+        }
+    });
+}
+
+// ---- Elements and properties
+
+Result QtSocketArray::Load(int index)
+{
+    if (index < 0 || index > kMaxIndex) {
+        return Result::Fail("Socket element index " + std::to_string(index) + " is out of range",
+                            kErrNoSuchElement);
+    }
+    if (find(index) != nullptr) {
+        return Result::Fail("Socket element " + std::to_string(index) + " is already loaded",
+                            kErrAlreadyLoaded);
+    }
+    auto element = std::make_unique<Element>();
+    element->index = index;
+    m_elements.emplace(index, std::move(element));
+    return Result::Ok();
+}
+
+bool QtSocketArray::IsLoaded(int index) const
+{
+    return find(index) != nullptr;
+}
+
+Result QtSocketArray::SetProtocol(int index, int protocol)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    if (protocol != kTcp && protocol != kUdp) {
+        return Result::Fail("Invalid protocol " + std::to_string(protocol), kErrInvalidValue);
+    }
+    if (protocol != el->protocol && el->state != kSockClosed) {
+        return WrongState(el->state);
+    }
+    el->protocol = protocol;
+    return Result::Ok();
+}
+
+int QtSocketArray::Protocol(int index) const
+{
+    const Element* el = find(index);
+    return el ? el->protocol : kTcp;
+}
+
+Result QtSocketArray::SetRemoteHost(int index, const std::string& host)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    el->remoteHost = host;
+    return Result::Ok();
+}
+
+std::string QtSocketArray::RemoteHost(int index) const
+{
+    const Element* el = find(index);
+    return el ? el->remoteHost : std::string();
+}
+
+Result QtSocketArray::SetRemotePort(int index, int port)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    if (port < 0 || port > 65535) {
+        return Result::Fail("Invalid port number " + std::to_string(port), kErrInvalidValue);
+    }
+    el->remotePort = port;
+    return Result::Ok();
+}
+
+int QtSocketArray::RemotePort(int index) const
+{
+    const Element* el = find(index);
+    return el ? el->remotePort : 0;
+}
+
+Result QtSocketArray::SetLocalPort(int index, int port)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    if (port < 0 || port > 65535) {
+        return Result::Fail("Invalid port number " + std::to_string(port), kErrInvalidValue);
+    }
+    el->localPort = port;
+    return Result::Ok();
+}
+
+int QtSocketArray::LocalPort(int index) const
+{
+    const Element* el = find(index);
+    return el ? el->localPort : 0;
+}
+
+std::string QtSocketArray::LocalIP(int /*index*/) const
+{
+    return FirstLocalIPv4Address();
+}
+
+int QtSocketArray::State(int index) const
+{
+    const Element* el = find(index);
+    if (el == nullptr) {
+        return kSockClosed;
+    }
+    if (el->state == kSockConnecting && el->connector && el->connector->Resolving()) {
+        return kSockResolvingHost;
+    }
+    return el->state;
+}
+
+std::string QtSocketArray::RemoteHostIP(int index) const
+{
+    const Element* el = find(index);
+    if (el == nullptr) {
+        return {};
+    }
+    if (el->udp) {
+        return el->udp->LatestSender();
+    }
+    return el->connection ? el->connection->PeerAddress() : std::string();
+}
+
+// ---- Connecting
+
+Result QtSocketArray::Connect(int index)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    if (el->protocol != kTcp) {
+        return Result::Fail("Connect needs the TCP protocol", kErrWrongState);
+    }
+    if (el->state == kSockConnecting) {
+        return Result::Fail("A connection attempt is already in progress", kErrAlreadyInProgress);
+    }
+    if (el->state == kSockConnected) {
+        return Result::Fail("The socket is already connected", kErrAlreadyConnected);
+    }
+    if (el->state != kSockClosed) {
+        return WrongState(el->state);
+    }
+    const QString host = HostText(el->remoteHost);
+    if (host.isEmpty()) {
+        return Result::Fail("No remote host is set", kErrDestinationRequired);
+    }
+    if (el->remotePort < 1 || el->remotePort > 65535) {
+        return Result::Fail("Invalid remote port " + std::to_string(el->remotePort),
+                            kErrAddressNotAvailable);
+    }
+    el->state = kSockConnecting;
+    Element* target = el;
+    el->connector = std::make_unique<TcpConnector>(
+        m_connectTimeout, [this, target](int fd, const SocketFailure& failure) {
+            onConnectDone(*target, fd, failure);
+        });
+    // May report at once; the connector stays alive until it is retired.
+    el->connector->Start(host, el->remotePort);
+    return Result::Ok();
+}
+
+void QtSocketArray::onConnectDone(Element& el, int fd, const SocketFailure& failure)
+{
+    m_retired.push_back(std::move(el.connector));
+    QMetaObject::invokeMethod(
+        m_context.get(), [this] { m_retired.clear(); }, Qt::QueuedConnection);
+    if (fd < 0) {
+        postError(el, failure);
+        return;
+    }
+    startConnection(el, fd);
+    post(el, [this](Element& e) {
+        auto handler = events().connect;
+        if (handler) {
+            handler(e.index);
+        }
+    });
+}
+
+void QtSocketArray::startConnection(Element& el, int fd)
+{
+    Element* target = &el;
+    TcpConnection::Events reports;
+    reports.arrived = [this, target] { deliverData(*target); };
+    reports.progress = [this, target] { deliverProgress(*target); };
+    reports.ended = [this, target] { onConnectionEnded(*target); };
+    el.connection = std::make_unique<TcpConnection>(fd, std::move(reports));
+    el.state = kSockConnected;
+}
+
+void QtSocketArray::onConnectionEnded(Element& el)
+{
+    if (el.connection->Failed()) {
+        postError(el, el.connection->Failure());
+        return;
+    }
+    el.state = kSockClosing;
+    post(el, [this](Element& e) {
+        auto handler = events().close;
+        if (handler) {
+            handler(e.index);
+        }
+    });
+}
+
+// ---- Serving
+
+TcpListener& QtSocketArray::makeListener(Element& el)
+{
+    Element* target = &el;
+    TcpListener::Events reports;
+    reports.nextId = [this] { return ++m_nextRequestId; };
+    reports.request = [this, target](long id) {
+        post(*target, [this, id](Element& e) {
+            auto handler = events().connectionRequest;
+            if (e.listener && e.listener->HasRequest(id) && handler) {
+                handler(e.index, id);
+            }
+        });
+    };
+    el.listener = std::make_unique<TcpListener>(std::move(reports));
+    return *el.listener;
+}
+
+Result QtSocketArray::Listen(int index)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    if (el->protocol != kTcp) {
+        return Result::Fail("Listen needs the TCP protocol", kErrWrongState);
+    }
+    if (el->state == kSockClosed) {
+        makeListener(*el);
+    } else if (el->state != kSockOpen || !el->listener) {
+        return WrongState(el->state);
+    }
+    if (Result r = el->listener->Listen(el->localPort); !r) {
+        if (el->state == kSockClosed) {
+            el->listener.reset();
+        }
+        return r;
+    }
+    el->localPort = el->listener->LocalPort();
+    el->state = kSockListening;
+    return Result::Ok();
+}
+
+Result QtSocketArray::Bind(int index, int port, const std::string& localAddress)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    if (el->state != kSockClosed) {
+        return WrongState(el->state);
+    }
+    if (port < 0 || port > 65535) {
+        return Result::Fail("Invalid port number " + std::to_string(port), kErrInvalidArgument);
+    }
+    Result r;
+    if (el->protocol == kUdp) {
+        r = makeUdp(*el).Bind(port, localAddress);
+        if (r) {
+            el->localPort = el->udp->LocalPort();
+        } else {
+            el->udp.reset();
+        }
+    } else {
+        r = makeListener(*el).Bind(port, localAddress);
+        if (r) {
+            el->localPort = el->listener->LocalPort();
+        } else {
+            el->listener.reset();
+        }
+    }
+    if (r) {
+        el->state = kSockOpen;
+    }
+    return r;
+}
+
+TcpListener* QtSocketArray::listenerWith(long requestId, int preferredIndex) const
+{
+    const Element* preferred = find(preferredIndex);
+    if (preferred && preferred->listener && preferred->listener->HasRequest(requestId)) {
+        return preferred->listener.get();
+    }
+    for (const auto& [index, el] : m_elements) {
+        if (el->listener && el->listener->HasRequest(requestId)) {
+            return el->listener.get();
+        }
+    }
+    return nullptr;
+}
+
+Result QtSocketArray::Accept(int index, long requestId)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    if (el->protocol != kTcp) {
+        return Result::Fail("Accept needs the TCP protocol", kErrWrongState);
+    }
+    if (el->state != kSockClosed) {
+        return WrongState(el->state);
+    }
+    TcpListener* listener = listenerWith(requestId, index);
+    if (listener == nullptr) {
+        return Result::Fail("No connection request " + std::to_string(requestId) + " is waiting",
+                            kErrInvalidArgument);
+    }
+    startConnection(*el, listener->Take(requestId));
+    return Result::Ok();
+}
+
+Result QtSocketArray::Reject(int index, long requestId)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    TcpListener* listener = listenerWith(requestId, index);
+    if (listener == nullptr) {
+        return Result::Fail("No connection request " + std::to_string(requestId) + " is waiting",
+                            kErrInvalidArgument);
+    }
+    listener->Reject(requestId);
+    return Result::Ok();
+}
+
+// ---- Closing
+
+Result QtSocketArray::Close(int index)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    ++el->generation;
+    el->dataPosted = false;
+    el->progressPosted = false;
+    el->pending = 0;
+    el->connector.reset();
+    if (el->connection) {
+        std::string unsent;
+        const int fd = el->connection->Release(unsent);
+        if (fd >= 0) {
+            m_linger.Add(fd, std::move(unsent));
+        }
+        el->connection.reset();
+    }
+    el->listener.reset();
+    el->udp.reset();
+    el->state = kSockClosed;
+    return Result::Ok();
+}
+
+// ---- Data
+
+Result QtSocketArray::SendData(int index, const Bytes& data)
+{
+    return Send(index, data.data(), data.size());
+}
+
+Result QtSocketArray::Send(int index, const std::uint8_t* data, std::size_t size)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    if (el->protocol == kUdp) {
+        if (!el->udp || el->state != kSockOpen) {
+            return WrongState(el->state);
+        }
+        return el->udp->Send(Bytes(data, data + size), el->remoteHost, el->remotePort);
+    }
+    if (!el->connection || (el->state != kSockConnected && el->state != kSockClosing)) {
+        return Result::Fail("Not connected", kErrNotConnected);
+    }
+    el->connection->Send(reinterpret_cast<const char*>(data), size);
+    return Result::Ok();
+}
+
+int QtSocketArray::Receive(int index, std::uint8_t* buffer, int maxBytes)
+{
+    Element* el = find(index);
+    if (el == nullptr || !el->connection) {
+        Bytes out;
+        GetData(index, out, maxBytes);
+        std::copy(out.begin(), out.end(), buffer);
+        return static_cast<int>(out.size());
+    }
+    const std::size_t taken =
+        el->connection->TakeInto(buffer, static_cast<std::size_t>(std::max(maxBytes, 0)));
+    if (el->connection && el->connection->Available() > 0) {
+        postData(*el);
+    }
+    return static_cast<int>(taken);
+}
+
+Result QtSocketArray::GetData(int index, Bytes& out, int maxBytes)
+{
+    out.clear();
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    if (el->udp) {
+        el->udp->Take(out);
+    } else if (el->connection && el->connection->Available() > 0) {
+        el->connection->Take(out, maxBytes < 0 ? std::numeric_limits<std::size_t>::max()
+                                               : static_cast<std::size_t>(maxBytes));
+        if (el->connection->Available() > 0) {
+            postData(*el);
+        }
+    }
+    return Result::Ok();
+}
+
+int QtSocketArray::BytesAvailable(int index) const
+{
+    const Element* el = find(index);
+    std::size_t available = 0;
+    if (el != nullptr && el->udp) {
+        available = el->udp->NextSize();
+    } else if (el != nullptr && el->connection) {
+        available = el->connection->Available();
+    }
+    return static_cast<int>(available);
+}
+
+int QtSocketArray::BytesToWrite(int index) const
+{
+    const Element* el = find(index);
+    std::size_t queued = 0;
+    if (el != nullptr && el->udp) {
+        queued = el->udp->WaitingBytes();
+    } else if (el != nullptr && el->connection) {
+        queued = el->connection->Queued();
+    }
+    return static_cast<int>(std::min<std::size_t>(queued, 0x7fffffff));
+}
+
+// ---- UDP
+
+UdpEndpoint& QtSocketArray::makeUdp(Element& el)
+{
+    Element* target = &el;
+    UdpEndpoint::Events reports;
+    // One event per datagram, each naming the size of the oldest one waiting.
+    reports.arrived = [this, target] {
+        post(*target, [this](Element& e) {
+            auto handler = events().dataArrival;
+            const int size = BytesAvailable(e.index);
+            if (size > 0 && handler) {
+                handler(e.index, size);
+            }
+        });
+    };
+    reports.progress = [this, target] { postProgress(*target); };
+    el.udp = std::make_unique<UdpEndpoint>(std::move(reports));
+    return *el.udp;
+}
+
+}  // namespace velkon

@@ -1,0 +1,16 @@
+#include "system/SystemClock.h"
+
+#include <ctime>
+
+namespace velkon {
+
+LocalDateTime SystemClock::Now() const
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+            local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+}  // namespace velkon

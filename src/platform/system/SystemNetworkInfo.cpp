@@ -1,0 +1,12 @@
+#include "system/SystemNetworkInfo.h"
+
+#include "network/LocalAddresses.h"
+
+namespace velkon {
+
+std::vector<std::string> SystemNetworkInfo::LocalAddresses()
+{
+    return ListLocalIPv4Addresses();
+}
+
+}  // namespace velkon
