@@ -92,7 +92,8 @@ public:
     }
     // Takes at most maxBytes of the bytes that have arrived (-1: all).
     virtual Result GetData(int index, Bytes& out, int maxBytes) = 0;
-    // Takes at most maxBytes into buffer; the count taken.
+    // Takes at most maxBytes into buffer; the count taken. Unlike GetData,
+    // bytes left waiting raise no new arrival: the caller asks again.
     virtual int Receive(int index, std::uint8_t* buffer, int maxBytes)
     {
         Bytes out;

@@ -555,12 +555,10 @@ int QtSocketArray::Receive(int index, std::uint8_t* buffer, int maxBytes)
         std::copy(out.begin(), out.end(), buffer);
         return static_cast<int>(out.size());
     }
-    const std::size_t taken =
-        el->connection->TakeInto(buffer, static_cast<std::size_t>(std::max(maxBytes, 0)));
-    if (el->connection && el->connection->Available() > 0) {
-        postData(*el);
-    }
-    return static_cast<int>(taken);
+    // No new report for what is left: the caller asked for less and comes
+    // back when it has room (a report now would only wake the loop).
+    return static_cast<int>(
+        el->connection->TakeInto(buffer, static_cast<std::size_t>(std::max(maxBytes, 0))));
 }
 
 Result QtSocketArray::GetData(int index, Bytes& out, int maxBytes)

@@ -15,9 +15,6 @@ namespace velkon {
 
 namespace {
 
-// An idle port keeps no more than this of a drained queue's memory.
-constexpr std::size_t kIdleCapacity = 4096;
-
 void Dispose(std::unique_ptr<QSocketNotifier>& notifier, bool deferred)
 {
     if (!notifier) {
@@ -61,23 +58,23 @@ void PortChannel::Detach()
     Dispose(m_readNotifier, deferred);
     Dispose(m_writeNotifier, deferred);
     m_fd = -1;
-    ResetQueue();
+    m_queue.Clear();
     m_holding = false;
     m_stalled = false;
 }
 
-int PortChannel::Send(const Bytes& data)
+int PortChannel::Send(const std::uint8_t* data, std::size_t size)
 {
     if (m_fd < 0) {
         return EBADF;
     }
-    if (data.empty()) {
+    if (size == 0) {
         return 0;
     }
     std::size_t written = 0;
     // Behind waiting bytes the new ones only queue up, to keep the order.
-    while (Queued() == 0 && written < data.size()) {
-        const ssize_t n = ::write(m_fd, data.data() + written, data.size() - written);
+    while (Queued() == 0 && written < size) {
+        const ssize_t n = ::write(m_fd, data + written, size - written);
         if (n > 0) {
             written += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EINTR) {
@@ -88,16 +85,51 @@ int PortChannel::Send(const Bytes& data)
             break;
         }
     }
-    if (written == data.size()) {
+    if (written == size) {
         return 0;
     }
-    if (m_offset > 0 && m_offset >= m_queue.size() / 2) {
-        m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(m_offset));
-        m_offset = 0;
-    }
-    m_queue.insert(m_queue.end(), data.begin() + static_cast<std::ptrdiff_t>(written), data.end());
+    m_queue.Add(data + written, static_cast<std::int32_t>(size - written));
     Update();
     return 0;
+}
+
+int PortChannel::ReceiveInto(std::uint8_t* buffer, std::size_t maxBytes, std::size_t& got)
+{
+    got = 0;
+    if (m_packetMode) {
+        // Status bytes come first in every read: the copying path sorts them.
+        Bytes out;
+        const int err = Receive(out, maxBytes);
+        std::copy(out.begin(), out.end(), buffer);
+        got = out.size();
+        return err;
+    }
+    if (m_fd < 0) {
+        return EBADF;
+    }
+    int err = 0;
+    while (got < maxBytes) {
+        const ssize_t n = ::read(m_fd, buffer + got, maxBytes - got);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+            // A short read: the rest has not arrived yet.
+            if (got < maxBytes)
+                break;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN) {
+            err = errno;
+        }
+        break;
+    }
+    if (got > 0) {
+        TookBytes();
+        return 0;
+    }
+    return err;
 }
 
 int PortChannel::Receive(Bytes& out, std::size_t maxBytes)
@@ -300,9 +332,9 @@ void PortChannel::OnWritable()
 bool PortChannel::Flush(int& err)
 {
     while (Queued() > 0) {
-        const ssize_t n = ::write(m_fd, m_queue.data() + m_offset, Queued());
+        const ssize_t n = ::write(m_fd, m_queue.Data(), Queued());
         if (n > 0) {
-            m_offset += static_cast<std::size_t>(n);
+            m_queue.Drop(static_cast<std::int32_t>(n));
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && errno != EAGAIN) {
@@ -312,27 +344,13 @@ bool PortChannel::Flush(int& err)
             break;
         }
     }
-    if (Queued() == 0) {
-        ResetQueue();
-    }
     return true;
 }
 
 void PortChannel::DropQueued()
 {
-    m_queue.clear();
-    ResetQueue();
+    m_queue.Clear();
     Update();
-}
-
-void PortChannel::ResetQueue()
-{
-    m_offset = 0;
-    if (m_queue.capacity() > kIdleCapacity) {
-        Bytes().swap(m_queue);
-    } else {
-        m_queue.clear();
-    }
 }
 
 void PortChannel::Update()

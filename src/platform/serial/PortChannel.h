@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "components/Result.h"
+#include "session/ByteQueue.h"
 
 class QSocketNotifier;
 
@@ -48,8 +49,9 @@ public:
     bool attached() const { return m_fd >= 0; }
 
     // 0, or the errno of a device failure (data is then not kept).
-    int Send(const Bytes& data);
-    std::size_t Queued() const { return m_queue.size() - m_offset; }
+    int Send(const std::uint8_t* data, std::size_t size);
+    int Send(const Bytes& data) { return Send(data.data(), data.size()); }
+    std::size_t Queued() const { return static_cast<std::size_t>(m_queue.Count()); }
     // Drops the output waiting here.
     void DropQueued();
 
@@ -59,6 +61,9 @@ public:
     // Reads up to maxBytes of what is waiting: 0, or the errno of a failure
     // when nothing could be read.
     int Receive(Bytes& out, std::size_t maxBytes);
+    // Reads up to maxBytes straight into buffer; got is the count read.
+    // 0, or the errno of a failure when nothing could be read.
+    int ReceiveInto(std::uint8_t* buffer, std::size_t maxBytes, std::size_t& got);
     // The owner took or dropped waiting bytes itself.
     void TookBytes();
     // Reports bytes that are waiting now, as the read notifier would; for an
@@ -82,16 +87,14 @@ private:
     void ReportStatus(unsigned char status);
     // false with err set on a device failure.
     bool Flush(int& err);
-    void ResetQueue();
     void Update();
 
     Handlers m_handlers;
     int m_fd = -1;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
-    // Bytes the device did not take yet, oldest first from m_offset.
-    Bytes m_queue;
-    std::size_t m_offset = 0;
+    // Bytes the device did not take yet, oldest first.
+    ByteQueue m_queue{ByteQueue::kUnlimited};
     bool m_reporting = true;
     bool m_packetMode = false;
     bool m_holding = false;

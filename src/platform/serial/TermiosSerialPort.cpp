@@ -241,6 +241,19 @@ Result TermiosSerialPort::ReadReceived(Bytes& out, int maxBytes)
     return failed;
 }
 
+int TermiosSerialPort::ReadInto(std::uint8_t* buffer, int maxBytes)
+{
+    if (m_fd < 0 || maxBytes <= 0) {
+        return 0;
+    }
+    std::size_t got = 0;
+    const int err = m_channel.ReceiveInto(buffer, static_cast<std::size_t>(maxBytes), got);
+    if (err != 0) {
+        Lose(LossReason(err));
+    }
+    return static_cast<int>(got);
+}
+
 int TermiosSerialPort::TransmitWaiting()
 {
     if (m_fd < 0) {
@@ -255,10 +268,15 @@ int TermiosSerialPort::TransmitWaiting()
 
 Result TermiosSerialPort::QueueTransmit(const Bytes& data)
 {
+    return Transmit(data.data(), data.size());
+}
+
+Result TermiosSerialPort::Transmit(const std::uint8_t* data, std::size_t size)
+{
     if (m_fd < 0) {
         return Result::Fail(Describe(m_lost ? m_lossReason : "port is not open"), m_lost ? EIO : 0);
     }
-    const int err = m_channel.Send(data);
+    const int err = m_channel.Send(data, size);
     if (err == 0) {
         return Result::Ok();
     }

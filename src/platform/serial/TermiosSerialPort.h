@@ -62,8 +62,10 @@ public:
     int ModemLines() override;
     void WatchLines(bool on) override;
     Result ReadReceived(Bytes& out, int maxBytes) override;
+    int ReadInto(std::uint8_t* buffer, int maxBytes) override;
     int TransmitWaiting() override;
     Result QueueTransmit(const Bytes& data) override;
+    Result Transmit(const std::uint8_t* data, std::size_t size) override;
     int OutputWaiting() override { return static_cast<int>(m_channel.Queued()); }
     std::string DeviceLossReason() const override { return m_lossReason; }
 

@@ -146,12 +146,27 @@ int PtyVirtualPort::ReadBytes(Bytes& buf, int count)
     return static_cast<int>(buf.size());
 }
 
-int PtyVirtualPort::WriteBytes(const Bytes& buf)
+int PtyVirtualPort::ReadInto(std::uint8_t* buffer, int count)
 {
-    if (m_master < 0 || m_channel.Send(buf) != 0) {
+    if (m_master < 0 || count <= 0) {
         return 0;
     }
-    return static_cast<int>(buf.size());
+    std::size_t got = 0;
+    m_channel.ReceiveInto(buffer, static_cast<std::size_t>(count), got);
+    return static_cast<int>(got);
+}
+
+int PtyVirtualPort::WriteBytes(const Bytes& buf)
+{
+    return Write(buf.data(), buf.size());
+}
+
+int PtyVirtualPort::Write(const std::uint8_t* data, std::size_t size)
+{
+    if (m_master < 0 || m_channel.Send(data, size) != 0) {
+        return 0;
+    }
+    return static_cast<int>(size);
 }
 
 bool PtyVirtualPort::PurgeReceived()

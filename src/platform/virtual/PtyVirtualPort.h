@@ -39,7 +39,9 @@ public:
 
     int AvailableCount() override;
     int ReadBytes(Bytes& buf, int count) override;
+    int ReadInto(std::uint8_t* buffer, int count) override;
     int WriteBytes(const Bytes& buf) override;
+    int Write(const std::uint8_t* data, std::size_t size) override;
     bool PurgeReceived() override;
     bool IsOpenedByApplication() override;
     // Only the bytes waiting inside the adapter: what the pseudo-terminal holds
