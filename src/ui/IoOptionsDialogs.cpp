@@ -42,7 +42,7 @@ QGroupBox* OptionGroup(QWidget* parent, int titleId, const int (&ids)[3],
 QCheckBox* RemoteLineControlBox(QWidget* parent, const SessionOptionsTransfer& transfer)
 {
     auto* box = new QCheckBox(parent);
-    box->setObjectName("chkRemoteLineControl");
+    box->setObjectName("remoteLineControlCheck");
     SetTextId(box, 5125);
     box->setChecked(transfer.RemoteLineControl == 1);
     return box;
@@ -50,88 +50,89 @@ QCheckBox* RemoteLineControlBox(QWidget* parent, const SessionOptionsTransfer& t
 
 }  // namespace
 
-frmServerOptions::frmServerOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
-                                   QWidget* parent)
+ServerOptionsDialog::ServerOptionsDialog(SessionOptionsTransfer& transfer,
+                                         const StringTable& strings, QWidget* parent)
     : QDialog(parent), m_transfer(transfer)
 {
     SetTextId(this, 5019);
     auto* layout = new QVBoxLayout(this);
-    chkMultiClients = new QCheckBox(this);
-    SetTextId(chkMultiClients, 5020);
-    layout->addWidget(chkMultiClients);
-    layout->addWidget(
-        OptionGroup(this, 5025, {5026, 5027, 5028}, OptionSerial, transfer.ServerSerialOptions));
-    layout->addWidget(
-        OptionGroup(this, 5021, {5022, 5023, 5024}, OptionTCP, transfer.ServerTCPOptions));
-    chkRemoteLineControl = RemoteLineControlBox(this, transfer);
-    layout->addWidget(chkRemoteLineControl);
-    MakeOkCancel(this, Command1, Command2);
-    layout->addLayout(ButtonRow({Command1, Command2}));
-    chkMultiClients->setChecked(transfer.AllowMultiConnect != 0);
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    m_multipleClientsCheck = new QCheckBox(this);
+    SetTextId(m_multipleClientsCheck, 5020);
+    layout->addWidget(m_multipleClientsCheck);
+    layout->addWidget(OptionGroup(this, 5025, {5026, 5027, 5028}, m_serialDataRadios,
+                                  transfer.ServerSerialOptions));
+    layout->addWidget(OptionGroup(this, 5021, {5022, 5023, 5024}, m_networkDataRadios,
+                                  transfer.ServerTCPOptions));
+    m_remoteLineControlCheck = RemoteLineControlBox(this, transfer);
+    layout->addWidget(m_remoteLineControlCheck);
+    MakeOkCancel(this, m_okButton, m_cancelButton);
+    layout->addLayout(ButtonRow({m_okButton, m_cancelButton}));
+    m_multipleClientsCheck->setChecked(transfer.AllowMultiConnect != 0);
+    connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] { onCancelClicked(); });
     LocalizeWindow(this, strings);
 }
 
-void frmServerOptions::Command1_Click()
+void ServerOptionsDialog::onOkClicked()
 {
-    m_transfer.AllowMultiConnect = chkMultiClients->isChecked() ? 1 : 0;
-    m_transfer.RemoteLineControl = chkRemoteLineControl->isChecked() ? 1 : 0;
+    m_transfer.AllowMultiConnect = m_multipleClientsCheck->isChecked() ? 1 : 0;
+    m_transfer.RemoteLineControl = m_remoteLineControlCheck->isChecked() ? 1 : 0;
     for (int i = 0; i < 3; ++i) {
-        if (OptionTCP[i]->isChecked())
+        if (m_networkDataRadios[i]->isChecked())
             m_transfer.ServerTCPOptions = static_cast<std::int16_t>(i);
-        if (OptionSerial[i]->isChecked()) {
+        if (m_serialDataRadios[i]->isChecked()) {
             m_transfer.ServerSerialOptions = static_cast<std::int16_t>(i);
         }
     }
     accept();
 }
 
-void frmServerOptions::Command2_Click()
+void ServerOptionsDialog::onCancelClicked()
 {
     m_transfer.AllowMultiConnect = -1;
     reject();
 }
 
-frmClientOptions::frmClientOptions(SessionOptionsTransfer& transfer, const StringTable& strings,
-                                   QWidget* parent)
+ClientOptionsDialog::ClientOptionsDialog(SessionOptionsTransfer& transfer,
+                                         const StringTable& strings, QWidget* parent)
     : QDialog(parent), m_transfer(transfer)
 {
     SetTextId(this, 5013);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(OptionGroup(this, 5014, {5015, 5016, 5017}, Option1, transfer.ClientOptions));
-    chkConnectOnVirtualPort = new QCheckBox(this);
-    SetTextId(chkConnectOnVirtualPort, 5018);
-    chkConnectOnVirtualPort->setChecked(transfer.ConnectOnVirtualOpen != 0);
-    layout->addWidget(chkConnectOnVirtualPort);
-    chkRemoteLineControl = RemoteLineControlBox(this, transfer);
-    layout->addWidget(chkRemoteLineControl);
-    MakeOkCancel(this, Command1, Command2);
-    layout->addLayout(ButtonRow({Command1, Command2}));
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    layout->addWidget(
+        OptionGroup(this, 5014, {5015, 5016, 5017}, m_twoWayRadios, transfer.ClientOptions));
+    m_connectOnVirtualOpenCheck = new QCheckBox(this);
+    SetTextId(m_connectOnVirtualOpenCheck, 5018);
+    m_connectOnVirtualOpenCheck->setChecked(transfer.ConnectOnVirtualOpen != 0);
+    layout->addWidget(m_connectOnVirtualOpenCheck);
+    m_remoteLineControlCheck = RemoteLineControlBox(this, transfer);
+    layout->addWidget(m_remoteLineControlCheck);
+    MakeOkCancel(this, m_okButton, m_cancelButton);
+    layout->addLayout(ButtonRow({m_okButton, m_cancelButton}));
+    connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] { onCancelClicked(); });
     LocalizeWindow(this, strings);
 }
 
-void frmClientOptions::Command1_Click()
+void ClientOptionsDialog::onOkClicked()
 {
     for (int i = 0; i < 3; ++i) {
-        if (Option1[i]->isChecked())
+        if (m_twoWayRadios[i]->isChecked())
             m_transfer.ClientOptions = static_cast<std::int16_t>(i);
     }
-    m_transfer.ConnectOnVirtualOpen = chkConnectOnVirtualPort->isChecked() ? 1 : 0;
-    m_transfer.RemoteLineControl = chkRemoteLineControl->isChecked() ? 1 : 0;
+    m_transfer.ConnectOnVirtualOpen = m_connectOnVirtualOpenCheck->isChecked() ? 1 : 0;
+    m_transfer.RemoteLineControl = m_remoteLineControlCheck->isChecked() ? 1 : 0;
     accept();
 }
 
-void frmClientOptions::Command2_Click()
+void ClientOptionsDialog::onCancelClicked()
 {
     m_transfer.ClientOptions = -1;
     reject();
 }
 
-frmLogin::frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled,
-                   const StringTable& strings, QWidget* parent)
+LoginOptionsDialog::LoginOptionsDialog(SessionOptionsTransfer& transfer, bool& loginCancelled,
+                                       const StringTable& strings, QWidget* parent)
     : QDialog(parent), m_transfer(transfer), m_loginCancelled(loginCancelled)
 {
     SetTextId(this, 5135);
@@ -143,39 +144,39 @@ frmLogin::frmLogin(SessionOptionsTransfer& transfer, bool& loginCancelled,
         box = new QLineEdit(QString::fromStdString(value), this);
         grid->addWidget(box, row + 1, col);
     };
-    add(5136, txtUserPrompt, transfer.UserPrompt, 0, 0);
-    add(5137, txtUserPromptResponse, transfer.UserPromptResponse, 2, 0);
-    add(5138, txtPasswordPrompt, transfer.PasswordPrompt, 0, 1);
-    add(5139, txtPasswordPromptResponse, transfer.PasswordPromptResponse, 2, 1);
-    btnOK = new QPushButton(this);
-    SetTextId(btnOK, 1207);
-    btnCancel = new QPushButton(this);
-    SetTextId(btnCancel, 1208);
+    add(5136, m_userPromptEdit, transfer.UserPrompt, 0, 0);
+    add(5137, m_userResponseEdit, transfer.UserPromptResponse, 2, 0);
+    add(5138, m_passwordPromptEdit, transfer.PasswordPrompt, 0, 1);
+    add(5139, m_passwordResponseEdit, transfer.PasswordPromptResponse, 2, 1);
+    m_okButton = new QPushButton(this);
+    SetTextId(m_okButton, 1207);
+    m_cancelButton = new QPushButton(this);
+    SetTextId(m_cancelButton, 1208);
     // Neither button answers Enter or Escape on its own.
-    btnOK->setAutoDefault(false);
-    btnCancel->setAutoDefault(false);
-    grid->addLayout(ButtonRow({btnOK, btnCancel}), 4, 0, 1, 2);
-    setTabOrder(txtUserPrompt, txtUserPromptResponse);
-    setTabOrder(txtUserPromptResponse, txtPasswordPrompt);
-    setTabOrder(txtPasswordPrompt, txtPasswordPromptResponse);
-    setTabOrder(txtPasswordPromptResponse, btnOK);
-    setTabOrder(btnOK, btnCancel);
-    connect(btnOK, &QPushButton::clicked, this, [this] { btnOK_Click(); });
-    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancel_Click(); });
+    m_okButton->setAutoDefault(false);
+    m_cancelButton->setAutoDefault(false);
+    grid->addLayout(ButtonRow({m_okButton, m_cancelButton}), 4, 0, 1, 2);
+    setTabOrder(m_userPromptEdit, m_userResponseEdit);
+    setTabOrder(m_userResponseEdit, m_passwordPromptEdit);
+    setTabOrder(m_passwordPromptEdit, m_passwordResponseEdit);
+    setTabOrder(m_passwordResponseEdit, m_okButton);
+    setTabOrder(m_okButton, m_cancelButton);
+    connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] { onCancelClicked(); });
     LocalizeWindow(this, strings);
 }
 
-void frmLogin::btnOK_Click()
+void LoginOptionsDialog::onOkClicked()
 {
-    m_transfer.UserPrompt = txtUserPrompt->text().toStdString();
-    m_transfer.UserPromptResponse = txtUserPromptResponse->text().toStdString();
-    m_transfer.PasswordPrompt = txtPasswordPrompt->text().toStdString();
-    m_transfer.PasswordPromptResponse = txtPasswordPromptResponse->text().toStdString();
+    m_transfer.UserPrompt = m_userPromptEdit->text().toStdString();
+    m_transfer.UserPromptResponse = m_userResponseEdit->text().toStdString();
+    m_transfer.PasswordPrompt = m_passwordPromptEdit->text().toStdString();
+    m_transfer.PasswordPromptResponse = m_passwordResponseEdit->text().toStdString();
     m_loginCancelled = false;
     accept();
 }
 
-void frmLogin::btnCancel_Click()
+void LoginOptionsDialog::onCancelClicked()
 {
     m_loginCancelled = true;
     reject();

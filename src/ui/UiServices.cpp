@@ -24,19 +24,20 @@ QtSessionDialogs::QtSessionDialogs(AppState& app, Prompts& prompts,
 
 void QtSessionDialogs::ShowServerOptions(SessionOptionsTransfer& transfer)
 {
-    frmServerOptions dialog(transfer, *m_app.strings, m_parent ? m_parent() : nullptr);
+    ServerOptionsDialog dialog(transfer, *m_app.strings, m_parent ? m_parent() : nullptr);
     m_prompts.Exec(dialog);
 }
 
 void QtSessionDialogs::ShowClientOptions(SessionOptionsTransfer& transfer)
 {
-    frmClientOptions dialog(transfer, *m_app.strings, m_parent ? m_parent() : nullptr);
+    ClientOptionsDialog dialog(transfer, *m_app.strings, m_parent ? m_parent() : nullptr);
     m_prompts.Exec(dialog);
 }
 
 void QtSessionDialogs::ShowLoginOptions(SessionOptionsTransfer& transfer, bool& loginCancelled)
 {
-    frmLogin dialog(transfer, loginCancelled, *m_app.strings, m_parent ? m_parent() : nullptr);
+    LoginOptionsDialog dialog(transfer, loginCancelled, *m_app.strings,
+                              m_parent ? m_parent() : nullptr);
     m_prompts.Exec(dialog);
 }
 

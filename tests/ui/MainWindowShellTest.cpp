@@ -11,10 +11,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "AboutBox.h"
+#include "OptionsDialog.h"
 #include "PasswordDialogs.h"
 #include "UiTestSupport.h"
-#include "frmAbout.h"
-#include "frmOptions.h"
 #include "shell/IniFile.h"
 #include "shell/StringTable.h"
 
@@ -25,13 +25,13 @@ namespace {
 std::function<void(QDialog&)> TypePassword(const QString& text, bool cancel = false)
 {
     return [text, cancel](QDialog& dialog) {
-        auto* form = dynamic_cast<Form2*>(&dialog);
+        auto* form = dynamic_cast<PasswordDialog*>(&dialog);
         ASSERT_NE(form, nullptr);
-        form->Text1->setText(text);
+        form->m_passwordEdit->setText(text);
         if (cancel) {
-            form->Command2->click();
+            form->m_cancelButton->click();
         } else {
-            form->Command1->click();
+            form->m_okButton->click();
         }
     };
 }
@@ -40,7 +40,7 @@ struct RestoreRig : ProgramRig {
     RestoreRig()
     {
         Start();
-        main().TrayIconAdded = true;  // the test desktop has no tray; act as if it had one
+        main().m_trayIconAdded = true;  // the test desktop has no tray; act as if it had one
     }
     void Minimize() { main().SetWindowState(MainWindowView::kMinimized); }
 };
@@ -49,12 +49,12 @@ TEST(RestoreHandling, WithoutPasswordTheWindowComesBackAtOnce)
 {
     RestoreRig rig;
     rig.Minimize();
-    EXPECT_TRUE(rig.main().WasMinimized);
+    EXPECT_TRUE(rig.main().m_wasMinimized);
     EXPECT_FALSE(rig.main().isVisible());
-    rig.main().mnuOpen_Click();
+    rig.main().onTrayOpenTriggered();
     EXPECT_EQ(rig.main().WindowState(), MainWindowView::kNormal);
     EXPECT_TRUE(rig.main().isVisible());
-    EXPECT_FALSE(rig.main().WasMinimized);
+    EXPECT_FALSE(rig.main().m_wasMinimized);
     EXPECT_EQ(rig.prompts.dialogs, 0);
 }
 
@@ -65,22 +65,22 @@ TEST(RestoreHandling, PasswordDecidesWhetherTheWindowComesBack)
     rig.Minimize();
 
     rig.prompts.onDialog = TypePassword("secret");
-    rig.main().mnuOpen_Click();
+    rig.main().onTrayOpenTriggered();
     EXPECT_EQ(rig.main().WindowState(), MainWindowView::kMinimized);
-    EXPECT_TRUE(rig.main().WasMinimized);
+    EXPECT_TRUE(rig.main().m_wasMinimized);
     ASSERT_EQ(rig.prompts.messages.size(), 1);
     EXPECT_EQ(rig.prompts.messages[0], "Velkon|Invalid password");
 
     rig.prompts.onDialog = TypePassword("", true);
-    rig.main().mnuOpen_Click();
+    rig.main().onTrayOpenTriggered();
     EXPECT_EQ(rig.main().WindowState(), MainWindowView::kMinimized);
     EXPECT_EQ(rig.prompts.messages.size(), 1);
 
     rig.prompts.onDialog = TypePassword("Secret");
-    rig.main().mnuOpen_Click();
+    rig.main().onTrayOpenTriggered();
     EXPECT_EQ(rig.main().WindowState(), MainWindowView::kNormal);
     EXPECT_TRUE(rig.main().isVisible());
-    EXPECT_FALSE(rig.main().WasMinimized);
+    EXPECT_FALSE(rig.main().m_wasMinimized);
     EXPECT_EQ(rig.prompts.dialogs, 3);
 
     // Resizing after a restore asks nothing until the next minimize.
@@ -120,15 +120,15 @@ TEST(ProgramEnd, PasswordAnswersAndTheAboutBoxNeverEndTheProgram)
 
     EXPECT_TRUE(StillRunningAfter([&] {
         rig.prompts.onDialog = ShowAndType("wrong");
-        rig.main().mnuOpen_Click();
+        rig.main().onTrayOpenTriggered();
         rig.prompts.onDialog = ShowAndType("", true);
-        rig.main().mnuOpen_Click();
+        rig.main().onTrayOpenTriggered();
     }));
     EXPECT_FALSE(rig.main().isVisible());
     EXPECT_EQ(rig.shell().sessions().size(), 1u);
 
     EXPECT_TRUE(StillRunningAfter([&] {
-        rig.main().TrayNotification(0x203);
+        rig.main().onTrayActivated(QSystemTrayIcon::DoubleClick);
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* about = qobject_cast<QDialog*>(w); about && about->isVisible())
                 about->close();
@@ -138,12 +138,12 @@ TEST(ProgramEnd, PasswordAnswersAndTheAboutBoxNeverEndTheProgram)
 
     EXPECT_TRUE(StillRunningAfter([&] {
         rig.prompts.onDialog = ShowAndType("Secret");
-        rig.main().mnuOpen_Click();
+        rig.main().onTrayOpenTriggered();
     }));
     EXPECT_TRUE(rig.main().isVisible());
 
     // Exit is what ends it.
-    QTimer::singleShot(0, [&] { rig.main().mnuFileExit->trigger(); });
+    QTimer::singleShot(0, [&] { rig.main().m_exitAction->trigger(); });
     QTimer::singleShot(30000, [] { QCoreApplication::exit(7); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_TRUE(rig.shell().sessions().empty());
@@ -152,11 +152,11 @@ TEST(ProgramEnd, PasswordAnswersAndTheAboutBoxNeverEndTheProgram)
 TEST(RestoreHandling, TrayNotificationsActOnlyWhileMinimized)
 {
     RestoreRig rig;
-    rig.main().TrayNotification(0x205);
-    EXPECT_FALSE(rig.main().mnuPopUp->isVisible());
-    EXPECT_EQ(rig.main().mnuPopUp->defaultAction(), rig.main().mnuAbout);
-    EXPECT_FALSE(rig.main().mnuHide->isVisible());
-    EXPECT_EQ(rig.main().mnuOpen->text(), "&Open Velkon");
+    rig.main().onTrayActivated(QSystemTrayIcon::Context);
+    EXPECT_FALSE(rig.main().m_trayMenu->isVisible());
+    EXPECT_EQ(rig.main().m_trayMenu->defaultAction(), rig.main().m_trayAboutAction);
+    EXPECT_FALSE(rig.main().m_trayHideAction->isVisible());
+    EXPECT_EQ(rig.main().m_trayOpenAction->text(), "&Open Velkon");
 }
 
 TEST(TrayExit, PasswordGuardsTheTrayExitButNotFileExit)
@@ -164,13 +164,13 @@ TEST(TrayExit, PasswordGuardsTheTrayExitButNotFileExit)
     RestoreRig rig;
     rig.program->app().globalSettings.Password = "pw";
     rig.prompts.onDialog = TypePassword("", true);
-    rig.main().mnuExit_Click();
+    rig.main().onTrayExitTriggered();
     EXPECT_EQ(rig.shell().sessions().size(), 1u);  // still running
     EXPECT_TRUE(rig.ReadFile("default.vkc").isEmpty());
     EXPECT_TRUE(rig.prompts.messages.isEmpty());
 
     rig.prompts.onDialog = TypePassword("pw");
-    rig.main().mnuExit_Click();
+    rig.main().onTrayExitTriggered();
     EXPECT_TRUE(rig.shell().sessions().empty());
     const IniFile file = IniFile::Parse(rig.ReadFile("default.vkc").toStdString());
     EXPECT_EQ(file.ReadText("Velkon", "Password", "?"), "pw");
@@ -185,18 +185,18 @@ TEST(StartEntryUi, SavesWriteRenewAndRemoveTheAutostartEntry)
     rig.Start();
     const QString entry = rig.Path("config/autostart/velkon.desktop");
     rig.prompts.onDialog = [](QDialog& dialog) {
-        auto* options = dynamic_cast<frmOptions*>(&dialog);
+        auto* options = dynamic_cast<OptionsDialog*>(&dialog);
         ASSERT_NE(options, nullptr);
-        options->chkLoadWithWindows->setChecked(true);
-        options->Command2->click();
+        options->m_startAtLogonCheck->setChecked(true);
+        options->m_okButton->click();
     };
-    rig.main().mnuOptions->trigger();
+    rig.main().m_optionsAction->trigger();
     EXPECT_FALSE(QFile::exists(entry));  // only a save writes it
     rig.prompts.saveAnswer = rig.Path("a.vkc");
-    rig.main().mnuFileSaveAs->trigger();
+    rig.main().m_saveAsAction->trigger();
     ASSERT_TRUE(QFile::exists(entry));
     QFile::remove(entry);  // the desktop used it up
-    rig.main().mnuFileSave->trigger();
+    rig.main().m_saveAction->trigger();
     QFile file(entry);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
@@ -205,9 +205,9 @@ TEST(StartEntryUi, SavesWriteRenewAndRemoveTheAutostartEntry)
     file.close();
 
     rig.program->app().globalSettings.LoadWithWindows = 0;
-    rig.main().mnuFileSave->trigger();
+    rig.main().m_saveAction->trigger();
     EXPECT_FALSE(QFile::exists(entry));
-    rig.main().mnuFileSave->trigger();  // removing a missing entry is harmless
+    rig.main().m_saveAction->trigger();  // removing a missing entry is harmless
     EXPECT_FALSE(QFile::exists(entry));
 }
 
@@ -249,32 +249,32 @@ TEST(HelpMenu, ContentsOpensTheManualAndAFailureIsShown)
         opened << url;
         return works;
     });
-    rig.main().mnuHelpContents->trigger();
+    rig.main().m_helpContentsAction->trigger();
     ASSERT_EQ(opened.size(), 1);
     EXPECT_TRUE(opened[0].isLocalFile());
     EXPECT_TRUE(opened[0].toLocalFile().endsWith("velkon.html"));
     EXPECT_TRUE(rig.prompts.messages.isEmpty());
     works = false;
-    rig.main().mnuHelpContents->trigger();
+    rig.main().m_helpContentsAction->trigger();
     ASSERT_EQ(rig.prompts.messages.size(), 1);
     EXPECT_TRUE(rig.prompts.messages[0].startsWith("Velkon|"));
-    rig.main().mnuUlmaro->trigger();  // the web entry reports nothing
+    rig.main().m_makerWebAction->trigger();  // the web entry reports nothing
     EXPECT_EQ(rig.prompts.messages.size(), 1);
-    EXPECT_EQ(opened.last(), QUrl(frmAbout::kMakerUrl));
-    EXPECT_FALSE(rig.main().mnuHelpSearch->isVisible());
+    EXPECT_EQ(opened.last(), QUrl(AboutBox::kMakerUrl));
+    EXPECT_FALSE(rig.main().m_helpSearchAction->isVisible());
 }
 
 TEST(MainMenus, EnglishCaptionsOfEveryMenu)
 {
     ProgramRig rig;
     rig.Start();
-    EXPECT_EQ(rig.main().mnuFile->title(), "&File");
-    EXPECT_EQ(rig.main().mnuWindow->title(), "&Window");
-    EXPECT_EQ(rig.main().MTools->title(), "&Tools");
-    EXPECT_EQ(rig.main().mnuHelp->title(), "&Help");
-    EXPECT_EQ(rig.main().mPingTool->text(), "&Ping IP Address...");
-    EXPECT_EQ(rig.main().mPassword->text(), "Password...");
-    EXPECT_EQ(rig.main().mnuPopUp->title(), "Popup Menu");
+    EXPECT_EQ(rig.main().m_fileMenu->title(), "&File");
+    EXPECT_EQ(rig.main().m_windowMenu->title(), "&Window");
+    EXPECT_EQ(rig.main().m_toolsMenu->title(), "&Tools");
+    EXPECT_EQ(rig.main().m_helpMenu->title(), "&Help");
+    EXPECT_EQ(rig.main().m_pingAction->text(), "&Ping IP Address...");
+    EXPECT_EQ(rig.main().m_passwordAction->text(), "Password...");
+    EXPECT_EQ(rig.main().m_trayMenu->title(), "Popup Menu");
     EXPECT_EQ(rig.main().windowTitle(), "Velkon");
 }
 
