@@ -291,6 +291,8 @@ void MainWindow::GeometryTwips(int& left, int& top, int& width, int& height) con
 
 int MainWindow::WindowState() const
 {
+    if (!m_firstShown)
+        return m_startState;
     if (isMinimized())
         return kMinimized;
     if (isMaximized())
@@ -300,6 +302,13 @@ int MainWindow::WindowState() const
 
 void MainWindow::SetWindowState(int state)
 {
+    if (!m_firstShown) {
+        // A window that is not yet shown loses its minimized state when it is
+        // resized (X11), and it is resized to fit its first session window:
+        // the state is applied when the window first shows.
+        m_startState = state;
+        return;
+    }
     switch (state) {
         case kMinimized:
             setWindowState(windowState() | Qt::WindowMinimized);
@@ -324,7 +333,14 @@ void MainWindow::SessionAdded(Session& session)
     if (m_fitPending)
         fitTo(*sub);
     // The main window shows itself with its first session window.
-    if (!isVisible() && !m_exited)
+    if (m_exited)
+        return;
+    if (!m_firstShown) {
+        m_firstShown = true;
+        SetWindowState(m_startState);
+    }
+    // Minimized with a tray icon, the icon stands for the window.
+    if (!isVisible() && !(m_trayIconAdded && isMinimized()))
         show();
 }
 
@@ -464,41 +480,59 @@ void MainWindow::onWindowStateChanged()
             hide();
         return;
     }
-    if (m_inResize)
+    if (!m_wasMinimized)
         return;
-    m_inResize = true;
-    if (m_wasMinimized) {
-        if (m_app.globalSettings.Password.empty()) {
-            m_wasMinimized = false;
-            m_inResize = false;
-            return;
-        }
-        hide();
-        if (checkPassword(m_app.globalSettings.Password, *m_app.strings, m_prompts, nullptr)) {
-            setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-            m_wasMinimized = false;
-        } else {
-            setWindowState(windowState() | Qt::WindowMinimized);
-        }
-        show();
+    if (m_app.globalSettings.Password.empty()) {
+        m_wasMinimized = false;
+        return;
     }
-    if (m_trayIconAdded && isMinimized())
-        hide();
-    m_inResize = false;
+    // The window system restored it (task bar, window menu). It goes back to
+    // minimized at once, through the same state change the window system
+    // knows, so that nothing shows and a later restore is a real one; the
+    // question comes after this event.
+    setWindowState(windowState() | Qt::WindowMinimized);
+    if (!m_passwordQueued && !m_askingPassword) {
+        m_passwordQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_passwordQueued = false;
+            restoreWithPassword();
+        });
+    }
+}
+
+void MainWindow::restoreWithPassword()
+{
+    if (m_askingPassword || !isMinimized())
+        return;
+    m_askingPassword = true;
+    const bool given =
+        checkPassword(m_app.globalSettings.Password, *m_app.strings, m_prompts, nullptr);
+    m_askingPassword = false;
+    if (!given || m_exited)
+        return;
+    m_wasMinimized = false;
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    show();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::onTrayOpenTriggered()
 {
-    if (isMinimized()) {
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-        // A refused password leaves it minimized: hidden while the tray
-        // icon stands for it.
-        if (!(m_trayIconAdded && isMinimized()))
-            show();
-    } else {
+    if (!isMinimized()) {
         raise();
         activateWindow();
+        return;
     }
+    if (m_wasMinimized && !m_app.globalSettings.Password.empty()) {
+        // Asked while the window stays as it is (hidden or iconic): its
+        // state changes only with the right password.
+        restoreWithPassword();
+        return;
+    }
+    m_wasMinimized = false;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
 }
 
 void MainWindow::onTrayHideTriggered()

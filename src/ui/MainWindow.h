@@ -44,8 +44,8 @@ public:
     // A double click on the tray icon shows the about box, the context click
     // the tray menu; both only while minimized.
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
-    // The resize handling: hides into the tray when minimized and asks for the
-    // password before coming back.
+    // Hides into the tray when minimized; a restore with a password set
+    // leaves the window minimized until the password is given.
     void onWindowStateChanged();
 
     // A lasting problem the user should know about, in the status bar.
@@ -101,7 +101,6 @@ public:
 
     bool m_trayIconAdded = false;
     bool m_wasMinimized = false;
-    bool m_inResize = false;
 
     void onOptionsTriggered();
     void onPasswordTriggered();
@@ -123,6 +122,9 @@ protected:
 
 private:
     void buildMenus();
+    // Asks for the password; the right one restores the window to normal,
+    // anything else leaves it as it is.
+    void restoreWithPassword();
     void onFileMenuAboutToShow();
     void onWindowMenuAboutToShow();
     void arrange(int code);
@@ -141,6 +143,11 @@ private:
     QPoint m_appliedPos;
     QSize m_appliedSize;
     bool m_exited = false;
+    // The state read before the window first showed, applied when it does.
+    bool m_firstShown = false;
+    int m_startState = kNormal;
+    bool m_askingPassword = false;
+    bool m_passwordQueued = false;
     // The size follows the first session window still to come.
     bool m_fitPending = false;
     EchoTransport* m_echo = nullptr;

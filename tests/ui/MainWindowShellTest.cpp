@@ -8,8 +8,10 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
 #include "AboutBox.h"
 #include "OptionsDialog.h"
@@ -87,6 +89,101 @@ TEST(RestoreHandling, PasswordDecidesWhetherTheWindowComesBack)
     rig.main().SetWindowState(MainWindowView::kMaximized);
     rig.main().SetWindowState(MainWindowView::kNormal);
     EXPECT_EQ(rig.prompts.dialogs, 3);
+}
+
+// The window system's restore (task bar, window menu): the platform window
+// changes state and reports it, as the window manager's restore does.
+void RestoreByWindowSystem(MainWindow& window)
+{
+    window.windowHandle()->setWindowStates(window.windowState() & ~Qt::WindowMinimized);
+}
+
+// Answers the password question and notes whether the window was still
+// minimized, and unmapped when it should be, while it was asked.
+struct PasswordAnswers {
+    PasswordAnswers(ProgramRig& rig) : rig(rig) {}
+    void Next(const QString& text, bool cancel = false)
+    {
+        rig.prompts.onDialog = [this, text, cancel](QDialog& dialog) {
+            minimizedWhileAsked = minimizedWhileAsked && rig.main().isMinimized();
+            visibleWhileAsked = visibleWhileAsked || rig.main().isVisible();
+            // Modal as with the real prompts: the window system's reports
+            // arrive while the question is open.
+            QTimer::singleShot(0, &dialog,
+                               [&dialog, text, cancel] { TypePassword(text, cancel)(dialog); });
+            dialog.exec();
+        };
+    }
+    bool Asked(int count) const
+    {
+        return QTest::qWaitFor([&] { return rig.prompts.dialogs >= count; }, 10000) &&
+               rig.prompts.dialogs == count;
+    }
+    ProgramRig& rig;
+    bool minimizedWhileAsked = true;
+    bool visibleWhileAsked = false;
+};
+
+TEST(RestoreHandling, AWindowSystemRestoreShowsTheWindowOnlyAfterTheRightPassword)
+{
+    ProgramRig rig;
+    rig.WriteFile("default.vkc", "[Velkon]\nPassword=pw\n");
+    rig.Start();
+    MainWindow& window = rig.main();
+    PasswordAnswers answers(rig);
+    // Every try after a cancelled or wrong one must still be able to restore.
+    for (int round = 0; round < 2; ++round) {
+        window.SetWindowState(MainWindowView::kMinimized);
+        ASSERT_TRUE(window.isMinimized());
+        answers.Next("", true);
+        RestoreByWindowSystem(window);
+        ASSERT_TRUE(answers.Asked(3 * round + 1));
+        EXPECT_EQ(window.WindowState(), MainWindowView::kMinimized);
+        answers.Next("wrong");
+        RestoreByWindowSystem(window);
+        ASSERT_TRUE(answers.Asked(3 * round + 2));
+        EXPECT_EQ(window.WindowState(), MainWindowView::kMinimized);
+        answers.Next("pw");
+        RestoreByWindowSystem(window);
+        ASSERT_TRUE(answers.Asked(3 * round + 3));
+        EXPECT_EQ(window.WindowState(), MainWindowView::kNormal);
+        EXPECT_TRUE(window.isVisible());
+    }
+    EXPECT_TRUE(answers.minimizedWhileAsked);
+    EXPECT_EQ(rig.prompts.messages.size(), 2);  // "Invalid password" for each wrong one
+}
+
+TEST(RestoreHandling, AConfigurationSavedMinimizedStartsMinimizedAndAsksOnlyOnRestore)
+{
+    for (const bool tray : {false, true}) {
+        SCOPED_TRACE(tray ? "with tray icon" : "without tray icon");
+        ProgramRig rig;
+        rig.WriteFile("default.vkc", "[Velkon]\nPassword=pw\nWindowState=1\n");
+        rig.program = std::make_unique<DesktopProgram>(rig.prompts, rig.dir.path().toStdString());
+        rig.main().m_trayIconAdded = tray;
+        rig.program->Start("");
+        MainWindow& window = rig.main();
+        QTest::qWait(200);  // a question at start would come within the first events
+        EXPECT_EQ(rig.prompts.dialogs, 0);
+        EXPECT_TRUE(window.isMinimized());
+        EXPECT_EQ(window.isVisible(), !tray);  // the tray icon stands for a hidden window
+
+        PasswordAnswers answers(rig);
+        answers.Next("pw");
+        if (tray) {
+            window.m_trayOpenAction->trigger();
+        } else {
+            RestoreByWindowSystem(window);
+        }
+        ASSERT_TRUE(answers.Asked(1));
+        EXPECT_TRUE(answers.minimizedWhileAsked);
+        // From the tray, nothing of the window is mapped before the password.
+        if (tray) {
+            EXPECT_FALSE(answers.visibleWhileAsked);
+        }
+        EXPECT_EQ(window.WindowState(), MainWindowView::kNormal);
+        EXPECT_TRUE(window.isVisible());
+    }
 }
 
 // Runs steps inside the application's event loop, as the program runs; true
