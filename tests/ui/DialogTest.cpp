@@ -43,7 +43,7 @@ QWidget* NextTabStop(QWidget* from)
 
 // ---- Set-password dialog -------------------------------------------------
 
-TEST(PasswordDialogUi, OpensWithTheCurrentPasswordInBothBoxes)
+TEST(SetPasswordDialogUi, OpensWithTheCurrentPasswordInBothBoxes)
 {
     std::string password = "Secret";
     FakePrompts prompts;
@@ -58,7 +58,7 @@ TEST(PasswordDialogUi, OpensWithTheCurrentPasswordInBothBoxes)
     EXPECT_TRUE(dialog.m_okButton->isDefault());
 }
 
-TEST(PasswordDialogUi, BoxesShowAStarForEachCharacter)
+TEST(SetPasswordDialogUi, BoxesShowAStarForEachCharacter)
 {
     std::string password = "abc";
     FakePrompts prompts;
@@ -76,7 +76,7 @@ TEST(PasswordDialogUi, BoxesShowAStarForEachCharacter)
     EXPECT_EQ(ask.m_passwordEdit->displayText(), "**");
 }
 
-TEST(PasswordDialogUi, TabOrderRunsThroughTheBoxesThenOkThenCancel)
+TEST(SetPasswordDialogUi, TabOrderRunsThroughTheBoxesThenOkThenCancel)
 {
     std::string password;
     FakePrompts prompts;
@@ -87,7 +87,7 @@ TEST(PasswordDialogUi, TabOrderRunsThroughTheBoxesThenOkThenCancel)
     EXPECT_EQ(NextTabStop(dialog.m_cancelButton), dialog.m_passwordEdit);
 }
 
-TEST(PasswordDialogUi, IsCentredOnTheScreen)
+TEST(SetPasswordDialogUi, IsCentredOnTheScreen)
 {
     std::string password;
     FakePrompts prompts;
@@ -99,7 +99,7 @@ TEST(PasswordDialogUi, IsCentredOnTheScreen)
     EXPECT_EQ(dialog.y(), area.y() + area.height() / 2 - dialog.height() / 2);
 }
 
-TEST(PasswordDialogUi, MismatchShowsTheMessageAndStaysOpenUnchanged)
+TEST(SetPasswordDialogUi, MismatchShowsTheMessageAndStaysOpenUnchanged)
 {
     std::string password = "Old";
     FakePrompts prompts;
@@ -123,7 +123,7 @@ TEST(PasswordDialogUi, MismatchShowsTheMessageAndStaysOpenUnchanged)
     EXPECT_EQ(prompts.messages.size(), 1);
 }
 
-TEST(PasswordDialogUi, PasswordsDifferingOnlyInCaseDoNotMatch)
+TEST(SetPasswordDialogUi, PasswordsDifferingOnlyInCaseDoNotMatch)
 {
     std::string password;
     FakePrompts prompts;
@@ -135,7 +135,7 @@ TEST(PasswordDialogUi, PasswordsDifferingOnlyInCaseDoNotMatch)
     EXPECT_EQ(password, "");
 }
 
-TEST(PasswordDialogUi, EmptyBoxesAndOkRemoveThePassword)
+TEST(SetPasswordDialogUi, EmptyBoxesAndOkRemoveThePassword)
 {
     std::string password = "Secret";
     FakePrompts prompts;
@@ -148,7 +148,7 @@ TEST(PasswordDialogUi, EmptyBoxesAndOkRemoveThePassword)
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(PasswordDialogUi, OkWithoutChangesKeepsAPresetPassword)
+TEST(SetPasswordDialogUi, OkWithoutChangesKeepsAPresetPassword)
 {
     std::string password = "Pa55 word";
     FakePrompts prompts;
@@ -159,7 +159,7 @@ TEST(PasswordDialogUi, OkWithoutChangesKeepsAPresetPassword)
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(PasswordDialogUi, CancelAndEscapeChangeNothing)
+TEST(SetPasswordDialogUi, CancelAndEscapeChangeNothing)
 {
     std::string password = "Secret";
     FakePrompts prompts;
@@ -184,7 +184,7 @@ TEST(PasswordDialogUi, CancelAndEscapeChangeNothing)
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(PasswordDialogUi, EnterPressesOk)
+TEST(SetPasswordDialogUi, EnterPressesOk)
 {
     std::string password;
     FakePrompts prompts;
@@ -217,7 +217,7 @@ std::function<void(QDialog&)> Answer(const QString& text, int button)
     };
 }
 
-TEST(CheckPasswordUi, EnterPasswordDialogTexts)
+TEST(PasswordQuestionUi, EnterPasswordDialogTexts)
 {
     PasswordDialog ask(English());
     EXPECT_EQ(ask.windowTitle(), "Velkon Password");
@@ -230,7 +230,7 @@ TEST(CheckPasswordUi, EnterPasswordDialogTexts)
     EXPECT_EQ(NextTabStop(ask.m_cancelButton), ask.m_passwordEdit);
 }
 
-TEST(CheckPasswordUi, NoPasswordPassesWithoutAnyDialog)
+TEST(PasswordQuestionUi, NoPasswordPassesWithoutAnyDialog)
 {
     FakePrompts prompts;
     EXPECT_TRUE(checkPassword("", English(), prompts));
@@ -238,7 +238,7 @@ TEST(CheckPasswordUi, NoPasswordPassesWithoutAnyDialog)
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(CheckPasswordUi, RightPasswordPasses)
+TEST(PasswordQuestionUi, RightPasswordPasses)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("Secret", 1);
@@ -247,7 +247,7 @@ TEST(CheckPasswordUi, RightPasswordPasses)
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(CheckPasswordUi, WrongCaseFailsWithInvalidPassword)
+TEST(PasswordQuestionUi, WrongCaseFailsWithInvalidPassword)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("secret", 1);
@@ -255,7 +255,7 @@ TEST(CheckPasswordUi, WrongCaseFailsWithInvalidPassword)
     EXPECT_EQ(prompts.messages, QStringList{"Velkon|Invalid password"});
 }
 
-TEST(CheckPasswordUi, CancelFailsSilentlyEvenAfterTyping)
+TEST(PasswordQuestionUi, CancelFailsSilentlyEvenAfterTyping)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("wrong", 2);
@@ -267,7 +267,7 @@ TEST(CheckPasswordUi, CancelFailsSilentlyEvenAfterTyping)
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(CheckPasswordUi, ClosingTheDialogOtherwiseFailsSilently)
+TEST(PasswordQuestionUi, ClosingTheDialogOtherwiseFailsSilently)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("Secret", 0);
@@ -275,7 +275,7 @@ TEST(CheckPasswordUi, ClosingTheDialogOtherwiseFailsSilently)
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(CheckPasswordUi, EmptyEntryFailsSilently)
+TEST(PasswordQuestionUi, EmptyEntryFailsSilently)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("", 1);
@@ -283,7 +283,7 @@ TEST(CheckPasswordUi, EmptyEntryFailsSilently)
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(CheckPasswordUi, EachCheckAsksAgain)
+TEST(PasswordQuestionUi, EachCheckAsksAgain)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("nope", 1);
