@@ -71,7 +71,7 @@ int main(int argc, char** argv)
             // The exit sequence runs even while a modal dialog or message box is
             // open; its nested event loop must not return into a released
             // session, so the program ends right here.
-            program->mainWindow().ExitSequence();
+            program->mainWindow().exitSequence();
             std::fflush(nullptr);
             ::_exit(0);
         },
@@ -79,7 +79,7 @@ int main(int argc, char** argv)
 
     program->Start(commandLine);
     const int rc = application.exec();
-    program->mainWindow().ExitSequence();
+    program->mainWindow().exitSequence();
     program.reset();
     return rc;
 }

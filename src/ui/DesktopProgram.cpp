@@ -26,7 +26,7 @@ DesktopProgram::DesktopProgram(Prompts& prompts, const std::string& programFolde
     // About box of a hidden main window is not its last window.
     QGuiApplication::setQuitOnLastWindowClosed(false);
     m_system = std::make_unique<SystemServiceSet>(m_app);
-    m_main = std::make_unique<frmMain>(m_app, prompts);
+    m_main = std::make_unique<MainWindow>(m_app, prompts);
     QWidget* parent = m_main.get();
     m_messages = std::make_unique<PromptMessageBoxes>(prompts, [parent] { return parent; });
     m_dialogs = std::make_unique<QtSessionDialogs>(m_app, prompts, [parent] { return parent; });
@@ -67,7 +67,7 @@ void DesktopProgram::Start(const std::string& commandLine)
 
     std::string error;
     const bool firstInstance = m_instance.Acquire(error);
-    m_main->AddTrayIcon();
+    m_main->addTrayIcon();
     m_main->shell().StartApplication(commandLine, !firstInstance);
 
     // Other programs drive the sessions through the command socket. A second
@@ -86,7 +86,7 @@ void DesktopProgram::Start(const std::string& commandLine)
 void DesktopProgram::ReportProblem(const std::string& detail, int textId)
 {
     std::fprintf(stderr, "velkon: %s\n", detail.c_str());
-    m_main->ShowProblem(Tr(*m_app.strings, textId) + " " + QString::fromStdString(detail));
+    m_main->showProblem(Tr(*m_app.strings, textId) + " " + QString::fromStdString(detail));
 }
 
 }  // namespace velkon

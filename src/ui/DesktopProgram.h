@@ -5,10 +5,10 @@
 
 #include "command/CommandServer.h"
 #include "ping/IcmpEcho.h"
+#include "MainWindow.h"
 #include "QtTranslations.h"
 #include "system/SystemServices.h"
 #include "UiServices.h"
-#include "frmMain.h"
 #include "session/AppState.h"
 #include "session/CommandProtocol.h"
 
@@ -27,7 +27,7 @@ public:
     // sessions saved as active.
     void Start(const std::string& commandLine);
 
-    frmMain& mainWindow() { return *m_main; }
+    MainWindow& mainWindow() { return *m_main; }
     Shell& shell() { return m_main->shell(); }
     AppState& app() { return m_app; }
     // The command socket, or none when another instance serves it.
@@ -44,7 +44,7 @@ private:
     IcmpEchoTransport m_echo;
     SystemHostResolver m_resolver;
     InstanceLock m_instance;
-    std::unique_ptr<frmMain> m_main;
+    std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<ShellCommandTarget> m_commandTarget;
     std::unique_ptr<CommandServer> m_commands;
 };

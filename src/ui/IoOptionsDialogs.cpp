@@ -42,7 +42,7 @@ QGroupBox* OptionGroup(QWidget* parent, int titleId, const int (&ids)[3],
 QCheckBox* RemoteLineControlBox(QWidget* parent, const SessionSettings& settings)
 {
     auto* box = new QCheckBox(parent);
-    box->setObjectName("chkRemoteLineControl");
+    box->setObjectName("remoteLineControlCheck");
     SetTextId(box, 5125);
     box->setChecked(settings.RemoteLineControl == 1);
     return box;
@@ -50,86 +50,87 @@ QCheckBox* RemoteLineControlBox(QWidget* parent, const SessionSettings& settings
 
 }  // namespace
 
-frmServerOptions::frmServerOptions(SessionSettings& settings, const StringTable& strings,
-                                   QWidget* parent)
+ServerOptionsDialog::ServerOptionsDialog(SessionSettings& settings,
+                                         const StringTable& strings, QWidget* parent)
     : QDialog(parent), m_settings(settings)
 {
     SetTextId(this, 5019);
     auto* layout = new QVBoxLayout(this);
-    chkMultiClients = new QCheckBox(this);
-    SetTextId(chkMultiClients, 5020);
-    layout->addWidget(chkMultiClients);
-    layout->addWidget(
-        OptionGroup(this, 5025, {5026, 5027, 5028}, OptionSerial, settings.ServerSerialOptions));
-    layout->addWidget(
-        OptionGroup(this, 5021, {5022, 5023, 5024}, OptionTCP, settings.ServerTCPOptions));
-    chkRemoteLineControl = RemoteLineControlBox(this, settings);
-    layout->addWidget(chkRemoteLineControl);
-    MakeOkCancel(this, Command1, Command2);
-    layout->addLayout(ButtonRow({Command1, Command2}));
-    chkMultiClients->setChecked(settings.AllowMultiConnect != 0);
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    m_multipleClientsCheck = new QCheckBox(this);
+    SetTextId(m_multipleClientsCheck, 5020);
+    layout->addWidget(m_multipleClientsCheck);
+    layout->addWidget(OptionGroup(this, 5025, {5026, 5027, 5028}, m_serialDataRadios,
+                                  settings.ServerSerialOptions));
+    layout->addWidget(OptionGroup(this, 5021, {5022, 5023, 5024}, m_networkDataRadios,
+                                  settings.ServerTCPOptions));
+    m_remoteLineControlCheck = RemoteLineControlBox(this, settings);
+    layout->addWidget(m_remoteLineControlCheck);
+    MakeOkCancel(this, m_okButton, m_cancelButton);
+    layout->addLayout(ButtonRow({m_okButton, m_cancelButton}));
+    m_multipleClientsCheck->setChecked(settings.AllowMultiConnect != 0);
+    connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] { onCancelClicked(); });
     LocalizeWindow(this, strings);
 }
 
-void frmServerOptions::Command1_Click()
+void ServerOptionsDialog::onOkClicked()
 {
-    m_settings.AllowMultiConnect = chkMultiClients->isChecked() ? 1 : 0;
-    m_settings.RemoteLineControl = chkRemoteLineControl->isChecked() ? 1 : 0;
+    m_settings.AllowMultiConnect = m_multipleClientsCheck->isChecked() ? 1 : 0;
+    m_settings.RemoteLineControl = m_remoteLineControlCheck->isChecked() ? 1 : 0;
     for (int i = 0; i < 3; ++i) {
-        if (OptionTCP[i]->isChecked())
+        if (m_networkDataRadios[i]->isChecked())
             m_settings.ServerTCPOptions = static_cast<std::int16_t>(i);
-        if (OptionSerial[i]->isChecked()) {
+        if (m_serialDataRadios[i]->isChecked()) {
             m_settings.ServerSerialOptions = static_cast<std::int16_t>(i);
         }
     }
     accept();
 }
 
-void frmServerOptions::Command2_Click()
+void ServerOptionsDialog::onCancelClicked()
 {
     reject();
 }
 
-frmClientOptions::frmClientOptions(SessionSettings& settings, const StringTable& strings,
-                                   QWidget* parent)
+ClientOptionsDialog::ClientOptionsDialog(SessionSettings& settings,
+                                         const StringTable& strings, QWidget* parent)
     : QDialog(parent), m_settings(settings)
 {
     SetTextId(this, 5013);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(OptionGroup(this, 5014, {5015, 5016, 5017}, Option1, settings.ClientOptions));
-    chkConnectOnVirtualPort = new QCheckBox(this);
-    SetTextId(chkConnectOnVirtualPort, 5018);
-    chkConnectOnVirtualPort->setChecked(settings.ConnectOnVirtualOpen != 0);
-    layout->addWidget(chkConnectOnVirtualPort);
-    chkRemoteLineControl = RemoteLineControlBox(this, settings);
-    layout->addWidget(chkRemoteLineControl);
-    MakeOkCancel(this, Command1, Command2);
-    layout->addLayout(ButtonRow({Command1, Command2}));
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    layout->addWidget(
+        OptionGroup(this, 5014, {5015, 5016, 5017}, m_twoWayRadios, settings.ClientOptions));
+    m_connectOnVirtualOpenCheck = new QCheckBox(this);
+    SetTextId(m_connectOnVirtualOpenCheck, 5018);
+    m_connectOnVirtualOpenCheck->setChecked(settings.ConnectOnVirtualOpen != 0);
+    layout->addWidget(m_connectOnVirtualOpenCheck);
+    m_remoteLineControlCheck = RemoteLineControlBox(this, settings);
+    layout->addWidget(m_remoteLineControlCheck);
+    MakeOkCancel(this, m_okButton, m_cancelButton);
+    layout->addLayout(ButtonRow({m_okButton, m_cancelButton}));
+    connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] { onCancelClicked(); });
     LocalizeWindow(this, strings);
 }
 
-void frmClientOptions::Command1_Click()
+void ClientOptionsDialog::onOkClicked()
 {
     for (int i = 0; i < 3; ++i) {
-        if (Option1[i]->isChecked())
+        if (m_twoWayRadios[i]->isChecked())
             m_settings.ClientOptions = static_cast<std::int16_t>(i);
     }
-    m_settings.ConnectOnVirtualOpen = chkConnectOnVirtualPort->isChecked() ? 1 : 0;
-    m_settings.RemoteLineControl = chkRemoteLineControl->isChecked() ? 1 : 0;
+    m_settings.ConnectOnVirtualOpen = m_connectOnVirtualOpenCheck->isChecked() ? 1 : 0;
+    m_settings.RemoteLineControl = m_remoteLineControlCheck->isChecked() ? 1 : 0;
     accept();
 }
 
-void frmClientOptions::Command2_Click()
+void ClientOptionsDialog::onCancelClicked()
 {
     reject();
 }
 
-frmLogin::frmLogin(SessionSettings& settings,
-                   const StringTable& strings, QWidget* parent)
+LoginOptionsDialog::LoginOptionsDialog(SessionSettings& settings,
+                                       const StringTable& strings, QWidget* parent)
     : QDialog(parent), m_settings(settings)
 {
     SetTextId(this, 5135);
@@ -141,38 +142,38 @@ frmLogin::frmLogin(SessionSettings& settings,
         box = new QLineEdit(QString::fromStdString(value), this);
         grid->addWidget(box, row + 1, col);
     };
-    add(5136, txtUserPrompt, settings.UserPrompt, 0, 0);
-    add(5137, txtUserPromptResponse, settings.UserPromptResponse, 2, 0);
-    add(5138, txtPasswordPrompt, settings.PasswordPrompt, 0, 1);
-    add(5139, txtPasswordPromptResponse, settings.PasswordPromptResponse, 2, 1);
-    btnOK = new QPushButton(this);
-    SetTextId(btnOK, 1207);
-    btnCancel = new QPushButton(this);
-    SetTextId(btnCancel, 1208);
+    add(5136, m_userPromptEdit, settings.UserPrompt, 0, 0);
+    add(5137, m_userResponseEdit, settings.UserPromptResponse, 2, 0);
+    add(5138, m_passwordPromptEdit, settings.PasswordPrompt, 0, 1);
+    add(5139, m_passwordResponseEdit, settings.PasswordPromptResponse, 2, 1);
+    m_okButton = new QPushButton(this);
+    SetTextId(m_okButton, 1207);
+    m_cancelButton = new QPushButton(this);
+    SetTextId(m_cancelButton, 1208);
     // Neither button answers Enter or Escape on its own.
-    btnOK->setAutoDefault(false);
-    btnCancel->setAutoDefault(false);
-    grid->addLayout(ButtonRow({btnOK, btnCancel}), 4, 0, 1, 2);
-    setTabOrder(txtUserPrompt, txtUserPromptResponse);
-    setTabOrder(txtUserPromptResponse, txtPasswordPrompt);
-    setTabOrder(txtPasswordPrompt, txtPasswordPromptResponse);
-    setTabOrder(txtPasswordPromptResponse, btnOK);
-    setTabOrder(btnOK, btnCancel);
-    connect(btnOK, &QPushButton::clicked, this, [this] { btnOK_Click(); });
-    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancel_Click(); });
+    m_okButton->setAutoDefault(false);
+    m_cancelButton->setAutoDefault(false);
+    grid->addLayout(ButtonRow({m_okButton, m_cancelButton}), 4, 0, 1, 2);
+    setTabOrder(m_userPromptEdit, m_userResponseEdit);
+    setTabOrder(m_userResponseEdit, m_passwordPromptEdit);
+    setTabOrder(m_passwordPromptEdit, m_passwordResponseEdit);
+    setTabOrder(m_passwordResponseEdit, m_okButton);
+    setTabOrder(m_okButton, m_cancelButton);
+    connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] { onCancelClicked(); });
     LocalizeWindow(this, strings);
 }
 
-void frmLogin::btnOK_Click()
+void LoginOptionsDialog::onOkClicked()
 {
-    m_settings.UserPrompt = txtUserPrompt->text().toStdString();
-    m_settings.UserPromptResponse = txtUserPromptResponse->text().toStdString();
-    m_settings.PasswordPrompt = txtPasswordPrompt->text().toStdString();
-    m_settings.PasswordPromptResponse = txtPasswordPromptResponse->text().toStdString();
+    m_settings.UserPrompt = m_userPromptEdit->text().toStdString();
+    m_settings.UserPromptResponse = m_userResponseEdit->text().toStdString();
+    m_settings.PasswordPrompt = m_passwordPromptEdit->text().toStdString();
+    m_settings.PasswordPromptResponse = m_passwordResponseEdit->text().toStdString();
     accept();
 }
 
-void frmLogin::btnCancel_Click()
+void LoginOptionsDialog::onCancelClicked()
 {
     reject();
 }

@@ -13,57 +13,57 @@ namespace velkon {
 
 class StringTable;
 
-// Server I/O options of one session, edited in its options record.
-class frmServerOptions : public QDialog {
+// Server I/O options of one session, edited through the settings record.
+class ServerOptionsDialog : public QDialog {
 public:
-    frmServerOptions(SessionSettings& settings, const StringTable& strings,
-                     QWidget* parent = nullptr);
-    void Command1_Click();  // OK
-    void Command2_Click();  // Cancel
+    ServerOptionsDialog(SessionSettings& settings, const StringTable& strings,
+                        QWidget* parent = nullptr);
+    void onOkClicked();      // OK
+    void onCancelClicked();  // Cancel
 
-    QCheckBox* chkMultiClients;
-    QCheckBox* chkRemoteLineControl;
-    QRadioButton* OptionSerial[3];
-    QRadioButton* OptionTCP[3];
-    QPushButton* Command1;
-    QPushButton* Command2;
+    QCheckBox* m_multipleClientsCheck;
+    QCheckBox* m_remoteLineControlCheck;
+    QRadioButton* m_serialDataRadios[3];
+    QRadioButton* m_networkDataRadios[3];
+    QPushButton* m_okButton;
+    QPushButton* m_cancelButton;
 
 private:
     SessionSettings& m_settings;
 };
 
 // Client I/O options of one session.
-class frmClientOptions : public QDialog {
+class ClientOptionsDialog : public QDialog {
 public:
-    frmClientOptions(SessionSettings& settings, const StringTable& strings,
-                     QWidget* parent = nullptr);
-    void Command1_Click();
-    void Command2_Click();
+    ClientOptionsDialog(SessionSettings& settings, const StringTable& strings,
+                        QWidget* parent = nullptr);
+    void onOkClicked();
+    void onCancelClicked();
 
-    QRadioButton* Option1[3];
-    QCheckBox* chkConnectOnVirtualPort;
-    QCheckBox* chkRemoteLineControl;
-    QPushButton* Command1;
-    QPushButton* Command2;
+    QRadioButton* m_twoWayRadios[3];
+    QCheckBox* m_connectOnVirtualOpenCheck;
+    QCheckBox* m_remoteLineControlCheck;
+    QPushButton* m_okButton;
+    QPushButton* m_cancelButton;
 
 private:
     SessionSettings& m_settings;
 };
 
 // The four login texts of a session.
-class frmLogin : public QDialog {
+class LoginOptionsDialog : public QDialog {
 public:
-    frmLogin(SessionSettings& settings, const StringTable& strings,
-             QWidget* parent = nullptr);
-    void btnOK_Click();
-    void btnCancel_Click();
+    LoginOptionsDialog(SessionSettings& settings,
+                       const StringTable& strings, QWidget* parent = nullptr);
+    void onOkClicked();
+    void onCancelClicked();
 
-    QLineEdit* txtUserPrompt;
-    QLineEdit* txtUserPromptResponse;
-    QLineEdit* txtPasswordPrompt;
-    QLineEdit* txtPasswordPromptResponse;
-    QPushButton* btnOK;
-    QPushButton* btnCancel;
+    QLineEdit* m_userPromptEdit;
+    QLineEdit* m_userResponseEdit;
+    QLineEdit* m_passwordPromptEdit;
+    QLineEdit* m_passwordResponseEdit;
+    QPushButton* m_okButton;
+    QPushButton* m_cancelButton;
 
 private:
     SessionSettings& m_settings;

@@ -50,95 +50,96 @@ void CentreOnScreen(QWidget* window)
 
 }  // namespace
 
-Form1::Form1(std::string& password, const StringTable& strings, Prompts& prompts, QWidget* parent)
+SetPasswordDialog::SetPasswordDialog(std::string& password, const StringTable& strings,
+                                     Prompts& prompts, QWidget* parent)
     : QDialog(parent), m_password(password), m_strings(strings), m_prompts(prompts)
 {
     SetTextId(this, 5010);
     auto* grid = new QGridLayout(this);
-    Label1 = new QLabel(this);
-    SetTextId(Label1, 5011);
-    Text1 = PasswordBox(this);
-    Label2 = new QLabel(this);
-    SetTextId(Label2, 5012);
-    Text2 = PasswordBox(this);
-    Label1->setBuddy(Text1);
-    Label2->setBuddy(Text2);
-    grid->addWidget(Label1, 0, 0);
-    grid->addWidget(Text1, 0, 1);
-    grid->addWidget(Label2, 1, 0);
-    grid->addWidget(Text2, 1, 1);
-    MakeButtons(this, Command1, Command2);
-    grid->addLayout(ButtonRow({Command1, Command2}), 2, 0, 1, 2);
-    setTabOrder(Text1, Text2);
-    setTabOrder(Text2, Command1);
-    setTabOrder(Command1, Command2);
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    m_passwordLabel = new QLabel(this);
+    SetTextId(m_passwordLabel, 5011);
+    m_passwordEdit = PasswordBox(this);
+    m_confirmLabel = new QLabel(this);
+    SetTextId(m_confirmLabel, 5012);
+    m_confirmEdit = PasswordBox(this);
+    m_passwordLabel->setBuddy(m_passwordEdit);
+    m_confirmLabel->setBuddy(m_confirmEdit);
+    grid->addWidget(m_passwordLabel, 0, 0);
+    grid->addWidget(m_passwordEdit, 0, 1);
+    grid->addWidget(m_confirmLabel, 1, 0);
+    grid->addWidget(m_confirmEdit, 1, 1);
+    MakeButtons(this, m_okButton, m_cancelButton);
+    grid->addLayout(ButtonRow({m_okButton, m_cancelButton}), 2, 0, 1, 2);
+    setTabOrder(m_passwordEdit, m_confirmEdit);
+    setTabOrder(m_confirmEdit, m_okButton);
+    setTabOrder(m_okButton, m_cancelButton);
+    connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] { onCancelClicked(); });
 
     LocalizeWindow(this, strings);
-    Text1->setText(QString::fromStdString(password));
-    Text2->setText(QString::fromStdString(password));
-    Text1->setFocus();
+    m_passwordEdit->setText(QString::fromStdString(password));
+    m_confirmEdit->setText(QString::fromStdString(password));
+    m_passwordEdit->setFocus();
     CentreOnScreen(this);
 }
 
-void Form1::Command1_Click()
+void SetPasswordDialog::onOkClicked()
 {
-    if (Text2->text() != Text1->text()) {
+    if (m_confirmEdit->text() != m_passwordEdit->text()) {
         m_prompts.Message(this, Tr(m_strings, 5110), kTitle);
         return;
     }
-    m_password = Text1->text().toStdString();
+    m_password = m_passwordEdit->text().toStdString();
     accept();
 }
 
-void Form1::Command2_Click()
+void SetPasswordDialog::onCancelClicked()
 {
     reject();
 }
 
-Form2::Form2(const StringTable& strings, QWidget* parent) : QDialog(parent)
+PasswordDialog::PasswordDialog(const StringTable& strings, QWidget* parent) : QDialog(parent)
 {
     SetTextId(this, 5010);
     auto* grid = new QGridLayout(this);
-    Label1 = new QLabel(this);
-    SetTextId(Label1, 5011);
-    Text1 = PasswordBox(this);
-    Label1->setBuddy(Text1);
-    grid->addWidget(Label1, 0, 0);
-    grid->addWidget(Text1, 0, 1);
-    MakeButtons(this, Command1, Command2);
-    grid->addLayout(ButtonRow({Command1, Command2}), 1, 0, 1, 2);
-    setTabOrder(Text1, Command1);
-    setTabOrder(Command1, Command2);
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    m_passwordLabel = new QLabel(this);
+    SetTextId(m_passwordLabel, 5011);
+    m_passwordEdit = PasswordBox(this);
+    m_passwordLabel->setBuddy(m_passwordEdit);
+    grid->addWidget(m_passwordLabel, 0, 0);
+    grid->addWidget(m_passwordEdit, 0, 1);
+    MakeButtons(this, m_okButton, m_cancelButton);
+    grid->addLayout(ButtonRow({m_okButton, m_cancelButton}), 1, 0, 1, 2);
+    setTabOrder(m_passwordEdit, m_okButton);
+    setTabOrder(m_okButton, m_cancelButton);
+    connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] { onCancelClicked(); });
 
     LocalizeWindow(this, strings);
-    Text1->setFocus();
+    m_passwordEdit->setFocus();
     CentreOnScreen(this);
 }
 
-void Form2::Command1_Click()
+void PasswordDialog::onOkClicked()
 {
-    EnteredPassword = Text1->text().toStdString();
+    m_enteredPassword = m_passwordEdit->text().toStdString();
     accept();
 }
 
-void Form2::Command2_Click()
+void PasswordDialog::onCancelClicked()
 {
-    EnteredPassword.clear();
+    m_enteredPassword.clear();
     reject();
 }
 
-bool CheckPassword(const std::string& password, const StringTable& strings, Prompts& prompts,
+bool checkPassword(const std::string& password, const StringTable& strings, Prompts& prompts,
                    QWidget* parent)
 {
     if (password.empty())
         return true;
-    Form2 dialog(strings, parent);
+    PasswordDialog dialog(strings, parent);
     prompts.Exec(dialog);
-    const std::string entered = dialog.EnteredPassword;
+    const std::string entered = dialog.m_enteredPassword;
     if (entered == password)
         return true;
     if (!entered.empty())

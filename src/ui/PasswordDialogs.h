@@ -15,19 +15,19 @@ class StringTable;
 
 // Sets the application password. OK with equal texts stores the first box
 // (empty removes the password); Cancel and closing change nothing.
-class Form1 : public QDialog {
+class SetPasswordDialog : public QDialog {
 public:
-    Form1(std::string& password, const StringTable& strings, Prompts& prompts,
-          QWidget* parent = nullptr);
-    void Command1_Click();  // OK
-    void Command2_Click();  // Cancel
+    SetPasswordDialog(std::string& password, const StringTable& strings, Prompts& prompts,
+                      QWidget* parent = nullptr);
+    void onOkClicked();      // OK
+    void onCancelClicked();  // Cancel
 
-    QLabel* Label1;
-    QLineEdit* Text1;
-    QLabel* Label2;
-    QLineEdit* Text2;
-    QPushButton* Command1;
-    QPushButton* Command2;
+    QLabel* m_passwordLabel;
+    QLineEdit* m_passwordEdit;
+    QLabel* m_confirmLabel;
+    QLineEdit* m_confirmEdit;
+    QPushButton* m_okButton;
+    QPushButton* m_cancelButton;
 
 private:
     std::string& m_password;
@@ -35,24 +35,24 @@ private:
     Prompts& m_prompts;
 };
 
-// Asks for the application password; EnteredPassword holds the text after OK
+// Asks for the application password; m_enteredPassword holds the text after OK
 // and stays empty after Cancel or any other way of closing.
-class Form2 : public QDialog {
+class PasswordDialog : public QDialog {
 public:
-    explicit Form2(const StringTable& strings, QWidget* parent = nullptr);
-    void Command1_Click();  // OK
-    void Command2_Click();  // Cancel
+    explicit PasswordDialog(const StringTable& strings, QWidget* parent = nullptr);
+    void onOkClicked();      // OK
+    void onCancelClicked();  // Cancel
 
-    QLabel* Label1;
-    QLineEdit* Text1;
-    QPushButton* Command1;
-    QPushButton* Command2;
-    std::string EnteredPassword;
+    QLabel* m_passwordLabel;
+    QLineEdit* m_passwordEdit;
+    QPushButton* m_okButton;
+    QPushButton* m_cancelButton;
+    std::string m_enteredPassword;
 };
 
-// Passes silently when no password is set; otherwise asks with Form2 through
+// Passes silently when no password is set; otherwise asks with PasswordDialog through
 // the prompts. Only a wrong non-empty entry is reported ("Invalid password").
-bool CheckPassword(const std::string& password, const StringTable& strings, Prompts& prompts,
+bool checkPassword(const std::string& password, const StringTable& strings, Prompts& prompts,
                    QWidget* parent = nullptr);
 
 }  // namespace velkon

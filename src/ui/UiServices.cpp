@@ -24,19 +24,19 @@ QtSessionDialogs::QtSessionDialogs(AppState& app, Prompts& prompts,
 
 bool QtSessionDialogs::EditServerOptions(SessionSettings& settings)
 {
-    frmServerOptions dialog(settings, *m_app.strings, m_parent ? m_parent() : nullptr);
+    ServerOptionsDialog dialog(settings, *m_app.strings, m_parent ? m_parent() : nullptr);
     return m_prompts.Exec(dialog) == QDialog::Accepted;
 }
 
 bool QtSessionDialogs::EditClientOptions(SessionSettings& settings)
 {
-    frmClientOptions dialog(settings, *m_app.strings, m_parent ? m_parent() : nullptr);
+    ClientOptionsDialog dialog(settings, *m_app.strings, m_parent ? m_parent() : nullptr);
     return m_prompts.Exec(dialog) == QDialog::Accepted;
 }
 
 bool QtSessionDialogs::EditLoginTexts(SessionSettings& settings)
 {
-    frmLogin dialog(settings, *m_app.strings, m_parent ? m_parent() : nullptr);
+    LoginOptionsDialog dialog(settings, *m_app.strings, m_parent ? m_parent() : nullptr);
     return m_prompts.Exec(dialog) == QDialog::Accepted;
 }
 

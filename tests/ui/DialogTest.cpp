@@ -13,11 +13,11 @@
 #include <QScreen>
 #include <QTest>
 
+#include "AboutBox.h"
+#include "OptionsDialog.h"
 #include "PasswordDialogs.h"
 #include "UiTestSupport.h"
 #include "Version.h"
-#include "frmAbout.h"
-#include "frmOptions.h"
 #include "shell/StringTable.h"
 
 namespace velkon::test {
@@ -43,140 +43,140 @@ QWidget* NextTabStop(QWidget* from)
 
 // ---- Set-password dialog -------------------------------------------------
 
-TEST(PasswordDialogUi, OpensWithTheCurrentPasswordInBothBoxes)
+TEST(SetPasswordDialogUi, OpensWithTheCurrentPasswordInBothBoxes)
 {
     std::string password = "Secret";
     FakePrompts prompts;
-    Form1 dialog(password, English(), prompts);
+    SetPasswordDialog dialog(password, English(), prompts);
     EXPECT_EQ(dialog.windowTitle(), "Velkon Password");
-    EXPECT_EQ(dialog.Label1->text(), "Enter Password:");
-    EXPECT_EQ(dialog.Label2->text(), "Confirm Password");
-    EXPECT_EQ(dialog.Command1->text(), "&OK");
-    EXPECT_EQ(dialog.Command2->text(), "&Cancel");
-    EXPECT_EQ(dialog.Text1->text(), "Secret");
-    EXPECT_EQ(dialog.Text2->text(), "Secret");
-    EXPECT_TRUE(dialog.Command1->isDefault());
+    EXPECT_EQ(dialog.m_passwordLabel->text(), "Enter Password:");
+    EXPECT_EQ(dialog.m_confirmLabel->text(), "Confirm Password");
+    EXPECT_EQ(dialog.m_okButton->text(), "&OK");
+    EXPECT_EQ(dialog.m_cancelButton->text(), "&Cancel");
+    EXPECT_EQ(dialog.m_passwordEdit->text(), "Secret");
+    EXPECT_EQ(dialog.m_confirmEdit->text(), "Secret");
+    EXPECT_TRUE(dialog.m_okButton->isDefault());
 }
 
-TEST(PasswordDialogUi, BoxesShowAStarForEachCharacter)
+TEST(SetPasswordDialogUi, BoxesShowAStarForEachCharacter)
 {
     std::string password = "abc";
     FakePrompts prompts;
-    Form1 dialog(password, English(), prompts);
+    SetPasswordDialog dialog(password, English(), prompts);
     dialog.show();
-    EXPECT_EQ(dialog.Text1->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(dialog.Text2->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(dialog.Text1->displayText(), "***");
-    dialog.Text2->setText("hello");
-    EXPECT_EQ(dialog.Text2->displayText(), "*****");
+    EXPECT_EQ(dialog.m_passwordEdit->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog.m_confirmEdit->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog.m_passwordEdit->displayText(), "***");
+    dialog.m_confirmEdit->setText("hello");
+    EXPECT_EQ(dialog.m_confirmEdit->displayText(), "*****");
 
-    Form2 ask(English());
+    PasswordDialog ask(English());
     ask.show();
-    ask.Text1->setText("xy");
-    EXPECT_EQ(ask.Text1->displayText(), "**");
+    ask.m_passwordEdit->setText("xy");
+    EXPECT_EQ(ask.m_passwordEdit->displayText(), "**");
 }
 
-TEST(PasswordDialogUi, TabOrderRunsThroughTheBoxesThenOkThenCancel)
+TEST(SetPasswordDialogUi, TabOrderRunsThroughTheBoxesThenOkThenCancel)
 {
     std::string password;
     FakePrompts prompts;
-    Form1 dialog(password, English(), prompts);
-    EXPECT_EQ(NextTabStop(dialog.Text1), dialog.Text2);
-    EXPECT_EQ(NextTabStop(dialog.Text2), dialog.Command1);
-    EXPECT_EQ(NextTabStop(dialog.Command1), dialog.Command2);
-    EXPECT_EQ(NextTabStop(dialog.Command2), dialog.Text1);
+    SetPasswordDialog dialog(password, English(), prompts);
+    EXPECT_EQ(NextTabStop(dialog.m_passwordEdit), dialog.m_confirmEdit);
+    EXPECT_EQ(NextTabStop(dialog.m_confirmEdit), dialog.m_okButton);
+    EXPECT_EQ(NextTabStop(dialog.m_okButton), dialog.m_cancelButton);
+    EXPECT_EQ(NextTabStop(dialog.m_cancelButton), dialog.m_passwordEdit);
 }
 
-TEST(PasswordDialogUi, IsCentredOnTheScreen)
+TEST(SetPasswordDialogUi, IsCentredOnTheScreen)
 {
     std::string password;
     FakePrompts prompts;
     QWidget owner;
     owner.setGeometry(10, 10, 200, 100);
-    Form1 dialog(password, English(), prompts, &owner);
+    SetPasswordDialog dialog(password, English(), prompts, &owner);
     const QRect area = owner.screen()->geometry();
     EXPECT_EQ(dialog.x(), area.x() + area.width() / 2 - dialog.width() / 2);
     EXPECT_EQ(dialog.y(), area.y() + area.height() / 2 - dialog.height() / 2);
 }
 
-TEST(PasswordDialogUi, MismatchShowsTheMessageAndStaysOpenUnchanged)
+TEST(SetPasswordDialogUi, MismatchShowsTheMessageAndStaysOpenUnchanged)
 {
     std::string password = "Old";
     FakePrompts prompts;
-    Form1 dialog(password, English(), prompts);
+    SetPasswordDialog dialog(password, English(), prompts);
     dialog.show();
-    dialog.Text1->setText("new1");
-    dialog.Text2->setText("new2");
-    QTest::mouseClick(dialog.Command1, Qt::LeftButton);
+    dialog.m_passwordEdit->setText("new1");
+    dialog.m_confirmEdit->setText("new2");
+    QTest::mouseClick(dialog.m_okButton, Qt::LeftButton);
     EXPECT_EQ(prompts.messages, QStringList{kMismatch});
     EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(dialog.Text1->text(), "new1");
-    EXPECT_EQ(dialog.Text2->text(), "new2");
+    EXPECT_EQ(dialog.m_passwordEdit->text(), "new1");
+    EXPECT_EQ(dialog.m_confirmEdit->text(), "new2");
     EXPECT_EQ(password, "Old");
 
     // Equal texts afterwards are taken.
-    dialog.Text2->setText("new1");
-    QTest::mouseClick(dialog.Command1, Qt::LeftButton);
+    dialog.m_confirmEdit->setText("new1");
+    QTest::mouseClick(dialog.m_okButton, Qt::LeftButton);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(password, "new1");
     EXPECT_EQ(prompts.messages.size(), 1);
 }
 
-TEST(PasswordDialogUi, PasswordsDifferingOnlyInCaseDoNotMatch)
+TEST(SetPasswordDialogUi, PasswordsDifferingOnlyInCaseDoNotMatch)
 {
     std::string password;
     FakePrompts prompts;
-    Form1 dialog(password, English(), prompts);
-    dialog.Text1->setText("Secret");
-    dialog.Text2->setText("secret");
-    dialog.Command1->click();
+    SetPasswordDialog dialog(password, English(), prompts);
+    dialog.m_passwordEdit->setText("Secret");
+    dialog.m_confirmEdit->setText("secret");
+    dialog.m_okButton->click();
     EXPECT_EQ(prompts.messages, QStringList{kMismatch});
     EXPECT_EQ(password, "");
 }
 
-TEST(PasswordDialogUi, EmptyBoxesAndOkRemoveThePassword)
+TEST(SetPasswordDialogUi, EmptyBoxesAndOkRemoveThePassword)
 {
     std::string password = "Secret";
     FakePrompts prompts;
-    Form1 dialog(password, English(), prompts);
-    dialog.Text1->clear();
-    dialog.Text2->clear();
-    dialog.Command1->click();
+    SetPasswordDialog dialog(password, English(), prompts);
+    dialog.m_passwordEdit->clear();
+    dialog.m_confirmEdit->clear();
+    dialog.m_okButton->click();
     EXPECT_EQ(password, "");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(PasswordDialogUi, OkWithoutChangesKeepsAPresetPassword)
+TEST(SetPasswordDialogUi, OkWithoutChangesKeepsAPresetPassword)
 {
     std::string password = "Pa55 word";
     FakePrompts prompts;
-    Form1 dialog(password, English(), prompts);
-    dialog.Command1->click();
+    SetPasswordDialog dialog(password, English(), prompts);
+    dialog.m_okButton->click();
     EXPECT_EQ(password, "Pa55 word");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(PasswordDialogUi, CancelAndEscapeChangeNothing)
+TEST(SetPasswordDialogUi, CancelAndEscapeChangeNothing)
 {
     std::string password = "Secret";
     FakePrompts prompts;
     {
-        Form1 dialog(password, English(), prompts);
+        SetPasswordDialog dialog(password, English(), prompts);
         dialog.show();
-        dialog.Text1->setText("other");
-        dialog.Text2->setText("other");
-        dialog.Command2->click();
+        dialog.m_passwordEdit->setText("other");
+        dialog.m_confirmEdit->setText("other");
+        dialog.m_cancelButton->click();
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
         EXPECT_FALSE(dialog.isVisible());
     }
     {
-        Form1 dialog(password, English(), prompts);
+        SetPasswordDialog dialog(password, English(), prompts);
         dialog.show();
-        dialog.Text1->setText("other");
-        dialog.Text2->setText("other");
+        dialog.m_passwordEdit->setText("other");
+        dialog.m_confirmEdit->setText("other");
         QTest::keyClick(&dialog, Qt::Key_Escape);
         EXPECT_FALSE(dialog.isVisible());
     }
@@ -184,112 +184,112 @@ TEST(PasswordDialogUi, CancelAndEscapeChangeNothing)
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(PasswordDialogUi, EnterPressesOk)
+TEST(SetPasswordDialogUi, EnterPressesOk)
 {
     std::string password;
     FakePrompts prompts;
-    Form1 dialog(password, English(), prompts);
+    SetPasswordDialog dialog(password, English(), prompts);
     dialog.show();
-    dialog.Text1->setText("abc");
-    dialog.Text2->setText("abc");
-    QTest::keyClick(dialog.Text2, Qt::Key_Return);
+    dialog.m_passwordEdit->setText("abc");
+    dialog.m_confirmEdit->setText("abc");
+    QTest::keyClick(dialog.m_confirmEdit, Qt::Key_Return);
     EXPECT_EQ(password, "abc");
 }
 
-// ---- CheckPassword --------------------------------------------------------
+// ---- checkPassword --------------------------------------------------------
 
 // Answers the enter-password dialog by typing `text` and pressing `button`
 // (1 OK, 2 Cancel, 0 closing it otherwise).
 std::function<void(QDialog&)> Answer(const QString& text, int button)
 {
     return [text, button](QDialog& dialog) {
-        auto* ask = dynamic_cast<Form2*>(&dialog);
+        auto* ask = dynamic_cast<PasswordDialog*>(&dialog);
         ASSERT_NE(ask, nullptr);
-        EXPECT_TRUE(ask->Text1->text().isEmpty());
-        EXPECT_EQ(ask->Text1->echoMode(), QLineEdit::Password);
-        ask->Text1->setText(text);
+        EXPECT_TRUE(ask->m_passwordEdit->text().isEmpty());
+        EXPECT_EQ(ask->m_passwordEdit->echoMode(), QLineEdit::Password);
+        ask->m_passwordEdit->setText(text);
         if (button == 1)
-            ask->Command1->click();
+            ask->m_okButton->click();
         if (button == 2)
-            ask->Command2->click();
+            ask->m_cancelButton->click();
         if (button == 0)
             ask->reject();
     };
 }
 
-TEST(CheckPasswordUi, EnterPasswordDialogTexts)
+TEST(PasswordQuestionUi, EnterPasswordDialogTexts)
 {
-    Form2 ask(English());
+    PasswordDialog ask(English());
     EXPECT_EQ(ask.windowTitle(), "Velkon Password");
-    EXPECT_EQ(ask.Label1->text(), "Enter Password:");
-    EXPECT_EQ(ask.Command1->text(), "&OK");
-    EXPECT_EQ(ask.Command2->text(), "&Cancel");
-    EXPECT_TRUE(ask.Command1->isDefault());
-    EXPECT_EQ(NextTabStop(ask.Text1), ask.Command1);
-    EXPECT_EQ(NextTabStop(ask.Command1), ask.Command2);
-    EXPECT_EQ(NextTabStop(ask.Command2), ask.Text1);
+    EXPECT_EQ(ask.m_passwordLabel->text(), "Enter Password:");
+    EXPECT_EQ(ask.m_okButton->text(), "&OK");
+    EXPECT_EQ(ask.m_cancelButton->text(), "&Cancel");
+    EXPECT_TRUE(ask.m_okButton->isDefault());
+    EXPECT_EQ(NextTabStop(ask.m_passwordEdit), ask.m_okButton);
+    EXPECT_EQ(NextTabStop(ask.m_okButton), ask.m_cancelButton);
+    EXPECT_EQ(NextTabStop(ask.m_cancelButton), ask.m_passwordEdit);
 }
 
-TEST(CheckPasswordUi, NoPasswordPassesWithoutAnyDialog)
+TEST(PasswordQuestionUi, NoPasswordPassesWithoutAnyDialog)
 {
     FakePrompts prompts;
-    EXPECT_TRUE(CheckPassword("", English(), prompts));
+    EXPECT_TRUE(checkPassword("", English(), prompts));
     EXPECT_EQ(prompts.dialogs, 0);
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(CheckPasswordUi, RightPasswordPasses)
+TEST(PasswordQuestionUi, RightPasswordPasses)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("Secret", 1);
-    EXPECT_TRUE(CheckPassword("Secret", English(), prompts));
+    EXPECT_TRUE(checkPassword("Secret", English(), prompts));
     EXPECT_EQ(prompts.dialogs, 1);
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(CheckPasswordUi, WrongCaseFailsWithInvalidPassword)
+TEST(PasswordQuestionUi, WrongCaseFailsWithInvalidPassword)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("secret", 1);
-    EXPECT_FALSE(CheckPassword("Secret", English(), prompts));
+    EXPECT_FALSE(checkPassword("Secret", English(), prompts));
     EXPECT_EQ(prompts.messages, QStringList{"Velkon|Invalid password"});
 }
 
-TEST(CheckPasswordUi, CancelFailsSilentlyEvenAfterTyping)
+TEST(PasswordQuestionUi, CancelFailsSilentlyEvenAfterTyping)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("wrong", 2);
-    EXPECT_FALSE(CheckPassword("Secret", English(), prompts));
+    EXPECT_FALSE(checkPassword("Secret", English(), prompts));
     EXPECT_TRUE(prompts.messages.isEmpty());
 
     prompts.onDialog = Answer("Secret", 2);
-    EXPECT_FALSE(CheckPassword("Secret", English(), prompts));
+    EXPECT_FALSE(checkPassword("Secret", English(), prompts));
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(CheckPasswordUi, ClosingTheDialogOtherwiseFailsSilently)
+TEST(PasswordQuestionUi, ClosingTheDialogOtherwiseFailsSilently)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("Secret", 0);
-    EXPECT_FALSE(CheckPassword("Secret", English(), prompts));
+    EXPECT_FALSE(checkPassword("Secret", English(), prompts));
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(CheckPasswordUi, EmptyEntryFailsSilently)
+TEST(PasswordQuestionUi, EmptyEntryFailsSilently)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("", 1);
-    EXPECT_FALSE(CheckPassword("Secret", English(), prompts));
+    EXPECT_FALSE(checkPassword("Secret", English(), prompts));
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
-TEST(CheckPasswordUi, EachCheckAsksAgain)
+TEST(PasswordQuestionUi, EachCheckAsksAgain)
 {
     FakePrompts prompts;
     prompts.onDialog = Answer("nope", 1);
-    EXPECT_FALSE(CheckPassword("Secret", English(), prompts));
+    EXPECT_FALSE(checkPassword("Secret", English(), prompts));
     prompts.onDialog = Answer("Secret", 1);
-    EXPECT_TRUE(CheckPassword("Secret", English(), prompts));
+    EXPECT_TRUE(checkPassword("Secret", English(), prompts));
     EXPECT_EQ(prompts.dialogs, 2);
     EXPECT_EQ(prompts.messages.size(), 1);
 }
@@ -301,9 +301,9 @@ int StoredPacketSize(const QString& text)
     GlobalSettings settings;
     settings.PacketSize = 1234;
     FakePrompts prompts;
-    frmOptions dialog(settings, English(), prompts);
-    dialog.Combo1->setEditText(text);
-    dialog.Command2->click();
+    OptionsDialog dialog(settings, English(), prompts);
+    dialog.m_packetSizeBox->setEditText(text);
+    dialog.m_okButton->click();
     return settings.PacketSize;
 }
 
@@ -327,17 +327,17 @@ TEST(OptionsDialogUi, TypedPacketSizeIsNotCompletedFromTheList)
 {
     GlobalSettings settings;
     FakePrompts prompts;
-    frmOptions dialog(settings, English(), prompts);
+    OptionsDialog dialog(settings, English(), prompts);
     dialog.show();
-    dialog.Combo1->lineEdit()->clear();
+    dialog.m_packetSizeBox->lineEdit()->clear();
     // A line edit's completer acts only once the box has had the focus.
     QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
-    QApplication::sendEvent(dialog.Combo1->lineEdit(), &focusIn);
-    QTest::keyClicks(dialog.Combo1->lineEdit(), "1");
-    EXPECT_EQ(dialog.Combo1->currentText(), "1");
-    QTest::keyClick(dialog.Combo1->lineEdit(), Qt::Key_Return);
-    EXPECT_EQ(dialog.Combo1->count(), 7);
-    dialog.Command2->click();
+    QApplication::sendEvent(dialog.m_packetSizeBox->lineEdit(), &focusIn);
+    QTest::keyClicks(dialog.m_packetSizeBox->lineEdit(), "1");
+    EXPECT_EQ(dialog.m_packetSizeBox->currentText(), "1");
+    QTest::keyClick(dialog.m_packetSizeBox->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(dialog.m_packetSizeBox->count(), 7);
+    dialog.m_okButton->click();
     EXPECT_EQ(settings.PacketSize, 1);
 }
 
@@ -346,13 +346,13 @@ TEST(OptionsDialogUi, PacketSizeOutsideTheListShowsAtTheNextOpening)
     GlobalSettings settings;
     FakePrompts prompts;
     {
-        frmOptions dialog(settings, English(), prompts);
-        dialog.Combo1->setEditText("750");
-        dialog.Command2->click();
+        OptionsDialog dialog(settings, English(), prompts);
+        dialog.m_packetSizeBox->setEditText("750");
+        dialog.m_okButton->click();
     }
     EXPECT_EQ(settings.PacketSize, 750);
-    frmOptions again(settings, English(), prompts);
-    EXPECT_EQ(again.Combo1->currentText(), "750");
+    OptionsDialog again(settings, English(), prompts);
+    EXPECT_EQ(again.m_packetSizeBox->currentText(), "750");
 }
 
 TEST(OptionsDialogUi, OpeningShowsTheSettings)
@@ -366,56 +366,57 @@ TEST(OptionsDialogUi, OpeningShowsTheSettings)
     settings.PacketSize = 4000;
     settings.LoadWithWindows = 1;
     FakePrompts prompts;
-    frmOptions dialog(settings, English(), prompts);
+    OptionsDialog dialog(settings, English(), prompts);
 
     EXPECT_EQ(dialog.windowTitle(), "Velkon Options");
-    EXPECT_EQ(dialog.Label2->text(), "Max bytes per TCP/IP packet:");
-    EXPECT_EQ(dialog.Check1->text(), "Log all errors to file: errorlog.txt");
-    EXPECT_EQ(dialog.Frame1->title(), "Run external program when errors occur:");
-    EXPECT_EQ(dialog.Label1->text(), "Command Line:");
-    EXPECT_EQ(dialog.Command1->text(), "Browse...");
-    EXPECT_EQ(dialog.Frame2->title(), "Ping remote IP Addresses to detect failed connections:");
-    EXPECT_EQ(dialog.Check2->text(), "Enable remote pings");
-    EXPECT_EQ(dialog.Label3->text(), "Ping frequency (secs):");
-    EXPECT_EQ(dialog.Label4->text(), "Ping Timeout (ms):");
-    EXPECT_EQ(dialog.Command2->text(), "&OK");
-    EXPECT_EQ(dialog.Command3->text(), "&Cancel");
-    EXPECT_FALSE(dialog.chkLoadWithWindows->text().isEmpty());
+    EXPECT_EQ(dialog.m_packetSizeLabel->text(), "Max bytes per TCP/IP packet:");
+    EXPECT_EQ(dialog.m_logErrorsCheck->text(), "Log all errors to file: errorlog.txt");
+    EXPECT_EQ(dialog.m_errorProgramGroup->title(), "Run external program when errors occur:");
+    EXPECT_EQ(dialog.m_errorProgramLabel->text(), "Command Line:");
+    EXPECT_EQ(dialog.m_browseButton->text(), "Browse...");
+    EXPECT_EQ(dialog.m_pingGroup->title(),
+              "Ping remote IP Addresses to detect failed connections:");
+    EXPECT_EQ(dialog.m_pingCheck->text(), "Enable remote pings");
+    EXPECT_EQ(dialog.m_pingFrequencyLabel->text(), "Ping frequency (secs):");
+    EXPECT_EQ(dialog.m_pingTimeoutLabel->text(), "Ping Timeout (ms):");
+    EXPECT_EQ(dialog.m_okButton->text(), "&OK");
+    EXPECT_EQ(dialog.m_cancelButton->text(), "&Cancel");
+    EXPECT_FALSE(dialog.m_startAtLogonCheck->text().isEmpty());
 
-    EXPECT_EQ(dialog.Text1->text(), "/usr/local/bin/alarm --loud");
-    EXPECT_TRUE(dialog.Check1->isChecked());
-    EXPECT_TRUE(dialog.Check2->isChecked());
-    EXPECT_TRUE(dialog.chkLoadWithWindows->isChecked());
-    EXPECT_EQ(dialog.Combo1->currentText(), "4000");
-    ASSERT_EQ(dialog.Combo1->count(), 7);
-    EXPECT_EQ(dialog.Combo1->itemText(0), "50");
-    EXPECT_EQ(dialog.Combo1->itemText(6), "4000");
-    EXPECT_TRUE(dialog.Combo1->isEditable());
-    EXPECT_FALSE(dialog.Combo2->isEditable());
-    EXPECT_FALSE(dialog.Combo3->isEditable());
-    ASSERT_EQ(dialog.Combo2->count(), 12);
-    EXPECT_EQ(dialog.Combo2->itemText(0), "5 Seconds");
-    EXPECT_EQ(dialog.Combo2->itemText(11), "60 Seconds");
-    ASSERT_EQ(dialog.Combo3->count(), 20);
-    EXPECT_EQ(dialog.Combo3->itemText(0), "100 ms");
-    EXPECT_EQ(dialog.Combo3->itemText(19), "2000 ms");
-    EXPECT_EQ(dialog.Combo2->currentText(), "10 Seconds");
-    EXPECT_EQ(dialog.Combo3->currentText(), "1000 ms");
+    EXPECT_EQ(dialog.m_errorProgramEdit->text(), "/usr/local/bin/alarm --loud");
+    EXPECT_TRUE(dialog.m_logErrorsCheck->isChecked());
+    EXPECT_TRUE(dialog.m_pingCheck->isChecked());
+    EXPECT_TRUE(dialog.m_startAtLogonCheck->isChecked());
+    EXPECT_EQ(dialog.m_packetSizeBox->currentText(), "4000");
+    ASSERT_EQ(dialog.m_packetSizeBox->count(), 7);
+    EXPECT_EQ(dialog.m_packetSizeBox->itemText(0), "50");
+    EXPECT_EQ(dialog.m_packetSizeBox->itemText(6), "4000");
+    EXPECT_TRUE(dialog.m_packetSizeBox->isEditable());
+    EXPECT_FALSE(dialog.m_pingFrequencyBox->isEditable());
+    EXPECT_FALSE(dialog.m_pingTimeoutBox->isEditable());
+    ASSERT_EQ(dialog.m_pingFrequencyBox->count(), 12);
+    EXPECT_EQ(dialog.m_pingFrequencyBox->itemText(0), "5 Seconds");
+    EXPECT_EQ(dialog.m_pingFrequencyBox->itemText(11), "60 Seconds");
+    ASSERT_EQ(dialog.m_pingTimeoutBox->count(), 20);
+    EXPECT_EQ(dialog.m_pingTimeoutBox->itemText(0), "100 ms");
+    EXPECT_EQ(dialog.m_pingTimeoutBox->itemText(19), "2000 ms");
+    EXPECT_EQ(dialog.m_pingFrequencyBox->currentText(), "10 Seconds");
+    EXPECT_EQ(dialog.m_pingTimeoutBox->currentText(), "1000 ms");
 }
 
 TEST(OptionsDialogUi, OkStoresEveryControl)
 {
     GlobalSettings settings;
     FakePrompts prompts;
-    frmOptions dialog(settings, English(), prompts);
-    dialog.Text1->setText("/opt/notify");
-    dialog.Check1->setChecked(true);
-    dialog.Combo1->setEditText("500");
-    dialog.Check2->setChecked(true);
-    dialog.Combo2->setCurrentIndex(11);
-    dialog.Combo3->setCurrentIndex(0);
-    dialog.chkLoadWithWindows->setChecked(true);
-    dialog.Command2->click();
+    OptionsDialog dialog(settings, English(), prompts);
+    dialog.m_errorProgramEdit->setText("/opt/notify");
+    dialog.m_logErrorsCheck->setChecked(true);
+    dialog.m_packetSizeBox->setEditText("500");
+    dialog.m_pingCheck->setChecked(true);
+    dialog.m_pingFrequencyBox->setCurrentIndex(11);
+    dialog.m_pingTimeoutBox->setCurrentIndex(0);
+    dialog.m_startAtLogonCheck->setChecked(true);
+    dialog.m_okButton->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(settings.OnErrorRunApp, "/opt/notify");
     EXPECT_EQ(settings.LogErrors, 1);
@@ -426,12 +427,12 @@ TEST(OptionsDialogUi, OkStoresEveryControl)
     EXPECT_EQ(settings.LoadWithWindows, 1);
     EXPECT_EQ(settings.Password, "");
 
-    frmOptions clear(settings, English(), prompts);
-    clear.Check1->setChecked(false);
-    clear.Check2->setChecked(false);
-    clear.chkLoadWithWindows->setChecked(false);
-    clear.Text1->clear();
-    clear.Command2->click();
+    OptionsDialog clear(settings, English(), prompts);
+    clear.m_logErrorsCheck->setChecked(false);
+    clear.m_pingCheck->setChecked(false);
+    clear.m_startAtLogonCheck->setChecked(false);
+    clear.m_errorProgramEdit->clear();
+    clear.m_okButton->click();
     EXPECT_EQ(settings.LogErrors, 0);
     EXPECT_EQ(settings.PingEnabled, 0);
     EXPECT_EQ(settings.LoadWithWindows, 0);
@@ -444,12 +445,12 @@ TEST(OptionsDialogUi, NoSelectionStaysMinusOne)
     settings.PingFrequency = -1;
     settings.PingTimeout = -1;
     FakePrompts prompts;
-    frmOptions dialog(settings, English(), prompts);
-    EXPECT_EQ(dialog.Combo2->currentIndex(), -1);
-    EXPECT_EQ(dialog.Combo3->currentIndex(), -1);
-    EXPECT_EQ(dialog.Combo2->currentText(), "");
-    EXPECT_EQ(dialog.Combo3->currentText(), "");
-    dialog.Command2->click();
+    OptionsDialog dialog(settings, English(), prompts);
+    EXPECT_EQ(dialog.m_pingFrequencyBox->currentIndex(), -1);
+    EXPECT_EQ(dialog.m_pingTimeoutBox->currentIndex(), -1);
+    EXPECT_EQ(dialog.m_pingFrequencyBox->currentText(), "");
+    EXPECT_EQ(dialog.m_pingTimeoutBox->currentText(), "");
+    dialog.m_okButton->click();
     EXPECT_EQ(settings.PingFrequency, -1);
     EXPECT_EQ(settings.PingTimeout, -1);
 }
@@ -461,18 +462,18 @@ TEST(OptionsDialogUi, ValuesOutsideTheListsShowNoSelectionAndSurviveOk)
     settings.PingTimeout = -7;
     FakePrompts prompts;
     {
-        frmOptions dialog(settings, English(), prompts);
-        EXPECT_EQ(dialog.Combo2->currentIndex(), -1);
-        EXPECT_EQ(dialog.Combo3->currentIndex(), -1);
-        dialog.Command2->click();
+        OptionsDialog dialog(settings, English(), prompts);
+        EXPECT_EQ(dialog.m_pingFrequencyBox->currentIndex(), -1);
+        EXPECT_EQ(dialog.m_pingTimeoutBox->currentIndex(), -1);
+        dialog.m_okButton->click();
     }
     EXPECT_EQ(settings.PingFrequency, 30);
     EXPECT_EQ(settings.PingTimeout, -7);
     {
-        frmOptions dialog(settings, English(), prompts);
-        dialog.Combo2->setCurrentIndex(2);
-        dialog.Combo3->setCurrentIndex(4);
-        dialog.Command2->click();
+        OptionsDialog dialog(settings, English(), prompts);
+        dialog.m_pingFrequencyBox->setCurrentIndex(2);
+        dialog.m_pingTimeoutBox->setCurrentIndex(4);
+        dialog.m_okButton->click();
     }
     EXPECT_EQ(settings.PingFrequency, 2);
     EXPECT_EQ(settings.PingTimeout, 4);
@@ -492,16 +493,16 @@ TEST(OptionsDialogUi, CancelAfterChangingEverythingChangesNothing)
     const GlobalSettings before = settings;
     FakePrompts prompts;
     prompts.openAnswer = "/usr/bin/logger";
-    frmOptions dialog(settings, English(), prompts);
+    OptionsDialog dialog(settings, English(), prompts);
     dialog.show();
-    dialog.Command1->click();
-    dialog.Check1->setChecked(true);
-    dialog.Combo1->setEditText("4000");
-    dialog.Check2->setChecked(true);
-    dialog.Combo2->setCurrentIndex(0);
-    dialog.Combo3->setCurrentIndex(19);
-    dialog.chkLoadWithWindows->setChecked(true);
-    dialog.Command3->click();
+    dialog.m_browseButton->click();
+    dialog.m_logErrorsCheck->setChecked(true);
+    dialog.m_packetSizeBox->setEditText("4000");
+    dialog.m_pingCheck->setChecked(true);
+    dialog.m_pingFrequencyBox->setCurrentIndex(0);
+    dialog.m_pingTimeoutBox->setCurrentIndex(19);
+    dialog.m_startAtLogonCheck->setChecked(true);
+    dialog.m_cancelButton->click();
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(settings.OnErrorRunApp, before.OnErrorRunApp);
@@ -519,29 +520,29 @@ TEST(OptionsDialogUi, BrowseFillsTheCommandLineAndKeepsTheLastName)
     GlobalSettings settings;
     settings.OnErrorRunApp = "typed by hand";
     FakePrompts prompts;
-    frmOptions dialog(settings, English(), prompts);
+    OptionsDialog dialog(settings, English(), prompts);
 
     // A cancelled first Browse... leaves the text alone.
-    dialog.Command1->click();
-    EXPECT_EQ(dialog.Text1->text(), "typed by hand");
+    dialog.m_browseButton->click();
+    EXPECT_EQ(dialog.m_errorProgramEdit->text(), "typed by hand");
     ASSERT_EQ(prompts.filters.size(), 1);
     EXPECT_EQ(prompts.filters[0], "Programs (*)|*|All Files (*.*)|*.*");
 
     prompts.openAnswer = "/usr/bin/first";
-    dialog.Command1->click();
-    EXPECT_EQ(dialog.Text1->text(), "/usr/bin/first");
+    dialog.m_browseButton->click();
+    EXPECT_EQ(dialog.m_errorProgramEdit->text(), "/usr/bin/first");
 
     // Cancelled after a successful one: the earlier name comes back.
-    dialog.Text1->setText("edited");
+    dialog.m_errorProgramEdit->setText("edited");
     prompts.openAnswer.clear();
-    dialog.Command1->click();
-    EXPECT_EQ(dialog.Text1->text(), "/usr/bin/first");
+    dialog.m_browseButton->click();
+    EXPECT_EQ(dialog.m_errorProgramEdit->text(), "/usr/bin/first");
 
     // A path with blanks is quoted, so it stays one program when it runs.
     prompts.openAnswer = "/opt/my tools/alarm \"now\"";
-    dialog.Command1->click();
-    EXPECT_EQ(dialog.Text1->text(), "\"/opt/my tools/alarm \\\"now\\\"\"");
-    dialog.Command2->click();
+    dialog.m_browseButton->click();
+    EXPECT_EQ(dialog.m_errorProgramEdit->text(), "\"/opt/my tools/alarm \\\"now\\\"\"");
+    dialog.m_okButton->click();
     EXPECT_EQ(settings.OnErrorRunApp, "\"/opt/my tools/alarm \\\"now\\\"\"");
 }
 
@@ -551,14 +552,14 @@ TEST(OptionsDialogUi, ANewDialogForgetsTheBrowsedName)
     FakePrompts prompts;
     {
         prompts.openAnswer = "/usr/bin/first";
-        frmOptions dialog(settings, English(), prompts);
-        dialog.Command1->click();
-        dialog.Command3->click();
+        OptionsDialog dialog(settings, English(), prompts);
+        dialog.m_browseButton->click();
+        dialog.m_cancelButton->click();
     }
     prompts.openAnswer.clear();
-    frmOptions dialog(settings, English(), prompts);
-    dialog.Command1->click();
-    EXPECT_EQ(dialog.Text1->text(), "");
+    OptionsDialog dialog(settings, English(), prompts);
+    dialog.m_browseButton->click();
+    EXPECT_EQ(dialog.m_errorProgramEdit->text(), "");
 }
 
 // ---- About box --------------------------------------------------------------
@@ -570,21 +571,21 @@ struct SysInfoRig {
     QStringList started;
     QList<QUrl> opened;
 
-    frmAbout::FindProgram find()
+    AboutBox::FindProgram find()
     {
         return [this](const QString& name) {
             lookedUp << name;
             return installed.contains(name) ? "/usr/bin/" + name : QString();
         };
     }
-    frmAbout::StartProgram start()
+    AboutBox::StartProgram start()
     {
         return [this](const QString& path) {
             started << path;
             return startWorks;
         };
     }
-    frmAbout::OpenUrl open()
+    AboutBox::OpenUrl open()
     {
         return [this](const QUrl& url) {
             opened << url;
@@ -597,36 +598,36 @@ TEST(AboutBoxUi, VersionLabelReadsTheBuildVersion)
 {
     FakePrompts prompts;
     SysInfoRig rig;
-    frmAbout about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
+    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
     const QString version =
         QString("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
-    EXPECT_EQ(about.lblVersion->text(), "Velkon  Version " + version);
+    EXPECT_EQ(about.m_versionLabel->text(), "Velkon  Version " + version);
 }
 
 TEST(AboutBoxUi, ShowsTitleNoticeAndButtons)
 {
     FakePrompts prompts;
     SysInfoRig rig;
-    frmAbout about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
+    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
     EXPECT_EQ(about.windowTitle(), "About Velkon");
-    EXPECT_EQ(about.lblTitle->text(), "RS232 to TCP/IP Converter");
-    EXPECT_EQ(about.lblDisclaimer->text(), QString::fromStdString(English().Text(1102)));
-    EXPECT_EQ(about.cmdOK->text(), "&OK");
-    EXPECT_EQ(about.cmdSysInfo->text(), "&System Info...");
-    const QStringList lines = about.lblDescription->text().split('\n');
+    EXPECT_EQ(about.m_titleLabel->text(), "RS232 to TCP/IP Converter");
+    EXPECT_EQ(about.m_disclaimerLabel->text(), QString::fromStdString(English().Text(1102)));
+    EXPECT_EQ(about.m_okButton->text(), "&OK");
+    EXPECT_EQ(about.m_systemInfoButton->text(), "&System Info...");
+    const QStringList lines = about.m_descriptionLabel->text().split('\n');
     ASSERT_GE(lines.size(), 5);
     const QString year = QString::number(QDate::currentDate().year());
     EXPECT_EQ(lines[0], "Copyright (C) 2024-" + year + " Ulmaro");
-    EXPECT_TRUE(about.lblDescription->text().contains("example.com"));
-    EXPECT_TRUE(about.Label4->text().contains(frmAbout::kMakerUrl));
+    EXPECT_TRUE(about.m_descriptionLabel->text().contains("example.com"));
+    EXPECT_TRUE(about.m_webLinkLabel->text().contains(AboutBox::kMakerUrl));
 }
 
 TEST(AboutBoxUi, OkCloses)
 {
     FakePrompts prompts;
-    frmAbout about(English(), prompts);
+    AboutBox about(English(), prompts);
     about.show();
-    about.cmdOK->click();
+    about.m_okButton->click();
     EXPECT_FALSE(about.isVisible());
     EXPECT_EQ(about.result(), QDialog::Accepted);
 }
@@ -636,12 +637,12 @@ TEST(AboutBoxUi, SystemInfoStartsTheFirstProgramFound)
     FakePrompts prompts;
     SysInfoRig rig;
     rig.installed = {"kinfocenter", "gnome-system-monitor"};
-    frmAbout about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
-    about.cmdSysInfo->click();
+    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
+    about.m_systemInfoButton->click();
     EXPECT_EQ(rig.started, QStringList{"/usr/bin/gnome-system-monitor"});
     EXPECT_TRUE(prompts.messages.isEmpty());
     // The list is tried in its order, and the search ends at the first find.
-    const QStringList order = frmAbout::SysInfoPrograms();
+    const QStringList order = AboutBox::systemInfoPrograms();
     const int at = order.indexOf("gnome-system-monitor");
     ASSERT_GE(at, 0);
     EXPECT_EQ(rig.lookedUp, order.mid(0, at + 1));
@@ -651,10 +652,10 @@ TEST(AboutBoxUi, SystemInfoWithoutAnyProgramShowsTheMessage)
 {
     FakePrompts prompts;
     SysInfoRig rig;
-    frmAbout about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
-    about.cmdSysInfo->click();
+    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
+    about.m_systemInfoButton->click();
     EXPECT_TRUE(rig.started.isEmpty());
-    EXPECT_EQ(rig.lookedUp, frmAbout::SysInfoPrograms());
+    EXPECT_EQ(rig.lookedUp, AboutBox::systemInfoPrograms());
     EXPECT_EQ(prompts.messages,
               QStringList{"Velkon|System Information Is Unavailable At This Time"});
 }
@@ -665,8 +666,8 @@ TEST(AboutBoxUi, SystemInfoThatFailsToStartShowsTheMessage)
     SysInfoRig rig;
     rig.installed = {"hardinfo"};
     rig.startWorks = false;
-    frmAbout about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
-    about.cmdSysInfo->click();
+    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
+    about.m_systemInfoButton->click();
     EXPECT_EQ(rig.started, QStringList{"/usr/bin/hardinfo"});
     EXPECT_EQ(prompts.messages,
               QStringList{"Velkon|System Information Is Unavailable At This Time"});
@@ -676,10 +677,10 @@ TEST(AboutBoxUi, TheLinkOpensTheMakersPageAndAFailureSaysNothing)
 {
     FakePrompts prompts;
     SysInfoRig rig;
-    frmAbout about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
-    emit about.Label4->linkActivated(frmAbout::kMakerUrl);
+    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
+    emit about.m_webLinkLabel->linkActivated(AboutBox::kMakerUrl);
     ASSERT_EQ(rig.opened.size(), 1);
-    EXPECT_EQ(rig.opened[0], QUrl(frmAbout::kMakerUrl));
+    EXPECT_EQ(rig.opened[0], QUrl(AboutBox::kMakerUrl));
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
@@ -691,24 +692,24 @@ TEST(DialogJapaneseUi, CaptionsComeFromTheJapaneseTable)
     const StringTable& ja = StringTable::Japanese();
     FakePrompts prompts;
     std::string password;
-    Form1 setPassword(password, ja, prompts);
+    SetPasswordDialog setPassword(password, ja, prompts);
     EXPECT_EQ(setPassword.windowTitle(), QString::fromStdString(ja.Text(5010)));
     EXPECT_NE(setPassword.windowTitle(), "Velkon Password");
-    EXPECT_NE(setPassword.Label2->text(), "Confirm Password");
+    EXPECT_NE(setPassword.m_confirmLabel->text(), "Confirm Password");
 
     GlobalSettings settings;
-    frmOptions options(settings, ja, prompts);
+    OptionsDialog options(settings, ja, prompts);
     EXPECT_EQ(options.windowTitle(), QString::fromStdString(ja.Text(5029)));
     EXPECT_NE(options.windowTitle(), "Velkon Options");
-    EXPECT_EQ(options.Label2->text(), QString::fromStdString(ja.Text(5030)));
+    EXPECT_EQ(options.m_packetSizeLabel->text(), QString::fromStdString(ja.Text(5030)));
 
-    frmAbout about(ja, prompts);
+    AboutBox about(ja, prompts);
     EXPECT_NE(about.windowTitle(), "About Velkon");
-    EXPECT_EQ(about.lblTitle->text(), QString::fromStdString(ja.Text(5058)));
+    EXPECT_EQ(about.m_titleLabel->text(), QString::fromStdString(ja.Text(5058)));
 
     // Messages follow the table too.
     prompts.onDialog = Answer("wrong", 1);
-    EXPECT_FALSE(CheckPassword("Secret", ja, prompts));
+    EXPECT_FALSE(checkPassword("Secret", ja, prompts));
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_EQ(prompts.messages[0], "Velkon|" + QString::fromStdString(ja.Text(5065)));
 }

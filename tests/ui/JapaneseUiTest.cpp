@@ -16,9 +16,9 @@
 #include <QSet>
 #include <QUrl>
 
+#include "MainWindow.h"
+#include "SessionWindow.h"
 #include "UiTestSupport.h"
-#include "frmDocument.h"
-#include "frmMain.h"
 
 namespace velkon::test {
 namespace {
@@ -114,13 +114,13 @@ struct JapaneseProgram {
 TEST(JapaneseInterface, MainAndSessionWindowsShowNoEnglishCaptions)
 {
     JapaneseProgram p;
-    frmMain& main = p.rig.main();
+    MainWindow& main = p.rig.main();
     EXPECT_EQ(EnglishCaptions(main).join(" | ").toStdString(), "");
     // The client side shows the login button, the server side other labels.
-    frmDocument* document = main.DocumentOf(*p.rig.shell().SessionAt(1));
-    document->TCPOption[1]->click();
+    SessionWindow* document = main.sessionWindowOf(*p.rig.shell().SessionAt(1));
+    document->m_serverRadio->click();
     EXPECT_EQ(EnglishCaptions(*document).join(" | ").toStdString(), "");
-    EXPECT_EQ(ForeignWords(document->Combo2->itemData(200, Qt::ToolTipRole).toString())
+    EXPECT_EQ(ForeignWords(document->m_connectorBox->itemData(200, Qt::ToolTipRole).toString())
                   .join(" ")
                   .toStdString(),
               "");
@@ -129,7 +129,7 @@ TEST(JapaneseInterface, MainAndSessionWindowsShowNoEnglishCaptions)
 TEST(JapaneseInterface, DialogsOfMenusAndSessionsShowNoEnglishCaptions)
 {
     JapaneseProgram p;
-    frmMain& main = p.rig.main();
+    MainWindow& main = p.rig.main();
     QStringList seen;
     p.rig.prompts.onDialog = [&](QDialog& dialog) {
         QList<const QWidget*> exempt;
@@ -149,16 +149,16 @@ TEST(JapaneseInterface, DialogsOfMenusAndSessionsShowNoEnglishCaptions)
         for (const QString& text : EnglishCaptions(dialog, exempt))
             seen << dialog.metaObject()->className() + QString(": ") + text;
     };
-    main.mnuOptions_Click();
-    main.mPassword_Click();
-    main.mPingTool_Click();
-    main.mResolve_Click();
-    main.mnuHelpAbout_Click();
-    frmDocument* document = main.DocumentOf(*p.rig.shell().SessionAt(1));
-    document->Command2->click();  // client I/O options
-    document->btnLogin->click();
-    document->TCPOption[1]->click();
-    document->Command2->click();  // server I/O options
+    main.onOptionsTriggered();
+    main.onPasswordTriggered();
+    main.onPingTriggered();
+    main.onResolveTriggered();
+    main.onAboutTriggered();
+    SessionWindow* document = main.sessionWindowOf(*p.rig.shell().SessionAt(1));
+    document->m_ioOptionsButton->click();  // client I/O options
+    document->m_loginButton->click();
+    document->m_serverRadio->click();
+    document->m_ioOptionsButton->click();  // server I/O options
     EXPECT_EQ(p.rig.prompts.dialogs, 8);
     EXPECT_EQ(seen.join(" | ").toStdString(), "");
 }
@@ -171,7 +171,7 @@ TEST(JapaneseInterface, HelpOpensTheJapaneseManualAndReportsInJapanese)
         opened << url;
         return false;
     });
-    p.rig.main().mnuHelpContents->trigger();
+    p.rig.main().m_helpContentsAction->trigger();
     ASSERT_EQ(opened.size(), 1);
     EXPECT_TRUE(opened[0].toLocalFile().endsWith("/velkon.ja.html"))
         << opened[0].toString().toStdString();

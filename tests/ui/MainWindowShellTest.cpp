@@ -8,13 +8,15 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
+#include "AboutBox.h"
+#include "OptionsDialog.h"
 #include "PasswordDialogs.h"
 #include "UiTestSupport.h"
-#include "frmAbout.h"
-#include "frmOptions.h"
 #include "shell/IniFile.h"
 #include "shell/StringTable.h"
 
@@ -25,13 +27,13 @@ namespace {
 std::function<void(QDialog&)> TypePassword(const QString& text, bool cancel = false)
 {
     return [text, cancel](QDialog& dialog) {
-        auto* form = dynamic_cast<Form2*>(&dialog);
+        auto* form = dynamic_cast<PasswordDialog*>(&dialog);
         ASSERT_NE(form, nullptr);
-        form->Text1->setText(text);
+        form->m_passwordEdit->setText(text);
         if (cancel) {
-            form->Command2->click();
+            form->m_cancelButton->click();
         } else {
-            form->Command1->click();
+            form->m_okButton->click();
         }
     };
 }
@@ -40,7 +42,7 @@ struct RestoreRig : ProgramRig {
     RestoreRig()
     {
         Start();
-        main().TrayIconAdded = true;  // the test desktop has no tray; act as if it had one
+        main().m_trayIconAdded = true;  // the test desktop has no tray; act as if it had one
     }
     void Minimize() { main().SetWindowState(MainWindowView::kMinimized); }
 };
@@ -49,12 +51,12 @@ TEST(RestoreHandling, WithoutPasswordTheWindowComesBackAtOnce)
 {
     RestoreRig rig;
     rig.Minimize();
-    EXPECT_TRUE(rig.main().WasMinimized);
+    EXPECT_TRUE(rig.main().m_wasMinimized);
     EXPECT_FALSE(rig.main().isVisible());
-    rig.main().mnuOpen_Click();
+    rig.main().onTrayOpenTriggered();
     EXPECT_EQ(rig.main().WindowState(), MainWindowView::kNormal);
     EXPECT_TRUE(rig.main().isVisible());
-    EXPECT_FALSE(rig.main().WasMinimized);
+    EXPECT_FALSE(rig.main().m_wasMinimized);
     EXPECT_EQ(rig.prompts.dialogs, 0);
 }
 
@@ -65,28 +67,123 @@ TEST(RestoreHandling, PasswordDecidesWhetherTheWindowComesBack)
     rig.Minimize();
 
     rig.prompts.onDialog = TypePassword("secret");
-    rig.main().mnuOpen_Click();
+    rig.main().onTrayOpenTriggered();
     EXPECT_EQ(rig.main().WindowState(), MainWindowView::kMinimized);
-    EXPECT_TRUE(rig.main().WasMinimized);
+    EXPECT_TRUE(rig.main().m_wasMinimized);
     ASSERT_EQ(rig.prompts.messages.size(), 1);
     EXPECT_EQ(rig.prompts.messages[0], "Velkon|Invalid password");
 
     rig.prompts.onDialog = TypePassword("", true);
-    rig.main().mnuOpen_Click();
+    rig.main().onTrayOpenTriggered();
     EXPECT_EQ(rig.main().WindowState(), MainWindowView::kMinimized);
     EXPECT_EQ(rig.prompts.messages.size(), 1);
 
     rig.prompts.onDialog = TypePassword("Secret");
-    rig.main().mnuOpen_Click();
+    rig.main().onTrayOpenTriggered();
     EXPECT_EQ(rig.main().WindowState(), MainWindowView::kNormal);
     EXPECT_TRUE(rig.main().isVisible());
-    EXPECT_FALSE(rig.main().WasMinimized);
+    EXPECT_FALSE(rig.main().m_wasMinimized);
     EXPECT_EQ(rig.prompts.dialogs, 3);
 
     // Resizing after a restore asks nothing until the next minimize.
     rig.main().SetWindowState(MainWindowView::kMaximized);
     rig.main().SetWindowState(MainWindowView::kNormal);
     EXPECT_EQ(rig.prompts.dialogs, 3);
+}
+
+// The window system's restore (task bar, window menu): the platform window
+// changes state and reports it, as the window manager's restore does.
+void RestoreByWindowSystem(MainWindow& window)
+{
+    window.windowHandle()->setWindowStates(window.windowState() & ~Qt::WindowMinimized);
+}
+
+// Answers the password question and notes whether the window was still
+// minimized, and unmapped when it should be, while it was asked.
+struct PasswordAnswers {
+    PasswordAnswers(ProgramRig& rig) : rig(rig) {}
+    void Next(const QString& text, bool cancel = false)
+    {
+        rig.prompts.onDialog = [this, text, cancel](QDialog& dialog) {
+            minimizedWhileAsked = minimizedWhileAsked && rig.main().isMinimized();
+            visibleWhileAsked = visibleWhileAsked || rig.main().isVisible();
+            // Modal as with the real prompts: the window system's reports
+            // arrive while the question is open.
+            QTimer::singleShot(0, &dialog,
+                               [&dialog, text, cancel] { TypePassword(text, cancel)(dialog); });
+            dialog.exec();
+        };
+    }
+    bool Asked(int count) const
+    {
+        return QTest::qWaitFor([&] { return rig.prompts.dialogs >= count; }, 10000) &&
+               rig.prompts.dialogs == count;
+    }
+    ProgramRig& rig;
+    bool minimizedWhileAsked = true;
+    bool visibleWhileAsked = false;
+};
+
+TEST(RestoreHandling, AWindowSystemRestoreShowsTheWindowOnlyAfterTheRightPassword)
+{
+    ProgramRig rig;
+    rig.WriteFile("default.vkc", "[Velkon]\nPassword=pw\n");
+    rig.Start();
+    MainWindow& window = rig.main();
+    PasswordAnswers answers(rig);
+    // Every try after a cancelled or wrong one must still be able to restore.
+    for (int round = 0; round < 2; ++round) {
+        window.SetWindowState(MainWindowView::kMinimized);
+        ASSERT_TRUE(window.isMinimized());
+        answers.Next("", true);
+        RestoreByWindowSystem(window);
+        ASSERT_TRUE(answers.Asked(3 * round + 1));
+        EXPECT_EQ(window.WindowState(), MainWindowView::kMinimized);
+        answers.Next("wrong");
+        RestoreByWindowSystem(window);
+        ASSERT_TRUE(answers.Asked(3 * round + 2));
+        EXPECT_EQ(window.WindowState(), MainWindowView::kMinimized);
+        answers.Next("pw");
+        RestoreByWindowSystem(window);
+        ASSERT_TRUE(answers.Asked(3 * round + 3));
+        EXPECT_EQ(window.WindowState(), MainWindowView::kNormal);
+        EXPECT_TRUE(window.isVisible());
+    }
+    EXPECT_TRUE(answers.minimizedWhileAsked);
+    EXPECT_EQ(rig.prompts.messages.size(), 2);  // "Invalid password" for each wrong one
+}
+
+TEST(RestoreHandling, AConfigurationSavedMinimizedStartsMinimizedAndAsksOnlyOnRestore)
+{
+    for (const bool tray : {false, true}) {
+        SCOPED_TRACE(tray ? "with tray icon" : "without tray icon");
+        ProgramRig rig;
+        rig.WriteFile("default.vkc", "[Velkon]\nPassword=pw\nWindowState=1\n");
+        rig.program = std::make_unique<DesktopProgram>(rig.prompts, rig.dir.path().toStdString());
+        rig.main().m_trayIconAdded = tray;
+        rig.program->Start("");
+        MainWindow& window = rig.main();
+        QTest::qWait(200);  // a question at start would come within the first events
+        EXPECT_EQ(rig.prompts.dialogs, 0);
+        EXPECT_TRUE(window.isMinimized());
+        EXPECT_EQ(window.isVisible(), !tray);  // the tray icon stands for a hidden window
+
+        PasswordAnswers answers(rig);
+        answers.Next("pw");
+        if (tray) {
+            window.m_trayOpenAction->trigger();
+        } else {
+            RestoreByWindowSystem(window);
+        }
+        ASSERT_TRUE(answers.Asked(1));
+        EXPECT_TRUE(answers.minimizedWhileAsked);
+        // From the tray, nothing of the window is mapped before the password.
+        if (tray) {
+            EXPECT_FALSE(answers.visibleWhileAsked);
+        }
+        EXPECT_EQ(window.WindowState(), MainWindowView::kNormal);
+        EXPECT_TRUE(window.isVisible());
+    }
 }
 
 // Runs steps inside the application's event loop, as the program runs; true
@@ -120,15 +217,15 @@ TEST(ProgramEnd, PasswordAnswersAndTheAboutBoxNeverEndTheProgram)
 
     EXPECT_TRUE(StillRunningAfter([&] {
         rig.prompts.onDialog = ShowAndType("wrong");
-        rig.main().mnuOpen_Click();
+        rig.main().onTrayOpenTriggered();
         rig.prompts.onDialog = ShowAndType("", true);
-        rig.main().mnuOpen_Click();
+        rig.main().onTrayOpenTriggered();
     }));
     EXPECT_FALSE(rig.main().isVisible());
     EXPECT_EQ(rig.shell().sessions().size(), 1u);
 
     EXPECT_TRUE(StillRunningAfter([&] {
-        rig.main().TrayNotification(0x203);
+        rig.main().onTrayActivated(QSystemTrayIcon::DoubleClick);
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* about = qobject_cast<QDialog*>(w); about && about->isVisible())
                 about->close();
@@ -138,12 +235,12 @@ TEST(ProgramEnd, PasswordAnswersAndTheAboutBoxNeverEndTheProgram)
 
     EXPECT_TRUE(StillRunningAfter([&] {
         rig.prompts.onDialog = ShowAndType("Secret");
-        rig.main().mnuOpen_Click();
+        rig.main().onTrayOpenTriggered();
     }));
     EXPECT_TRUE(rig.main().isVisible());
 
     // Exit is what ends it.
-    QTimer::singleShot(0, [&] { rig.main().mnuFileExit->trigger(); });
+    QTimer::singleShot(0, [&] { rig.main().m_exitAction->trigger(); });
     QTimer::singleShot(30000, [] { QCoreApplication::exit(7); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_TRUE(rig.shell().sessions().empty());
@@ -152,11 +249,11 @@ TEST(ProgramEnd, PasswordAnswersAndTheAboutBoxNeverEndTheProgram)
 TEST(RestoreHandling, TrayNotificationsActOnlyWhileMinimized)
 {
     RestoreRig rig;
-    rig.main().TrayNotification(0x205);
-    EXPECT_FALSE(rig.main().mnuPopUp->isVisible());
-    EXPECT_EQ(rig.main().mnuPopUp->defaultAction(), rig.main().mnuAbout);
-    EXPECT_FALSE(rig.main().mnuHide->isVisible());
-    EXPECT_EQ(rig.main().mnuOpen->text(), "&Open Velkon");
+    rig.main().onTrayActivated(QSystemTrayIcon::Context);
+    EXPECT_FALSE(rig.main().m_trayMenu->isVisible());
+    EXPECT_EQ(rig.main().m_trayMenu->defaultAction(), rig.main().m_trayAboutAction);
+    EXPECT_FALSE(rig.main().m_trayHideAction->isVisible());
+    EXPECT_EQ(rig.main().m_trayOpenAction->text(), "&Open Velkon");
 }
 
 TEST(TrayExit, PasswordGuardsTheTrayExitButNotFileExit)
@@ -164,13 +261,13 @@ TEST(TrayExit, PasswordGuardsTheTrayExitButNotFileExit)
     RestoreRig rig;
     rig.program->app().globalSettings.Password = "pw";
     rig.prompts.onDialog = TypePassword("", true);
-    rig.main().mnuExit_Click();
+    rig.main().onTrayExitTriggered();
     EXPECT_EQ(rig.shell().sessions().size(), 1u);  // still running
     EXPECT_TRUE(rig.ReadFile("default.vkc").isEmpty());
     EXPECT_TRUE(rig.prompts.messages.isEmpty());
 
     rig.prompts.onDialog = TypePassword("pw");
-    rig.main().mnuExit_Click();
+    rig.main().onTrayExitTriggered();
     EXPECT_TRUE(rig.shell().sessions().empty());
     const IniFile file = IniFile::Parse(rig.ReadFile("default.vkc").toStdString());
     EXPECT_EQ(file.ReadText("Velkon", "Password", "?"), "pw");
@@ -185,18 +282,18 @@ TEST(StartEntryUi, SavesWriteRenewAndRemoveTheAutostartEntry)
     rig.Start();
     const QString entry = rig.Path("config/autostart/velkon.desktop");
     rig.prompts.onDialog = [](QDialog& dialog) {
-        auto* options = dynamic_cast<frmOptions*>(&dialog);
+        auto* options = dynamic_cast<OptionsDialog*>(&dialog);
         ASSERT_NE(options, nullptr);
-        options->chkLoadWithWindows->setChecked(true);
-        options->Command2->click();
+        options->m_startAtLogonCheck->setChecked(true);
+        options->m_okButton->click();
     };
-    rig.main().mnuOptions->trigger();
+    rig.main().m_optionsAction->trigger();
     EXPECT_FALSE(QFile::exists(entry));  // only a save writes it
     rig.prompts.saveAnswer = rig.Path("a.vkc");
-    rig.main().mnuFileSaveAs->trigger();
+    rig.main().m_saveAsAction->trigger();
     ASSERT_TRUE(QFile::exists(entry));
     QFile::remove(entry);  // the desktop used it up
-    rig.main().mnuFileSave->trigger();
+    rig.main().m_saveAction->trigger();
     QFile file(entry);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
@@ -205,9 +302,9 @@ TEST(StartEntryUi, SavesWriteRenewAndRemoveTheAutostartEntry)
     file.close();
 
     rig.program->app().globalSettings.LoadWithWindows = 0;
-    rig.main().mnuFileSave->trigger();
+    rig.main().m_saveAction->trigger();
     EXPECT_FALSE(QFile::exists(entry));
-    rig.main().mnuFileSave->trigger();  // removing a missing entry is harmless
+    rig.main().m_saveAction->trigger();  // removing a missing entry is harmless
     EXPECT_FALSE(QFile::exists(entry));
 }
 
@@ -249,32 +346,32 @@ TEST(HelpMenu, ContentsOpensTheManualAndAFailureIsShown)
         opened << url;
         return works;
     });
-    rig.main().mnuHelpContents->trigger();
+    rig.main().m_helpContentsAction->trigger();
     ASSERT_EQ(opened.size(), 1);
     EXPECT_TRUE(opened[0].isLocalFile());
     EXPECT_TRUE(opened[0].toLocalFile().endsWith("velkon.html"));
     EXPECT_TRUE(rig.prompts.messages.isEmpty());
     works = false;
-    rig.main().mnuHelpContents->trigger();
+    rig.main().m_helpContentsAction->trigger();
     ASSERT_EQ(rig.prompts.messages.size(), 1);
     EXPECT_TRUE(rig.prompts.messages[0].startsWith("Velkon|"));
-    rig.main().mnuUlmaro->trigger();  // the web entry reports nothing
+    rig.main().m_makerWebAction->trigger();  // the web entry reports nothing
     EXPECT_EQ(rig.prompts.messages.size(), 1);
-    EXPECT_EQ(opened.last(), QUrl(frmAbout::kMakerUrl));
-    EXPECT_FALSE(rig.main().mnuHelpSearch->isVisible());
+    EXPECT_EQ(opened.last(), QUrl(AboutBox::kMakerUrl));
+    EXPECT_FALSE(rig.main().m_helpSearchAction->isVisible());
 }
 
 TEST(MainMenus, EnglishCaptionsOfEveryMenu)
 {
     ProgramRig rig;
     rig.Start();
-    EXPECT_EQ(rig.main().mnuFile->title(), "&File");
-    EXPECT_EQ(rig.main().mnuWindow->title(), "&Window");
-    EXPECT_EQ(rig.main().MTools->title(), "&Tools");
-    EXPECT_EQ(rig.main().mnuHelp->title(), "&Help");
-    EXPECT_EQ(rig.main().mPingTool->text(), "&Ping IP Address...");
-    EXPECT_EQ(rig.main().mPassword->text(), "Password...");
-    EXPECT_EQ(rig.main().mnuPopUp->title(), "Popup Menu");
+    EXPECT_EQ(rig.main().m_fileMenu->title(), "&File");
+    EXPECT_EQ(rig.main().m_windowMenu->title(), "&Window");
+    EXPECT_EQ(rig.main().m_toolsMenu->title(), "&Tools");
+    EXPECT_EQ(rig.main().m_helpMenu->title(), "&Help");
+    EXPECT_EQ(rig.main().m_pingAction->text(), "&Ping IP Address...");
+    EXPECT_EQ(rig.main().m_passwordAction->text(), "Password...");
+    EXPECT_EQ(rig.main().m_trayMenu->title(), "Popup Menu");
     EXPECT_EQ(rig.main().windowTitle(), "Velkon");
 }
 

@@ -33,7 +33,8 @@ public:
     int Exec(QDialog& dialog) override
     {
         ++dialogs;
-        if (onDialog) onDialog(dialog);
+        if (onDialog)
+            onDialog(dialog);
         return dialog.result();
     }
     QStringList messages;
@@ -65,9 +66,10 @@ struct ProgramRig {
     void WriteFile(const QString& name, const QByteArray& content) const
     {
         QFile f(Path(name));
-        if (f.open(QIODevice::WriteOnly)) f.write(content);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(content);
     }
-    frmMain& main() { return program->mainWindow(); }
+    MainWindow& main() { return program->mainWindow(); }
     Shell& shell() { return program->shell(); }
 
     QTemporaryDir dir;

@@ -14,16 +14,16 @@
 #include <QTest>
 
 #include "IoOptionsDialogs.h"
+#include "SessionWindow.h"
 #include "UiTestSupport.h"
-#include "frmDocument.h"
 #include "shell/IniFile.h"
 
 namespace velkon::test {
 namespace {
 
-frmDocument* Document(ProgramRig& rig, int number)
+SessionWindow* Document(ProgramRig& rig, int number)
 {
-    return rig.main().DocumentOf(*rig.shell().SessionAt(number));
+    return rig.main().sessionWindowOf(*rig.shell().SessionAt(number));
 }
 
 TEST(SessionWindowUi, NewWindowShowsTheInitialState)
@@ -31,92 +31,93 @@ TEST(SessionWindowUi, NewWindowShowsTheInitialState)
     ProgramRig rig;
     rig.Start();
     ASSERT_EQ(rig.shell().sessions().size(), 1u);
-    frmDocument* d = Document(rig, 1);
+    SessionWindow* d = Document(rig, 1);
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->Combo2->currentText(), "None");
-    EXPECT_EQ(d->Combo2->count(), 257);
-    EXPECT_EQ(d->Combo1[0]->currentText(), "9600");
-    EXPECT_EQ(d->Combo1[1]->currentText(), "None");
-    EXPECT_EQ(d->Combo1[2]->currentText(), "8");
-    EXPECT_EQ(d->Combo1[3]->currentText(), "1");
-    EXPECT_EQ(d->Combo1[4]->currentText(), "None");
-    EXPECT_EQ(d->Combo1[5]->currentText(), "8192");
-    EXPECT_EQ(d->PortNumber->text(), "1000");
-    EXPECT_EQ(d->txtTimeoutValue->text(), "150");
-    EXPECT_TRUE(d->TCPOption[0]->isChecked());
-    EXPECT_FALSE(d->IPAddress->isHidden());
-    EXPECT_TRUE(d->IPAddress->text().isEmpty());
-    EXPECT_TRUE(d->LocalIP->isHidden());
-    for (QCheckBox* box : {d->chkVPort, d->BufferSerData, d->WaitForCr, d->chkUDP}) {
+    EXPECT_EQ(d->m_connectorBox->currentText(), "None");
+    EXPECT_EQ(d->m_connectorBox->count(), 257);
+    EXPECT_EQ(d->m_baudRateBox->currentText(), "9600");
+    EXPECT_EQ(d->m_parityBox->currentText(), "None");
+    EXPECT_EQ(d->m_dataBitsBox->currentText(), "8");
+    EXPECT_EQ(d->m_stopBitsBox->currentText(), "1");
+    EXPECT_EQ(d->m_flowControlBox->currentText(), "None");
+    EXPECT_EQ(d->m_bufferSizeBox->currentText(), "8192");
+    EXPECT_EQ(d->m_portEdit->text(), "1000");
+    EXPECT_EQ(d->m_timeoutEdit->text(), "150");
+    EXPECT_TRUE(d->m_clientRadio->isChecked());
+    EXPECT_FALSE(d->m_remoteHostEdit->isHidden());
+    EXPECT_TRUE(d->m_remoteHostEdit->text().isEmpty());
+    EXPECT_TRUE(d->m_localIpBox->isHidden());
+    for (QCheckBox* box :
+         {d->m_virtualPortCheck, d->m_bufferDataCheck, d->m_waitForTimeoutCheck, d->m_udpCheck}) {
         EXPECT_FALSE(box->isChecked());
     }
     EXPECT_EQ(d->windowTitle(), "New - RS232 to TCP/IP");
-    EXPECT_EQ(d->StatusBar1[0]->text(), "COM Status:");
-    EXPECT_EQ(d->StatusBar1[1]->text(), "TCP/IP Status:");
-    EXPECT_EQ(d->Command1->text(), "Activate");
-    EXPECT_EQ(d->Frame1->title(), "Serial Port");
-    EXPECT_EQ(d->Label1[6]->text(), "Buffer Size:");
-    EXPECT_TRUE(d->btnLogin->isHidden());
+    EXPECT_EQ(d->m_statusLines[0]->text(), "COM Status:");
+    EXPECT_EQ(d->m_statusLines[1]->text(), "TCP/IP Status:");
+    EXPECT_EQ(d->m_activateButton->text(), "Activate");
+    EXPECT_EQ(d->m_serialGroup->title(), "Serial Port");
+    EXPECT_EQ(d->m_bufferSizeLabel->text(), "Buffer Size:");
+    EXPECT_TRUE(d->m_loginButton->isHidden());
 }
 
 TEST(SessionWindowUi, ClientServerSwitchChangesLabelsAndVisibility)
 {
     ProgramRig rig;
     rig.Start();
-    frmDocument* d = Document(rig, 1);
-    QTest::mouseClick(d->TCPOption[1], Qt::LeftButton);
-    EXPECT_TRUE(d->IPAddress->isHidden());
-    EXPECT_FALSE(d->LocalIP->isHidden());
-    EXPECT_EQ(d->Label2->text(), "Local IP Address");
-    EXPECT_EQ(d->Label3->text(), "Local Port");
-    EXPECT_FALSE(d->LocalIP->currentText().isEmpty());
-    QTest::mouseClick(d->TCPOption[0], Qt::LeftButton);
-    EXPECT_EQ(d->Label2->text(), "Remote Host IP Address");
-    EXPECT_EQ(d->Label3->text(), "Remote Port");
-    EXPECT_FALSE(d->IPAddress->isHidden());
+    SessionWindow* d = Document(rig, 1);
+    QTest::mouseClick(d->m_serverRadio, Qt::LeftButton);
+    EXPECT_TRUE(d->m_remoteHostEdit->isHidden());
+    EXPECT_FALSE(d->m_localIpBox->isHidden());
+    EXPECT_EQ(d->m_hostLabel->text(), "Local IP Address");
+    EXPECT_EQ(d->m_portLabel->text(), "Local Port");
+    EXPECT_FALSE(d->m_localIpBox->currentText().isEmpty());
+    QTest::mouseClick(d->m_clientRadio, Qt::LeftButton);
+    EXPECT_EQ(d->m_hostLabel->text(), "Remote Host IP Address");
+    EXPECT_EQ(d->m_portLabel->text(), "Remote Port");
+    EXPECT_FALSE(d->m_remoteHostEdit->isHidden());
 }
 
 TEST(SessionWindowUi, PortMessageAppearsAtTheFifthDigit)
 {
     ProgramRig rig;
     rig.Start();
-    frmDocument* d = Document(rig, 1);
-    d->PortNumber->clear();
+    SessionWindow* d = Document(rig, 1);
+    d->m_portEdit->clear();
     rig.shell().SessionAt(1)->SetPortNumber("");
-    QTest::keyClicks(d->PortNumber, "7000");
+    QTest::keyClicks(d->m_portEdit, "7000");
     EXPECT_TRUE(rig.prompts.messages.isEmpty());
-    QTest::keyClicks(d->PortNumber, "0");
+    QTest::keyClicks(d->m_portEdit, "0");
     ASSERT_EQ(rig.prompts.messages.size(), 1);
     EXPECT_EQ(rig.prompts.messages[0], "Error|Port numbers must range between 0 and 65535");
-    EXPECT_EQ(d->PortNumber->text(), "70000");
+    EXPECT_EQ(d->m_portEdit->text(), "70000");
 }
 
 TEST(SessionWindowUi, ServerOptionsDialogEditsTheSession)
 {
     ProgramRig rig;
     rig.Start();
-    frmDocument* d = Document(rig, 1);
-    QTest::mouseClick(d->TCPOption[1], Qt::LeftButton);
+    SessionWindow* d = Document(rig, 1);
+    QTest::mouseClick(d->m_serverRadio, Qt::LeftButton);
     rig.prompts.onDialog = [](QDialog& dialog) {
-        auto* server = dynamic_cast<frmServerOptions*>(&dialog);
+        auto* server = dynamic_cast<ServerOptionsDialog*>(&dialog);
         ASSERT_NE(server, nullptr);
-        EXPECT_TRUE(server->OptionSerial[0]->isChecked());
-        server->OptionSerial[2]->setChecked(true);
-        server->chkMultiClients->setChecked(false);
-        server->Command1->click();
+        EXPECT_TRUE(server->m_serialDataRadios[0]->isChecked());
+        server->m_serialDataRadios[2]->setChecked(true);
+        server->m_multipleClientsCheck->setChecked(false);
+        server->m_okButton->click();
     };
-    d->Command2->click();
+    d->m_ioOptionsButton->click();
     EXPECT_EQ(rig.prompts.dialogs, 1);
     EXPECT_EQ(rig.shell().SessionAt(1)->settings().ServerSerialOptions, 2);
     EXPECT_EQ(rig.shell().SessionAt(1)->settings().AllowMultiConnect, 0);
     rig.prompts.onDialog = [](QDialog& dialog) {
-        auto* server = dynamic_cast<frmServerOptions*>(&dialog);
+        auto* server = dynamic_cast<ServerOptionsDialog*>(&dialog);
         ASSERT_NE(server, nullptr);
-        EXPECT_TRUE(server->OptionSerial[2]->isChecked());
-        server->OptionTCP[1]->setChecked(true);
-        server->Command2->click();
+        EXPECT_TRUE(server->m_serialDataRadios[2]->isChecked());
+        server->m_networkDataRadios[1]->setChecked(true);
+        server->m_cancelButton->click();
     };
-    d->Command2->click();
+    d->m_ioOptionsButton->click();
     EXPECT_EQ(rig.shell().SessionAt(1)->settings().ServerTCPOptions, 0);
 }
 
@@ -165,18 +166,18 @@ TEST(MainWindowUi, CloseTheSecondOfThreeAndSaveWritesTwo)
 {
     ProgramRig rig;
     rig.Start();
-    rig.main().mnuFileNew->trigger();
-    rig.main().mnuFileNew->trigger();
+    rig.main().m_newAction->trigger();
+    rig.main().m_newAction->trigger();
     ASSERT_EQ(rig.shell().sessions().size(), 3u);
     rig.shell().SessionAt(3)->SetConnector(9);
     auto windows = rig.main().mdiArea()->subWindowList(QMdiArea::CreationOrder);
     rig.main().mdiArea()->setActiveSubWindow(windows[1]);
-    emit rig.main().mnuFile->aboutToShow();
-    EXPECT_TRUE(rig.main().mnuFileClose->isEnabled());
-    rig.main().mnuFileClose->trigger();
+    emit rig.main().m_fileMenu->aboutToShow();
+    EXPECT_TRUE(rig.main().m_closeAction->isEnabled());
+    rig.main().m_closeAction->trigger();
     ASSERT_EQ(rig.shell().sessions().size(), 2u);
     rig.prompts.saveAnswer = rig.Path("two.vkc");
-    rig.main().mnuFileSave->trigger();
+    rig.main().m_saveAction->trigger();
     const IniFile file = IniFile::Parse(rig.ReadFile("two.vkc").toStdString());
     EXPECT_EQ(file.ReadInt("Velkon", "NumSessions", -1), 2);
     EXPECT_EQ(file.ReadInt("Session2", "Connector", -1), 9);
@@ -191,8 +192,8 @@ TEST(MainWindowUi, CloseEntryIsDisabledWithoutSessions)
     auto windows = rig.main().mdiArea()->subWindowList();
     windows[0]->close();  // the window's close box closes the session
     EXPECT_TRUE(rig.shell().sessions().empty());
-    emit rig.main().mnuFile->aboutToShow();
-    EXPECT_FALSE(rig.main().mnuFileClose->isEnabled());
+    emit rig.main().m_fileMenu->aboutToShow();
+    EXPECT_FALSE(rig.main().m_closeAction->isEnabled());
 }
 
 TEST(MainWindowUi, ExitWritesTheDefaultFileEvenAfterOpeningAnother)
@@ -201,10 +202,10 @@ TEST(MainWindowUi, ExitWritesTheDefaultFileEvenAfterOpeningAnother)
     rig.WriteFile("other.vkc", "[Velkon]\nNumSessions=2\n[Session1]\nConnector=4\n");
     rig.Start();
     rig.prompts.openAnswer = rig.Path("other.vkc");
-    rig.main().mnuFileOpen->trigger();
+    rig.main().m_openAction->trigger();
     ASSERT_EQ(rig.shell().sessions().size(), 2u);
-    EXPECT_EQ(Document(rig, 1)->Combo2->currentText(), "COM4");
-    rig.main().mnuFileExit->trigger();
+    EXPECT_EQ(Document(rig, 1)->m_connectorBox->currentText(), "COM4");
+    rig.main().m_exitAction->trigger();
     const IniFile saved = IniFile::Parse(rig.ReadFile("default.vkc").toStdString());
     EXPECT_EQ(saved.ReadInt("Velkon", "NumSessions", -1), 2);
     EXPECT_EQ(saved.ReadInt("Session1", "Connector", -1), 4);
@@ -215,10 +216,10 @@ TEST(MainWindowUi, WindowMenuListsTheSessions)
 {
     ProgramRig rig;
     rig.Start();
-    rig.main().mnuFileNew->trigger();
-    emit rig.main().mnuWindow->aboutToShow();
+    rig.main().m_newAction->trigger();
+    emit rig.main().m_windowMenu->aboutToShow();
     QStringList texts;
-    for (QAction* a : rig.main().mnuWindow->actions())
+    for (QAction* a : rig.main().m_windowMenu->actions())
         texts << a->text();
     EXPECT_TRUE(texts.contains("&1 New - RS232 to TCP/IP"));
     EXPECT_TRUE(texts.contains("&2 New - RS232 to TCP/IP"));
@@ -231,10 +232,10 @@ TEST(Localization, JapaneseLocaleSwitchesMenusAndFont)
     ProgramRig rig;
     rig.Start();
     qunsetenv("LANG");
-    EXPECT_EQ(rig.main().mnuFile->title(), QString::fromUtf8("ファイル(&F)"));
-    EXPECT_NE(rig.main().mnuWindow->title(), "&Window");
-    frmDocument* d = Document(rig, 1);
-    EXPECT_NE(d->Frame1->title(), "Serial Port");
+    EXPECT_EQ(rig.main().m_fileMenu->title(), QString::fromUtf8("ファイル(&F)"));
+    EXPECT_NE(rig.main().m_windowMenu->title(), "&Window");
+    SessionWindow* d = Document(rig, 1);
+    EXPECT_NE(d->m_serialGroup->title(), "Serial Port");
     EXPECT_EQ(d->font().pointSize(), 8);
 }
 

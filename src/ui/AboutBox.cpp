@@ -1,4 +1,4 @@
-#include "frmAbout.h"
+#include "AboutBox.h"
 
 #include <QDate>
 #include <QDesktopServices>
@@ -48,13 +48,13 @@ QPixmap ProgramIcon(const QWidget* window)
 
 }  // namespace
 
-QStringList frmAbout::SysInfoPrograms()
+QStringList AboutBox::systemInfoPrograms()
 {
     return {"hardinfo",    "hardinfo2", "gnome-system-monitor",
             "kinfocenter", "ksysguard", "xfce4-taskmanager"};
 }
 
-frmAbout::frmAbout(const StringTable& strings, Prompts& prompts, QWidget* parent, FindProgram find,
+AboutBox::AboutBox(const StringTable& strings, Prompts& prompts, QWidget* parent, FindProgram find,
                    StartProgram start, OpenUrl open)
     : QDialog(parent),
       m_strings(strings),
@@ -73,62 +73,64 @@ frmAbout::frmAbout(const StringTable& strings, Prompts& prompts, QWidget* parent
     SetTextId(this, 5057);
     auto* grid = new QGridLayout(this);
 
-    picIcon = new QLabel(this);
-    picIcon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
-    grid->addWidget(picIcon, 0, 0, 4, 1);
+    m_iconLabel = new QLabel(this);
+    m_iconLabel->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    grid->addWidget(m_iconLabel, 0, 0, 4, 1);
 
-    lblTitle = new QLabel(this);
-    SetTextId(lblTitle, 5058);
-    lblVersion = new QLabel(this);
-    lblDescription = new QLabel(this);
-    lblDescription->setTextFormat(Qt::PlainText);
-    lblDescription->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Label4 = new QLabel(this);
-    Label4->setTextFormat(Qt::RichText);
-    Label4->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    Label4->setOpenExternalLinks(false);
-    Label4->setText(QString("<a href=\"%1\">%1</a>").arg(kMakerUrl));
-    grid->addWidget(lblTitle, 0, 1, 1, 2);
-    grid->addWidget(lblVersion, 1, 1, 1, 2);
-    grid->addWidget(lblDescription, 2, 1, 1, 2);
-    grid->addWidget(Label4, 3, 1, 1, 2);
+    m_titleLabel = new QLabel(this);
+    SetTextId(m_titleLabel, 5058);
+    m_versionLabel = new QLabel(this);
+    m_descriptionLabel = new QLabel(this);
+    m_descriptionLabel->setTextFormat(Qt::PlainText);
+    m_descriptionLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_webLinkLabel = new QLabel(this);
+    m_webLinkLabel->setTextFormat(Qt::RichText);
+    m_webLinkLabel->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
+                                            Qt::LinksAccessibleByKeyboard);
+    m_webLinkLabel->setOpenExternalLinks(false);
+    m_webLinkLabel->setText(QString("<a href=\"%1\">%1</a>").arg(kMakerUrl));
+    grid->addWidget(m_titleLabel, 0, 1, 1, 2);
+    grid->addWidget(m_versionLabel, 1, 1, 1, 2);
+    grid->addWidget(m_descriptionLabel, 2, 1, 1, 2);
+    grid->addWidget(m_webLinkLabel, 3, 1, 1, 2);
 
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     grid->addWidget(line, 4, 0, 1, 3);
 
-    lblDisclaimer = new QLabel(this);
-    SetTextId(lblDisclaimer, 1102);
-    lblDisclaimer->setWordWrap(true);
-    lblDisclaimer->setMinimumWidth(320);
-    grid->addWidget(lblDisclaimer, 5, 0, 2, 2);
+    m_disclaimerLabel = new QLabel(this);
+    SetTextId(m_disclaimerLabel, 1102);
+    m_disclaimerLabel->setWordWrap(true);
+    m_disclaimerLabel->setMinimumWidth(320);
+    grid->addWidget(m_disclaimerLabel, 5, 0, 2, 2);
 
-    cmdOK = new QPushButton(this);
-    SetTextId(cmdOK, 1207);
-    cmdOK->setDefault(true);
-    cmdSysInfo = new QPushButton(this);
-    SetTextId(cmdSysInfo, 5059);
-    cmdSysInfo->setAutoDefault(false);
+    m_okButton = new QPushButton(this);
+    SetTextId(m_okButton, 1207);
+    m_okButton->setDefault(true);
+    m_systemInfoButton = new QPushButton(this);
+    SetTextId(m_systemInfoButton, 5059);
+    m_systemInfoButton->setAutoDefault(false);
     auto* buttons = new QVBoxLayout;
-    buttons->addWidget(cmdOK);
-    buttons->addWidget(cmdSysInfo);
+    buttons->addWidget(m_okButton);
+    buttons->addWidget(m_systemInfoButton);
     buttons->addStretch();
     grid->addLayout(buttons, 5, 2, 2, 1);
     grid->setColumnStretch(1, 1);
 
-    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
-    connect(cmdSysInfo, &QPushButton::clicked, this, [this] { cmdSysInfo_Click(); });
-    connect(Label4, &QLabel::linkActivated, this, [this](const QString&) { Label4_Click(); });
+    connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
+    connect(m_systemInfoButton, &QPushButton::clicked, this, [this] { onSystemInfoClicked(); });
+    connect(m_webLinkLabel, &QLabel::linkActivated, this,
+            [this](const QString&) { onWebLinkActivated(); });
 
     LocalizeWindow(this, strings);
 
-    picIcon->setPixmap(ProgramIcon(parent ? parent : this));
-    lblTitle->setText(Tr(strings, 5058));
-    QFont titleFont = lblTitle->font();
+    m_iconLabel->setPixmap(ProgramIcon(parent ? parent : this));
+    m_titleLabel->setText(Tr(strings, 5058));
+    QFont titleFont = m_titleLabel->font();
     titleFont.setBold(true);
     titleFont.setPointSize(titleFont.pointSize() + 2);
-    lblTitle->setFont(titleFont);
+    m_titleLabel->setFont(titleFont);
 
     const QString year = QString("%1").arg(QDate::currentDate().year(), 4, 10, QChar('0'));
     QStringList description;
@@ -138,27 +140,27 @@ frmAbout::frmAbout(const StringTable& strings, Prompts& prompts, QWidget* parent
         description << (line.captionId ? Tr(strings, line.captionId) + " " : QString()) +
                            line.contact;
     }
-    lblDescription->setText(description.join('\n'));
+    m_descriptionLabel->setText(description.join('\n'));
 
-    lblVersion->setText(QString("%1  %2 %3.%4.%5")
-                            .arg(kApplicationTitle)
-                            .arg(Tr(strings, 5133))
-                            .arg(kVersionMajor)
-                            .arg(kVersionMinor)
-                            .arg(kVersionRevision));
+    m_versionLabel->setText(QString("%1  %2 %3.%4.%5")
+                                .arg(kApplicationTitle)
+                                .arg(Tr(strings, 5133))
+                                .arg(kVersionMajor)
+                                .arg(kVersionMinor)
+                                .arg(kVersionRevision));
 }
 
-void frmAbout::cmdOK_Click()
+void AboutBox::onOkClicked()
 {
     accept();
 }
 
-void frmAbout::cmdSysInfo_Click()
+void AboutBox::onSystemInfoClicked()
 {
-    StartSysInfo();
+    startSystemInfo();
 }
 
-void frmAbout::Label4_Click()
+void AboutBox::onWebLinkActivated()
 {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     // A failure is not reported.
@@ -166,9 +168,9 @@ void frmAbout::Label4_Click()
     QGuiApplication::restoreOverrideCursor();
 }
 
-void frmAbout::StartSysInfo()
+void AboutBox::startSystemInfo()
 {
-    for (const QString& name : SysInfoPrograms()) {
+    for (const QString& name : systemInfoPrograms()) {
         const QString path = m_find(name);
         if (path.isEmpty())
             continue;

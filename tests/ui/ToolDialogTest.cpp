@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "ping/IcmpEcho.h"
+#include "PingDialog.h"
+#include "ResolveDialog.h"
 #include "UiTestSupport.h"
-#include "frmPing.h"
-#include "frmResolve.h"
 #include "shell/StringTable.h"
 #include "tools/PingCode.h"
 
@@ -104,10 +104,10 @@ public:
     std::vector<std::string> asked;
 };
 
-QStringList Results(const frmPing& window)
+QStringList Results(const PingDialog& window)
 {
     QStringList texts;
-    for (const QLineEdit* box : window.Text4)
+    for (const QLineEdit* box : window.m_replyFields)
         texts << box->text();
     return texts;
 }
@@ -117,11 +117,11 @@ constexpr const char* kMissingAddressMessage =
     "the computer or device that you want to ping.";
 
 // Runs the ping through the button, as a user would.
-void Ping(frmPing& window, const QString& address, const QString& data = "Testing 123")
+void Ping(PingDialog& window, const QString& address, const QString& data = "Testing 123")
 {
-    window.Text1->setText(address);
-    window.Text2->setText(data);
-    window.Command1->click();
+    window.m_addressEdit->setText(address);
+    window.m_dataEdit->setText(data);
+    window.m_pingButton->click();
 }
 
 // The real echo service, or the reason why the test cannot use it.
@@ -138,29 +138,31 @@ struct PingRig {
     FakeHostResolver resolver;
     FakePrompts prompts;
     int timeoutIndex = 9;
-    frmPing window{transport, resolver, timeoutIndex, StringTable::English(), prompts};
+    PingDialog window{transport, resolver, timeoutIndex, StringTable::English(), prompts};
 };
 
 TEST(PingTool, OpensWithTheDesignedTexts)
 {
     PingRig rig;
-    frmPing& w = rig.window;
+    PingDialog& w = rig.window;
     EXPECT_EQ(w.windowTitle(), "Ping IP Address");
-    EXPECT_EQ(w.Label1[0]->text(), "IP Address:");
-    EXPECT_EQ(w.Label2->text(), "Echo Data:");
-    EXPECT_EQ(w.Command1->text(), "&Ping");
-    EXPECT_EQ(w.Command3->text(), "&Cancel");
-    EXPECT_EQ(w.Frame1->title(), "Ping Results:");
-    EXPECT_EQ(w.Label1[1]->text(), "Return Status:");
-    EXPECT_EQ(w.Label1[2]->text(), "Address (dec):");
-    EXPECT_EQ(w.Label1[3]->text(), "Round Trip Time:");
-    EXPECT_EQ(w.Label1[4]->text(), "Data Packet Size:");
-    EXPECT_EQ(w.Label1[5]->text(), "Data Returned:");
-    EXPECT_EQ(w.Text1->toolTip(), "Enter the IP Address of the computer that you want to ping.");
-    EXPECT_EQ(w.Text2->toolTip(), "Enter the data string that you want to ping the computer with.");
-    EXPECT_EQ(w.Text1->text(), "");
-    EXPECT_EQ(w.Text2->text(), "Testing 123");
-    for (const QLineEdit* box : w.Text4) {
+    EXPECT_EQ(w.m_addressLabel->text(), "IP Address:");
+    EXPECT_EQ(w.m_dataLabel->text(), "Echo Data:");
+    EXPECT_EQ(w.m_pingButton->text(), "&Ping");
+    EXPECT_EQ(w.m_cancelButton->text(), "&Cancel");
+    EXPECT_EQ(w.m_replyGroup->title(), "Ping Results:");
+    EXPECT_EQ(w.m_replyLabels[0]->text(), "Return Status:");
+    EXPECT_EQ(w.m_replyLabels[1]->text(), "Address (dec):");
+    EXPECT_EQ(w.m_replyLabels[2]->text(), "Round Trip Time:");
+    EXPECT_EQ(w.m_replyLabels[3]->text(), "Data Packet Size:");
+    EXPECT_EQ(w.m_replyLabels[4]->text(), "Data Returned:");
+    EXPECT_EQ(w.m_addressEdit->toolTip(),
+              "Enter the IP Address of the computer that you want to ping.");
+    EXPECT_EQ(w.m_dataEdit->toolTip(),
+              "Enter the data string that you want to ping the computer with.");
+    EXPECT_EQ(w.m_addressEdit->text(), "");
+    EXPECT_EQ(w.m_dataEdit->text(), "Testing 123");
+    for (const QLineEdit* box : w.m_replyFields) {
         EXPECT_TRUE(box->isReadOnly());
         EXPECT_EQ(box->text(), "");
     }
@@ -172,10 +174,10 @@ TEST(PingTool, JapaneseTableGivesOtherCaptions)
     FakeHostResolver resolver;
     FakePrompts prompts;
     const int timeoutIndex = 9;
-    frmPing english(transport, resolver, timeoutIndex, StringTable::English(), prompts);
-    frmPing japanese(transport, resolver, timeoutIndex, StringTable::Japanese(), prompts);
-    EXPECT_NE(japanese.Command1->text(), english.Command1->text());
-    EXPECT_EQ(japanese.Command1->text(),
+    PingDialog english(transport, resolver, timeoutIndex, StringTable::English(), prompts);
+    PingDialog japanese(transport, resolver, timeoutIndex, StringTable::Japanese(), prompts);
+    EXPECT_NE(japanese.m_pingButton->text(), english.m_pingButton->text());
+    EXPECT_EQ(japanese.m_pingButton->text(),
               QString::fromStdString(StringTable::Japanese().Text(5049)));
 }
 
@@ -187,13 +189,13 @@ TEST(PingTool, EmptyAddressShowsTheMessageAndKeepsTheResults)
     const QStringList before = Results(rig.window);
     ASSERT_EQ(before[0], "0   [IP Success]");
 
-    rig.window.Command1->setFocus();
+    rig.window.m_pingButton->setFocus();
     Ping(rig.window, "");
     EXPECT_EQ(rig.prompts.messages, QStringList{kMissingAddressMessage});
     EXPECT_EQ(Results(rig.window), before);
     EXPECT_EQ(rig.transport.requests.size(), 1u);
     EXPECT_TRUE(rig.resolver.asked.empty());
-    EXPECT_EQ(rig.window.focusWidget(), rig.window.Text1);
+    EXPECT_EQ(rig.window.focusWidget(), rig.window.m_addressEdit);
 }
 
 TEST(PingTool, LoopbackPingShowsTheReply)
@@ -204,14 +206,14 @@ TEST(PingTool, LoopbackPingShowsTheReply)
     SystemHostResolver resolver;
     FakePrompts prompts;
     const int timeoutIndex = 19;
-    frmPing window(transport, resolver, timeoutIndex, StringTable::English(), prompts);
+    PingDialog window(transport, resolver, timeoutIndex, StringTable::English(), prompts);
     Ping(window, "127.0.0.1", "Testing 123");
-    EXPECT_EQ(window.Text4[0]->text(), "0   [IP Success]");
-    EXPECT_EQ(window.Text4[1]->text(), "16777343");
-    EXPECT_TRUE(QRegularExpression("^[0-9]+ ms$").match(window.Text4[2]->text()).hasMatch())
-        << window.Text4[2]->text().toStdString();
-    EXPECT_EQ(window.Text4[3]->text(), "11 bytes");
-    EXPECT_EQ(window.Text4[4]->text(), "Testing 123");
+    EXPECT_EQ(window.m_replyFields[0]->text(), "0   [IP Success]");
+    EXPECT_EQ(window.m_replyFields[1]->text(), "16777343");
+    EXPECT_TRUE(QRegularExpression("^[0-9]+ ms$").match(window.m_replyFields[2]->text()).hasMatch())
+        << window.m_replyFields[2]->text().toStdString();
+    EXPECT_EQ(window.m_replyFields[3]->text(), "11 bytes");
+    EXPECT_EQ(window.m_replyFields[4]->text(), "Testing 123");
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
@@ -223,20 +225,20 @@ TEST(PingTool, LoopbackPingWithEmptyEchoTextShowsNoData)
     SystemHostResolver resolver;
     FakePrompts prompts;
     const int timeoutIndex = 19;
-    frmPing window(transport, resolver, timeoutIndex, StringTable::English(), prompts);
+    PingDialog window(transport, resolver, timeoutIndex, StringTable::English(), prompts);
     Ping(window, "127.0.0.1", "Testing 123");
-    ASSERT_EQ(window.Text4[4]->text(), "Testing 123");
+    ASSERT_EQ(window.m_replyFields[4]->text(), "Testing 123");
     Ping(window, "127.0.0.1", "");
-    EXPECT_EQ(window.Text4[0]->text(), "0   [IP Success]");
-    EXPECT_EQ(window.Text4[3]->text(), "0 bytes");
-    EXPECT_EQ(window.Text4[4]->text(), "");
+    EXPECT_EQ(window.m_replyFields[0]->text(), "0   [IP Success]");
+    EXPECT_EQ(window.m_replyFields[3]->text(), "0 bytes");
+    EXPECT_EQ(window.m_replyFields[4]->text(), "");
 }
 
 TEST(PingTool, TimeoutShowsItsStatusAndClearsTheEarlierData)
 {
     PingRig rig;
     Ping(rig.window, "127.0.0.1");
-    ASSERT_EQ(rig.window.Text4[4]->text(), "Testing 123");
+    ASSERT_EQ(rig.window.m_replyFields[4]->text(), "Testing 123");
     rig.transport.answer = FakeEchoTransport::Answer::TimedOut;
     Ping(rig.window, "127.0.0.2");
     EXPECT_EQ(Results(rig.window),
@@ -273,9 +275,9 @@ TEST(PingTool, HostNameIsPingedAtItsResolvedAddress)
     Ping(rig.window, "loophost");
     ASSERT_EQ(rig.transport.requests.size(), 1u);
     EXPECT_EQ(rig.transport.requests[0].address, StoredAddress(127, 0, 0, 5));
-    EXPECT_EQ(rig.window.Text4[0]->text(), "0   [IP Success]");
+    EXPECT_EQ(rig.window.m_replyFields[0]->text(), "0   [IP Success]");
     // 127.0.0.5 with its first byte least significant.
-    EXPECT_EQ(rig.window.Text4[1]->text(), "83886207");
+    EXPECT_EQ(rig.window.m_replyFields[1]->text(), "83886207");
 }
 
 TEST(PingTool, DataReturnedStopsAtTheFirstNul)
@@ -283,8 +285,8 @@ TEST(PingTool, DataReturnedStopsAtTheFirstNul)
     PingRig rig;
     rig.transport.answer = FakeEchoTransport::Answer::NulInData;
     Ping(rig.window, "127.0.0.1");
-    EXPECT_EQ(rig.window.Text4[3]->text(), "7 bytes");
-    EXPECT_EQ(rig.window.Text4[4]->text(), "abc");
+    EXPECT_EQ(rig.window.m_replyFields[3]->text(), "7 bytes");
+    EXPECT_EQ(rig.window.m_replyFields[4]->text(), "abc");
 }
 
 TEST(PingTool, DataAreaWithoutNulIsShownWhole)
@@ -292,8 +294,8 @@ TEST(PingTool, DataAreaWithoutNulIsShownWhole)
     PingRig rig;
     rig.transport.answer = FakeEchoTransport::Answer::NoNul;
     Ping(rig.window, "127.0.0.1");
-    EXPECT_EQ(rig.window.Text4[4]->text(), QString(250, 'x'));
-    EXPECT_EQ(rig.window.Text4[3]->text(), "250 bytes");
+    EXPECT_EQ(rig.window.m_replyFields[4]->text(), QString(250, 'x'));
+    EXPECT_EQ(rig.window.m_replyFields[3]->text(), "250 bytes");
 }
 
 TEST(PingTool, NoEchoServiceIsShownAsAFailure)
@@ -325,7 +327,7 @@ TEST(PingTool, CancelClosesTheWindow)
     PingRig rig;
     rig.window.show();
     ASSERT_TRUE(rig.window.isVisible());
-    rig.window.Command3->click();
+    rig.window.m_cancelButton->click();
     EXPECT_FALSE(rig.window.isVisible());
     EXPECT_EQ(rig.window.result(), QDialog::Rejected);
     EXPECT_TRUE(rig.transport.requests.empty());
@@ -335,40 +337,40 @@ struct ResolveRig {
     ResolveRig() { resolver.hosts["gateway"] = {192, 168, 0, 1}; }
     FakeHostResolver resolver;
     FakePrompts prompts;
-    frmResolve window{resolver, StringTable::English(), prompts};
+    ResolveDialog window{resolver, StringTable::English(), prompts};
 };
 
-void Resolve(frmResolve& window, const QString& name)
+void Resolve(ResolveDialog& window, const QString& name)
 {
-    window.txtHostName->setText(name);
-    window.Command1->click();
+    window.m_hostNameEdit->setText(name);
+    window.m_resolveButton->click();
 }
 
 TEST(ResolveTool, OpensWithTheDesignedTexts)
 {
     ResolveRig rig;
-    frmResolve& w = rig.window;
+    ResolveDialog& w = rig.window;
     EXPECT_EQ(w.windowTitle(), "Resolve IP Address from Host Name:");
-    EXPECT_EQ(w.Label1->text(), "Host Name:");
-    EXPECT_EQ(w.Label2->text(), "IP Address:");
-    EXPECT_EQ(w.Command1->text(), "Resolve IP Address");
-    EXPECT_EQ(w.Command3->text(), "Help...");
-    EXPECT_EQ(w.Command4->text(), "Cancel");
-    EXPECT_EQ(w.txtHostName->toolTip(),
+    EXPECT_EQ(w.m_hostNameLabel->text(), "Host Name:");
+    EXPECT_EQ(w.m_addressLabel->text(), "IP Address:");
+    EXPECT_EQ(w.m_resolveButton->text(), "Resolve IP Address");
+    EXPECT_EQ(w.m_helpButton->text(), "Help...");
+    EXPECT_EQ(w.m_cancelButton->text(), "Cancel");
+    EXPECT_EQ(w.m_hostNameEdit->toolTip(),
               "Enter the Workstation Name or the URL for the computer that you want to find the "
               "IP Address of");
-    EXPECT_EQ(w.txtHostName->text(), "");
-    EXPECT_EQ(w.txtIPAddress->text(), "");
+    EXPECT_EQ(w.m_hostNameEdit->text(), "");
+    EXPECT_EQ(w.m_addressEdit->text(), "");
 }
 
 TEST(ResolveTool, JapaneseTableGivesAnotherCaption)
 {
     FakeHostResolver resolver;
     FakePrompts prompts;
-    frmResolve english(resolver, StringTable::English(), prompts);
-    frmResolve japanese(resolver, StringTable::Japanese(), prompts);
-    EXPECT_NE(japanese.Command1->text(), english.Command1->text());
-    EXPECT_EQ(japanese.Command1->text(),
+    ResolveDialog english(resolver, StringTable::English(), prompts);
+    ResolveDialog japanese(resolver, StringTable::Japanese(), prompts);
+    EXPECT_NE(japanese.m_resolveButton->text(), english.m_resolveButton->text());
+    EXPECT_EQ(japanese.m_resolveButton->text(),
               QString::fromStdString(StringTable::Japanese().Text(5055)));
     EXPECT_EQ(japanese.windowTitle(), QString::fromStdString(StringTable::Japanese().Text(5051)));
 }
@@ -377,7 +379,7 @@ TEST(ResolveTool, DottedAddressComesBackUnchanged)
 {
     ResolveRig rig;
     Resolve(rig.window, "10.0.0.7");
-    EXPECT_EQ(rig.window.txtIPAddress->text(), "10.0.0.7");
+    EXPECT_EQ(rig.window.m_addressEdit->text(), "10.0.0.7");
     EXPECT_TRUE(rig.prompts.messages.isEmpty());
     EXPECT_TRUE(rig.resolver.asked.empty());
 }
@@ -386,7 +388,7 @@ TEST(ResolveTool, HostNameShowsItsAddress)
 {
     ResolveRig rig;
     Resolve(rig.window, "gateway");
-    EXPECT_EQ(rig.window.txtIPAddress->text(), "192.168.0.1");
+    EXPECT_EQ(rig.window.m_addressEdit->text(), "192.168.0.1");
     EXPECT_EQ(rig.resolver.asked, std::vector<std::string>{"gateway"});
     EXPECT_TRUE(rig.prompts.messages.isEmpty());
 }
@@ -395,9 +397,9 @@ TEST(ResolveTool, FailedLookupKeepsTheEarlierAddress)
 {
     ResolveRig rig;
     Resolve(rig.window, "gateway");
-    ASSERT_EQ(rig.window.txtIPAddress->text(), "192.168.0.1");
+    ASSERT_EQ(rig.window.m_addressEdit->text(), "192.168.0.1");
     Resolve(rig.window, "nosuchhost");
-    EXPECT_EQ(rig.window.txtIPAddress->text(), "192.168.0.1");
+    EXPECT_EQ(rig.window.m_addressEdit->text(), "192.168.0.1");
     EXPECT_EQ(rig.prompts.messages,
               QStringList{"Velkon|Cannot resolve the IP Address for host name: nosuchhost"});
 }
@@ -416,14 +418,14 @@ TEST(ResolveTool, HelpButtonIsHiddenAndDoesNothing)
     ResolveRig rig;
     rig.window.show();
     Resolve(rig.window, "gateway");
-    EXPECT_FALSE(rig.window.Command3->isVisible());
-    EXPECT_TRUE(rig.window.Command3->isHidden());
-    rig.window.Command3->click();
-    rig.window.Command3_Click();
+    EXPECT_FALSE(rig.window.m_helpButton->isVisible());
+    EXPECT_TRUE(rig.window.m_helpButton->isHidden());
+    rig.window.m_helpButton->click();
+    rig.window.onHelpClicked();
     EXPECT_TRUE(rig.window.isVisible());
-    EXPECT_FALSE(rig.window.Command3->isVisible());
-    EXPECT_EQ(rig.window.txtIPAddress->text(), "192.168.0.1");
-    EXPECT_EQ(rig.window.txtHostName->text(), "gateway");
+    EXPECT_FALSE(rig.window.m_helpButton->isVisible());
+    EXPECT_EQ(rig.window.m_addressEdit->text(), "192.168.0.1");
+    EXPECT_EQ(rig.window.m_hostNameEdit->text(), "gateway");
     EXPECT_TRUE(rig.prompts.messages.isEmpty());
     EXPECT_EQ(rig.resolver.asked.size(), 1u);
 }
@@ -433,7 +435,7 @@ TEST(ResolveTool, CancelClosesTheWindow)
     ResolveRig rig;
     rig.window.show();
     ASSERT_TRUE(rig.window.isVisible());
-    rig.window.Command4->click();
+    rig.window.m_cancelButton->click();
     EXPECT_FALSE(rig.window.isVisible());
     EXPECT_EQ(rig.window.result(), QDialog::Rejected);
 }

@@ -18,7 +18,7 @@ class StringTable;
 // The about box: name, purpose and version of the program, the maker's
 // notice and web address, and a button that starts a system information
 // program.
-class frmAbout : public QDialog {
+class AboutBox : public QDialog {
 public:
     // Full path of an installed program by name, empty when not on the PATH.
     using FindProgram = std::function<QString(const QString& name)>;
@@ -33,28 +33,28 @@ public:
     static constexpr int kFirstYear = 2024;
 
     // The system information programs tried in this order.
-    static QStringList SysInfoPrograms();
+    static QStringList systemInfoPrograms();
 
     // Empty functions stand for the real ones: the PATH lookup, a detached
     // start, and the desktop's default browser.
-    frmAbout(const StringTable& strings, Prompts& prompts, QWidget* parent = nullptr,
+    AboutBox(const StringTable& strings, Prompts& prompts, QWidget* parent = nullptr,
              FindProgram find = {}, StartProgram start = {}, OpenUrl open = {});
 
-    void cmdOK_Click();
-    void cmdSysInfo_Click();
-    void Label4_Click();
+    void onOkClicked();
+    void onSystemInfoClicked();
+    void onWebLinkActivated();
     // Starts the first system information program found, or says that none
     // is available.
-    void StartSysInfo();
+    void startSystemInfo();
 
-    QLabel* picIcon;
-    QLabel* lblTitle;
-    QLabel* lblVersion;
-    QLabel* lblDescription;
-    QLabel* lblDisclaimer;
-    QLabel* Label4;
-    QPushButton* cmdOK;
-    QPushButton* cmdSysInfo;
+    QLabel* m_iconLabel;
+    QLabel* m_titleLabel;
+    QLabel* m_versionLabel;
+    QLabel* m_descriptionLabel;
+    QLabel* m_disclaimerLabel;
+    QLabel* m_webLinkLabel;
+    QPushButton* m_okButton;
+    QPushButton* m_systemInfoButton;
 
 private:
     const StringTable& m_strings;

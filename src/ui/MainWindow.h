@@ -6,13 +6,13 @@
 
 #include <QMainWindow>
 #include <QRect>
+#include <QSystemTrayIcon>
 
 #include "shell/MainWindowView.h"
 #include "shell/Shell.h"
 
 class QAction;
 class QMdiArea;
-class QSystemTrayIcon;
 class QMdiSubWindow;
 class QMenu;
 
@@ -22,14 +22,14 @@ class EchoTransport;
 class HostResolver;
 class Prompts;
 class StringTable;
-class frmDocument;
+class SessionWindow;
 
 // The main window: a parent of session windows with the menus. It shows what
 // the shell decides and forwards the menus to it.
-class frmMain : public QMainWindow, public MainWindowView {
+class MainWindow : public QMainWindow, public MainWindowView {
 public:
-    frmMain(AppState& app, Prompts& prompts, QWidget* parent = nullptr);
-    ~frmMain() override;
+    MainWindow(AppState& app, Prompts& prompts, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     Shell& shell() { return *m_shell; }
     void setConnectorTip(std::function<QString(int)> tip) { m_connectorTip = std::move(tip); }
@@ -40,20 +40,20 @@ public:
 
     // Adds the tray icon when the desktop has a notification area; records
     // whether it was added.
-    void AddTrayIcon();
-    // Notification of the tray icon, by mouse message code: 0x203 left
-    // double-click, 0x205 right-button release.
-    void TrayNotification(int message);
-    // The resize handling: hides into the tray when minimized and asks for the
-    // password before coming back.
-    void Form_Resize();
+    void addTrayIcon();
+    // A double click on the tray icon shows the about box, the context click
+    // the tray menu; both only while minimized.
+    void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    // Hides into the tray when minimized; a restore with a password set
+    // leaves the window minimized until the password is given.
+    void onWindowStateChanged();
 
     // A lasting problem the user should know about, in the status bar.
-    void ShowProblem(const QString& text);
+    void showProblem(const QString& text);
 
     // Runs the exit sequence once: writes "default.vkc" and releases every
     // session. Also used when the program is told to end by a signal.
-    void ExitSequence();
+    void exitSequence();
 
     // MainWindowView
     void SetGeometryTwips(int left, int top, int width, int height) override;
@@ -68,53 +68,52 @@ public:
     std::string ShowSaveDialog() override;
     void CloseHelpWindows() override;
 
-    frmDocument* DocumentOf(const Session& session) const;
+    SessionWindow* sessionWindowOf(const Session& session) const;
     QMdiArea* mdiArea() const { return m_mdi; }
 
-    QMenu* mnuFile;
-    QAction* mnuFileNew;
-    QAction* mnuFileOpen;
-    QAction* mnuFileClose;
-    QAction* mnuFileSave;
-    QAction* mnuFileSaveAs;
-    QAction* mnuOptions;
-    QAction* mPassword;
-    QAction* mnuFileExit;
-    QMenu* mnuWindow;
-    QAction* mnuWindowCascade;
-    QAction* mnuWindowTileHorizontal;
-    QAction* mnuWindowTileVertical;
-    QAction* mnuWindowArrangeIcons;
-    QMenu* MTools;
-    QAction* mPingTool;
-    QAction* mResolve;
-    QMenu* mnuHelp;
-    QAction* mnuHelpContents;
-    QAction* mnuHelpSearch;
-    QAction* mnuUlmaro;
-    QAction* mnuHelpAbout;
-    QMenu* mnuPopUp;
-    QAction* mnuOpen;
-    QAction* mnuHide;
-    QAction* mnuExit;
-    QAction* mnuAbout;
+    QMenu* m_fileMenu;
+    QAction* m_newAction;
+    QAction* m_openAction;
+    QAction* m_closeAction;
+    QAction* m_saveAction;
+    QAction* m_saveAsAction;
+    QAction* m_optionsAction;
+    QAction* m_passwordAction;
+    QAction* m_exitAction;
+    QMenu* m_windowMenu;
+    QAction* m_cascadeAction;
+    QAction* m_tileHorizontalAction;
+    QAction* m_tileVerticalAction;
+    QAction* m_arrangeIconsAction;
+    QMenu* m_toolsMenu;
+    QAction* m_pingAction;
+    QAction* m_resolveAction;
+    QMenu* m_helpMenu;
+    QAction* m_helpContentsAction;
+    QAction* m_helpSearchAction;
+    QAction* m_makerWebAction;
+    QAction* m_aboutAction;
+    QMenu* m_trayMenu;
+    QAction* m_trayOpenAction;
+    QAction* m_trayHideAction;
+    QAction* m_trayExitAction;
+    QAction* m_trayAboutAction;
 
-    bool TrayIconAdded = false;
-    bool WasMinimized = false;
-    bool InResize = false;
+    bool m_trayIconAdded = false;
+    bool m_wasMinimized = false;
 
-    void mnuOptions_Click();
-    void mPassword_Click();
-    void mPingTool_Click();
-    void mResolve_Click();
-    void mnuHelpContents_Click();
+    void onOptionsTriggered();
+    void onPasswordTriggered();
+    void onPingTriggered();
+    void onResolveTriggered();
+    void onHelpContentsTriggered();
     // The manual: beside the program, else where an installation put it.
-    QString HelpFile() const;
-    void mnuUlmaro_Click();
-    void mnuHelpAbout_Click();
-    void mnuOpen_Click();
-    void mnuHide_Click();
-    void mnuExit_Click();
+    QString helpFile() const;
+    void onMakerWebTriggered();
+    void onAboutTriggered();
+    void onTrayOpenTriggered();
+    void onTrayHideTriggered();
+    void onTrayExitTriggered();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -122,12 +121,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void BuildMenus();
-    void mnuFile_Click();
-    void mnuWindow_Click();
-    void Arrange(int code);
-    double TwipsPerPixel() const;
-    void FitTo(const QMdiSubWindow& sub);
+    void buildMenus();
+    // Asks for the password; the right one restores the window to normal,
+    // anything else leaves it as it is.
+    void restoreWithPassword();
+    void onFileMenuAboutToShow();
+    void onWindowMenuAboutToShow();
+    void arrange(int code);
+    double twipsPerPixel() const;
+    void fitTo(const QMdiSubWindow& sub);
 
     AppState& m_app;
     Prompts& m_prompts;
@@ -141,6 +143,11 @@ private:
     QPoint m_appliedPos;
     QSize m_appliedSize;
     bool m_exited = false;
+    // The state read before the window first showed, applied when it does.
+    bool m_firstShown = false;
+    int m_startState = kNormal;
+    bool m_askingPassword = false;
+    bool m_passwordQueued = false;
     // The size follows the first session window still to come.
     bool m_fitPending = false;
     EchoTransport* m_echo = nullptr;

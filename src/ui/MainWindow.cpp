@@ -1,4 +1,4 @@
-#include "frmMain.h"
+#include "MainWindow.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -18,15 +18,15 @@
 #include <QSystemTrayIcon>
 #include <QUrl>
 
+#include "AboutBox.h"
 #include "LoadResource.h"
-#include "system/ProgramEntry.h"
+#include "OptionsDialog.h"
 #include "PasswordDialogs.h"
+#include "PingDialog.h"
+#include "system/ProgramEntry.h"
 #include "Prompts.h"
-#include "frmAbout.h"
-#include "frmDocument.h"
-#include "frmOptions.h"
-#include "frmPing.h"
-#include "frmResolve.h"
+#include "ResolveDialog.h"
+#include "SessionWindow.h"
 #include "session/AppState.h"
 #include "shell/StringTable.h"
 
@@ -41,7 +41,7 @@ QAction* Entry(QMenu* menu, int textId)
 
 }  // namespace
 
-frmMain::frmMain(AppState& app, Prompts& prompts, QWidget* parent)
+MainWindow::MainWindow(AppState& app, Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), m_app(app), m_prompts(prompts)
 {
     setWindowTitle("Velkon");
@@ -50,112 +50,112 @@ frmMain::frmMain(AppState& app, Prompts& prompts, QWidget* parent)
     m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_mdi);
-    BuildMenus();
+    buildMenus();
     LocalizeWindow(this, *app.strings);
     m_shell = std::make_unique<Shell>(app, *this);
 }
 
-frmMain::~frmMain()
+MainWindow::~MainWindow()
 {
     // Sessions go before the windows that show them.
     m_shell.reset();
 }
 
-void frmMain::BuildMenus()
+void MainWindow::buildMenus()
 {
-    mnuFile = menuBar()->addMenu(QString::number(2102));
-    mnuFileNew = Entry(mnuFile, 2103);
-    mnuFileNew->setShortcut(QKeySequence("Ctrl+N"));
-    mnuFileOpen = Entry(mnuFile, 2104);
-    mnuFileOpen->setShortcut(QKeySequence("Ctrl+O"));
-    mnuFileClose = Entry(mnuFile, 2101);
-    mnuFile->addSeparator();
-    mnuFileSave = Entry(mnuFile, 2105);
-    mnuFileSave->setShortcut(QKeySequence("Ctrl+S"));
-    mnuFileSaveAs = Entry(mnuFile, 2106);
-    mnuFile->addSeparator();
-    mnuOptions = Entry(mnuFile, 2108);
-    mPassword = Entry(mnuFile, 2109);
-    mnuFile->addSeparator();
-    mnuFileExit = Entry(mnuFile, 2107);
+    m_fileMenu = menuBar()->addMenu(QString::number(2102));
+    m_newAction = Entry(m_fileMenu, 2103);
+    m_newAction->setShortcut(QKeySequence("Ctrl+N"));
+    m_openAction = Entry(m_fileMenu, 2104);
+    m_openAction->setShortcut(QKeySequence("Ctrl+O"));
+    m_closeAction = Entry(m_fileMenu, 2101);
+    m_fileMenu->addSeparator();
+    m_saveAction = Entry(m_fileMenu, 2105);
+    m_saveAction->setShortcut(QKeySequence("Ctrl+S"));
+    m_saveAsAction = Entry(m_fileMenu, 2106);
+    m_fileMenu->addSeparator();
+    m_optionsAction = Entry(m_fileMenu, 2108);
+    m_passwordAction = Entry(m_fileMenu, 2109);
+    m_fileMenu->addSeparator();
+    m_exitAction = Entry(m_fileMenu, 2107);
 
-    mnuWindow = menuBar()->addMenu(QString::number(2110));
-    mnuWindowCascade = Entry(mnuWindow, 2111);
-    mnuWindowTileHorizontal = Entry(mnuWindow, 2112);
-    mnuWindowTileVertical = Entry(mnuWindow, 2113);
-    mnuWindowArrangeIcons = Entry(mnuWindow, 2114);
+    m_windowMenu = menuBar()->addMenu(QString::number(2110));
+    m_cascadeAction = Entry(m_windowMenu, 2111);
+    m_tileHorizontalAction = Entry(m_windowMenu, 2112);
+    m_tileVerticalAction = Entry(m_windowMenu, 2113);
+    m_arrangeIconsAction = Entry(m_windowMenu, 2114);
 
-    MTools = menuBar()->addMenu(QString::number(2122));
-    mPingTool = Entry(MTools, 2123);
-    mResolve = Entry(MTools, 2124);
+    m_toolsMenu = menuBar()->addMenu(QString::number(2122));
+    m_pingAction = Entry(m_toolsMenu, 2123);
+    m_resolveAction = Entry(m_toolsMenu, 2124);
 
-    mnuHelp = menuBar()->addMenu(QString::number(2125));
-    mnuHelpContents = Entry(mnuHelp, 2126);
-    mnuHelpSearch = Entry(mnuHelp, 2129);
-    mnuHelpSearch->setVisible(false);
-    mnuHelpSearch->setEnabled(false);
-    mnuHelp->addSeparator();
-    mnuUlmaro = Entry(mnuHelp, 2127);
-    mnuHelp->addSeparator();
-    mnuHelpAbout = Entry(mnuHelp, 2128);
+    m_helpMenu = menuBar()->addMenu(QString::number(2125));
+    m_helpContentsAction = Entry(m_helpMenu, 2126);
+    m_helpSearchAction = Entry(m_helpMenu, 2129);
+    m_helpSearchAction->setVisible(false);
+    m_helpSearchAction->setEnabled(false);
+    m_helpMenu->addSeparator();
+    m_makerWebAction = Entry(m_helpMenu, 2127);
+    m_helpMenu->addSeparator();
+    m_aboutAction = Entry(m_helpMenu, 2128);
 
     // The tray pop-up is a menu of its own, never on the menu bar.
-    mnuPopUp = new QMenu("Popup Menu", this);
-    mnuOpen = Entry(mnuPopUp, 2130);
-    mnuHide = Entry(mnuPopUp, 2131);
-    mnuHide->setVisible(false);
-    mnuExit = Entry(mnuPopUp, 2132);
-    mnuPopUp->addSeparator();
-    mnuAbout = Entry(mnuPopUp, 2128);
-    mnuPopUp->setDefaultAction(mnuAbout);
+    m_trayMenu = new QMenu("Popup Menu", this);
+    m_trayOpenAction = Entry(m_trayMenu, 2130);
+    m_trayHideAction = Entry(m_trayMenu, 2131);
+    m_trayHideAction->setVisible(false);
+    m_trayExitAction = Entry(m_trayMenu, 2132);
+    m_trayMenu->addSeparator();
+    m_trayAboutAction = Entry(m_trayMenu, 2128);
+    m_trayMenu->setDefaultAction(m_trayAboutAction);
 
-    connect(mnuFile, &QMenu::aboutToShow, this, [this] { mnuFile_Click(); });
-    connect(mnuFileNew, &QAction::triggered, this, [this] { m_shell->FileNew(); });
-    connect(mnuFileOpen, &QAction::triggered, this, [this] { m_shell->FileOpen(); });
-    connect(mnuFileClose, &QAction::triggered, this, [this] { m_shell->FileClose(); });
-    connect(mnuFileSave, &QAction::triggered, this, [this] { m_shell->FileSave(); });
-    connect(mnuFileSaveAs, &QAction::triggered, this, [this] { m_shell->FileSaveAs(); });
-    connect(mnuFileExit, &QAction::triggered, this, [this] { close(); });
-    connect(mnuOptions, &QAction::triggered, this, [this] { mnuOptions_Click(); });
-    connect(mPassword, &QAction::triggered, this, [this] { mPassword_Click(); });
-    connect(mPingTool, &QAction::triggered, this, [this] { mPingTool_Click(); });
-    connect(mResolve, &QAction::triggered, this, [this] { mResolve_Click(); });
-    connect(mnuHelpContents, &QAction::triggered, this, [this] { mnuHelpContents_Click(); });
-    connect(mnuUlmaro, &QAction::triggered, this, [this] { mnuUlmaro_Click(); });
-    connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
-    connect(mnuOpen, &QAction::triggered, this, [this] { mnuOpen_Click(); });
-    connect(mnuHide, &QAction::triggered, this, [this] { mnuHide_Click(); });
-    connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
-    connect(mnuAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
-    connect(mnuWindow, &QMenu::aboutToShow, this, [this] { mnuWindow_Click(); });
-    connect(mnuWindowCascade, &QAction::triggered, this, [this] { Arrange(0); });
-    connect(mnuWindowTileHorizontal, &QAction::triggered, this, [this] { Arrange(1); });
-    connect(mnuWindowTileVertical, &QAction::triggered, this, [this] { Arrange(2); });
-    connect(mnuWindowArrangeIcons, &QAction::triggered, this, [this] { Arrange(3); });
+    connect(m_fileMenu, &QMenu::aboutToShow, this, [this] { onFileMenuAboutToShow(); });
+    connect(m_newAction, &QAction::triggered, this, [this] { m_shell->FileNew(); });
+    connect(m_openAction, &QAction::triggered, this, [this] { m_shell->FileOpen(); });
+    connect(m_closeAction, &QAction::triggered, this, [this] { m_shell->FileClose(); });
+    connect(m_saveAction, &QAction::triggered, this, [this] { m_shell->FileSave(); });
+    connect(m_saveAsAction, &QAction::triggered, this, [this] { m_shell->FileSaveAs(); });
+    connect(m_exitAction, &QAction::triggered, this, [this] { close(); });
+    connect(m_optionsAction, &QAction::triggered, this, [this] { onOptionsTriggered(); });
+    connect(m_passwordAction, &QAction::triggered, this, [this] { onPasswordTriggered(); });
+    connect(m_pingAction, &QAction::triggered, this, [this] { onPingTriggered(); });
+    connect(m_resolveAction, &QAction::triggered, this, [this] { onResolveTriggered(); });
+    connect(m_helpContentsAction, &QAction::triggered, this, [this] { onHelpContentsTriggered(); });
+    connect(m_makerWebAction, &QAction::triggered, this, [this] { onMakerWebTriggered(); });
+    connect(m_aboutAction, &QAction::triggered, this, [this] { onAboutTriggered(); });
+    connect(m_trayOpenAction, &QAction::triggered, this, [this] { onTrayOpenTriggered(); });
+    connect(m_trayHideAction, &QAction::triggered, this, [this] { onTrayHideTriggered(); });
+    connect(m_trayExitAction, &QAction::triggered, this, [this] { onTrayExitTriggered(); });
+    connect(m_trayAboutAction, &QAction::triggered, this, [this] { onAboutTriggered(); });
+    connect(m_windowMenu, &QMenu::aboutToShow, this, [this] { onWindowMenuAboutToShow(); });
+    connect(m_cascadeAction, &QAction::triggered, this, [this] { arrange(0); });
+    connect(m_tileHorizontalAction, &QAction::triggered, this, [this] { arrange(1); });
+    connect(m_tileVerticalAction, &QAction::triggered, this, [this] { arrange(2); });
+    connect(m_arrangeIconsAction, &QAction::triggered, this, [this] { arrange(3); });
 }
 
-void frmMain::mnuFile_Click()
+void MainWindow::onFileMenuAboutToShow()
 {
-    mnuFileClose->setEnabled(false);
+    m_closeAction->setEnabled(false);
     if (m_shell->FileCloseEnabled())
-        mnuFileClose->setEnabled(true);
+        m_closeAction->setEnabled(true);
 }
 
-void frmMain::mnuWindow_Click()
+void MainWindow::onWindowMenuAboutToShow()
 {
     // The list of open session windows at the end of the menu.
     for (QAction* a : m_windowListActions) {
-        mnuWindow->removeAction(a);
+        m_windowMenu->removeAction(a);
         a->deleteLater();
     }
     m_windowListActions.clear();
     const auto windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
     if (windows.isEmpty())
         return;
-    m_windowListActions << mnuWindow->addSeparator();
+    m_windowListActions << m_windowMenu->addSeparator();
     int n = 1;
     for (QMdiSubWindow* w : windows) {
-        QAction* a = mnuWindow->addAction(QString("&%1 %2").arg(n++).arg(w->windowTitle()));
+        QAction* a = m_windowMenu->addAction(QString("&%1 %2").arg(n++).arg(w->windowTitle()));
         a->setCheckable(true);
         a->setChecked(w == m_mdi->activeSubWindow());
         connect(a, &QAction::triggered, this, [this, w] { m_mdi->setActiveSubWindow(w); });
@@ -163,7 +163,7 @@ void frmMain::mnuWindow_Click()
     }
 }
 
-void frmMain::Arrange(int code)
+void MainWindow::arrange(int code)
 {
     const auto windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
     switch (code) {
@@ -209,21 +209,21 @@ void frmMain::Arrange(int code)
     }
 }
 
-double frmMain::TwipsPerPixel() const
+double MainWindow::twipsPerPixel() const
 {
     const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
     const double dpi = s ? s->logicalDotsPerInch() : 96.0;
     return 1440.0 / (dpi > 0 ? dpi : 96.0);
 }
 
-void frmMain::SetGeometryTwips(int left, int top, int width, int height)
+void MainWindow::SetGeometryTwips(int left, int top, int width, int height)
 {
     m_fitPending = false;
     m_twips[0] = left;
     m_twips[1] = top;
     m_twips[2] = width;
     m_twips[3] = height;
-    const double tpp = TwipsPerPixel();
+    const double tpp = twipsPerPixel();
     const QRect frame(qRound(left / tpp), qRound(top / tpp), std::max(1, qRound(width / tpp)),
                       std::max(1, qRound(height / tpp)));
     const QRect outer = frameGeometry();
@@ -238,9 +238,9 @@ void frmMain::SetGeometryTwips(int left, int top, int width, int height)
     m_appliedSize = size();
 }
 
-void frmMain::SetFittingGeometry(int left, int top)
+void MainWindow::SetFittingGeometry(int left, int top)
 {
-    const double tpp = TwipsPerPixel();
+    const double tpp = twipsPerPixel();
     move(qRound(left / tpp), qRound(top / tpp));
     m_fitPending = true;
     m_twips[0] = left;
@@ -250,7 +250,7 @@ void frmMain::SetFittingGeometry(int left, int top)
     m_appliedSize = QSize();
 }
 
-void frmMain::FitTo(const QMdiSubWindow& sub)
+void MainWindow::fitTo(const QMdiSubWindow& sub)
 {
     m_fitPending = false;
     const QSize session = sub.size().expandedTo(sub.sizeHint());
@@ -269,10 +269,10 @@ void frmMain::FitTo(const QMdiSubWindow& sub)
     resize(wanted);
 }
 
-void frmMain::GeometryTwips(int& left, int& top, int& width, int& height) const
+void MainWindow::GeometryTwips(int& left, int& top, int& width, int& height) const
 {
     const QRect frame = frameGeometry();
-    const double tpp = TwipsPerPixel();
+    const double tpp = twipsPerPixel();
     if (pos() == m_appliedPos) {
         left = m_twips[0];
         top = m_twips[1];
@@ -289,8 +289,10 @@ void frmMain::GeometryTwips(int& left, int& top, int& width, int& height) const
     }
 }
 
-int frmMain::WindowState() const
+int MainWindow::WindowState() const
 {
+    if (!m_firstShown)
+        return m_startState;
     if (isMinimized())
         return kMinimized;
     if (isMaximized())
@@ -298,8 +300,15 @@ int frmMain::WindowState() const
     return kNormal;
 }
 
-void frmMain::SetWindowState(int state)
+void MainWindow::SetWindowState(int state)
 {
+    if (!m_firstShown) {
+        // A window that is not yet shown loses its minimized state when it is
+        // resized (X11), and it is resized to fit its first session window:
+        // the state is applied when the window first shows.
+        m_startState = state;
+        return;
+    }
     switch (state) {
         case kMinimized:
             setWindowState(windowState() | Qt::WindowMinimized);
@@ -313,42 +322,49 @@ void frmMain::SetWindowState(int state)
     }
 }
 
-void frmMain::SessionAdded(Session& session)
+void MainWindow::SessionAdded(Session& session)
 {
-    auto* document = new frmDocument(session, *m_app.strings, m_connectorTip);
+    auto* document = new SessionWindow(session, *m_app.strings, m_connectorTip);
     QMdiSubWindow* sub = m_mdi->addSubWindow(document);
     sub->setAttribute(Qt::WA_DeleteOnClose, false);
     sub->installEventFilter(this);
     m_windows[&session] = sub;
     sub->show();
     if (m_fitPending)
-        FitTo(*sub);
+        fitTo(*sub);
     // The main window shows itself with its first session window.
-    if (!isVisible() && !m_exited)
+    if (m_exited)
+        return;
+    if (!m_firstShown) {
+        m_firstShown = true;
+        SetWindowState(m_startState);
+    }
+    // Minimized with a tray icon, the icon stands for the window.
+    if (!isVisible() && !(m_trayIconAdded && isMinimized()))
         show();
 }
 
-void frmMain::SessionRemoved(Session& session)
+void MainWindow::SessionRemoved(Session& session)
 {
     auto it = m_windows.find(&session);
     if (it == m_windows.end())
         return;
     QMdiSubWindow* sub = it->second;
     m_windows.erase(it);
-    if (auto* document = dynamic_cast<frmDocument*>(sub->widget()))
+    if (auto* document = dynamic_cast<SessionWindow*>(sub->widget()))
         document->Detach();
     sub->removeEventFilter(this);
     sub->hide();
     sub->deleteLater();
 }
 
-frmDocument* frmMain::DocumentOf(const Session& session) const
+SessionWindow* MainWindow::sessionWindowOf(const Session& session) const
 {
     auto it = m_windows.find(&session);
-    return it == m_windows.end() ? nullptr : static_cast<frmDocument*>(it->second->widget());
+    return it == m_windows.end() ? nullptr : static_cast<SessionWindow*>(it->second->widget());
 }
 
-Session* frmMain::ActiveSession()
+Session* MainWindow::ActiveSession()
 {
     QMdiSubWindow* active = m_mdi->activeSubWindow();
     if (!active)
@@ -360,23 +376,23 @@ Session* frmMain::ActiveSession()
     return nullptr;
 }
 
-std::string frmMain::ShowOpenDialog()
+std::string MainWindow::ShowOpenDialog()
 {
     return m_prompts.OpenFile(this, Tr(*m_app.strings, 5134)).toStdString();
 }
 
-std::string frmMain::ShowSaveDialog()
+std::string MainWindow::ShowSaveDialog()
 {
     return m_prompts.SaveFile(this, Tr(*m_app.strings, 5134), "vkc").toStdString();
 }
 
-void frmMain::CloseHelpWindows()
+void MainWindow::CloseHelpWindows()
 {
     // The manual opens in the desktop's own viewer, which the program does
     // not own; there is nothing to close here.
 }
 
-bool frmMain::eventFilter(QObject* watched, QEvent* event)
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Close) {
         // A session window's close box closes the session, as File > Close.
@@ -391,7 +407,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void frmMain::ExitSequence()
+void MainWindow::exitSequence()
 {
     if (m_exited)
         return;
@@ -401,10 +417,10 @@ void frmMain::ExitSequence()
     m_shell->Unload();
 }
 
-void frmMain::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
-    ExitSequence();
-    if (TrayIconAdded && m_tray)
+    exitSequence();
+    if (m_trayIconAdded && m_tray)
         m_tray->hide();
     event->accept();
     // The program does not end with its last window (a dialog of the hidden
@@ -412,19 +428,19 @@ void frmMain::closeEvent(QCloseEvent* event)
     QCoreApplication::quit();
 }
 
-void frmMain::ShowProblem(const QString& text)
+void MainWindow::showProblem(const QString& text)
 {
     statusBar()->showMessage(text);
 }
 
-void frmMain::changeEvent(QEvent* event)
+void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange)
-        Form_Resize();
+        onWindowStateChanged();
 }
 
-void frmMain::setToolEngines(EchoTransport* echo, HostResolver* resolver)
+void MainWindow::setToolEngines(EchoTransport* echo, HostResolver* resolver)
 {
     m_echo = echo;
     m_resolver = resolver;
@@ -432,127 +448,140 @@ void frmMain::setToolEngines(EchoTransport* echo, HostResolver* resolver)
 
 // ---------------------------------------------------------------- tray and restore
 
-void frmMain::AddTrayIcon()
+void MainWindow::addTrayIcon()
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
     m_tray = std::make_unique<QSystemTrayIcon>(windowIcon(), this);
     m_tray->setToolTip("Velkon");
-    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::DoubleClick)
-                    TrayNotification(0x203);
-                if (reason == QSystemTrayIcon::Context)
-                    TrayNotification(0x205);
-            });
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this, &MainWindow::onTrayActivated);
     m_tray->show();
-    TrayIconAdded = true;
+    m_trayIconAdded = true;
 }
 
-void frmMain::TrayNotification(int message)
+void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (!isMinimized())
         return;
-    if (message == 0x203) {
-        auto* about = new frmAbout(*m_app.strings, m_prompts, nullptr);
+    if (reason == QSystemTrayIcon::DoubleClick) {
+        auto* about = new AboutBox(*m_app.strings, m_prompts, nullptr);
         about->setAttribute(Qt::WA_DeleteOnClose);
         about->show();
-    } else if (message == 0x205) {
-        mnuPopUp->popup(QCursor::pos());
+    } else if (reason == QSystemTrayIcon::Context) {
+        m_trayMenu->popup(QCursor::pos());
     }
 }
 
-void frmMain::Form_Resize()
+void MainWindow::onWindowStateChanged()
 {
     if (isMinimized()) {
-        WasMinimized = true;
-        if (TrayIconAdded)
+        m_wasMinimized = true;
+        if (m_trayIconAdded)
             hide();
         return;
     }
-    if (InResize)
+    if (!m_wasMinimized)
         return;
-    InResize = true;
-    if (WasMinimized) {
-        if (m_app.globalSettings.Password.empty()) {
-            WasMinimized = false;
-            InResize = false;
-            return;
-        }
-        hide();
-        if (CheckPassword(m_app.globalSettings.Password, *m_app.strings, m_prompts, nullptr)) {
-            setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-            WasMinimized = false;
-        } else {
-            setWindowState(windowState() | Qt::WindowMinimized);
-        }
-        show();
+    if (m_app.globalSettings.Password.empty()) {
+        m_wasMinimized = false;
+        return;
     }
-    if (TrayIconAdded && isMinimized())
-        hide();
-    InResize = false;
+    // The window system restored it (task bar, window menu). It goes back to
+    // minimized at once, through the same state change the window system
+    // knows, so that nothing shows and a later restore is a real one; the
+    // question comes after this event.
+    setWindowState(windowState() | Qt::WindowMinimized);
+    if (!m_passwordQueued && !m_askingPassword) {
+        m_passwordQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_passwordQueued = false;
+            restoreWithPassword();
+        });
+    }
 }
 
-void frmMain::mnuOpen_Click()
+void MainWindow::restoreWithPassword()
 {
-    if (isMinimized()) {
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-        // A refused password leaves it minimized: hidden while the tray
-        // icon stands for it.
-        if (!(TrayIconAdded && isMinimized()))
-            show();
-    } else {
+    if (m_askingPassword || !isMinimized())
+        return;
+    m_askingPassword = true;
+    const bool given =
+        checkPassword(m_app.globalSettings.Password, *m_app.strings, m_prompts, nullptr);
+    m_askingPassword = false;
+    if (!given || m_exited)
+        return;
+    m_wasMinimized = false;
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::onTrayOpenTriggered()
+{
+    if (!isMinimized()) {
         raise();
         activateWindow();
+        return;
     }
+    if (m_wasMinimized && !m_app.globalSettings.Password.empty()) {
+        // Asked while the window stays as it is (hidden or iconic): its
+        // state changes only with the right password.
+        restoreWithPassword();
+        return;
+    }
+    m_wasMinimized = false;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
 }
 
-void frmMain::mnuHide_Click()
+void MainWindow::onTrayHideTriggered()
 {
     hide();
 }
 
-void frmMain::mnuExit_Click()
+void MainWindow::onTrayExitTriggered()
 {
-    if (!CheckPassword(m_app.globalSettings.Password, *m_app.strings, m_prompts, this))
+    if (!checkPassword(m_app.globalSettings.Password, *m_app.strings, m_prompts, this))
         return;
     close();
 }
 
 // ---------------------------------------------------------------- menus
 
-void frmMain::mnuOptions_Click()
+void MainWindow::onOptionsTriggered()
 {
-    frmOptions dialog(m_app.globalSettings, *m_app.strings, m_prompts, this);
+    OptionsDialog dialog(m_app.globalSettings, *m_app.strings, m_prompts, this);
     m_prompts.Exec(dialog);
     // Monitoring may have been switched on for sessions that are running.
-    for (const auto& session : m_shell->sessions()) session->OptionsChanged();
+    for (const auto& session : m_shell->sessions())
+        session->OptionsChanged();
 }
 
-void frmMain::mPassword_Click()
+void MainWindow::onPasswordTriggered()
 {
-    Form1 dialog(m_app.globalSettings.Password, *m_app.strings, m_prompts, this);
+    SetPasswordDialog dialog(m_app.globalSettings.Password, *m_app.strings, m_prompts, this);
     m_prompts.Exec(dialog);
 }
 
-void frmMain::mPingTool_Click()
+void MainWindow::onPingTriggered()
 {
     if (!m_echo || !m_resolver)
         return;
-    frmPing dialog(*m_echo, *m_resolver, m_app.globalSettings.PingTimeout, *m_app.strings,
-                   m_prompts, this);
+    PingDialog dialog(*m_echo, *m_resolver, m_app.globalSettings.PingTimeout, *m_app.strings,
+                      m_prompts, this);
     m_prompts.Exec(dialog);
 }
 
-void frmMain::mResolve_Click()
+void MainWindow::onResolveTriggered()
 {
     if (!m_resolver)
         return;
-    frmResolve dialog(*m_resolver, *m_app.strings, m_prompts, this);
+    ResolveDialog dialog(*m_resolver, *m_app.strings, m_prompts, this);
     m_prompts.Exec(dialog);
 }
 
-QString frmMain::HelpFile() const
+QString MainWindow::helpFile() const
 {
     // Beside the program in a build tree, under share/doc in an installed
     // copy; in the interface language when that manual exists.
@@ -571,9 +600,9 @@ QString frmMain::HelpFile() const
     return exeDir + "/" + names.front();
 }
 
-void frmMain::mnuHelpContents_Click()
+void MainWindow::onHelpContentsTriggered()
 {
-    const QString manual = HelpFile();
+    const QString manual = helpFile();
     const QUrl url = QUrl::fromLocalFile(manual);
     const bool opened = m_openUrl ? m_openUrl(url) : QDesktopServices::openUrl(url);
     if (!opened) {
@@ -581,10 +610,10 @@ void frmMain::mnuHelpContents_Click()
     }
 }
 
-void frmMain::mnuUlmaro_Click()
+void MainWindow::onMakerWebTriggered()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const QUrl url(frmAbout::kMakerUrl);
+    const QUrl url(AboutBox::kMakerUrl);
     if (m_openUrl) {
         m_openUrl(url);
     } else {
@@ -593,9 +622,9 @@ void frmMain::mnuUlmaro_Click()
     QApplication::restoreOverrideCursor();
 }
 
-void frmMain::mnuHelpAbout_Click()
+void MainWindow::onAboutTriggered()
 {
-    frmAbout dialog(*m_app.strings, m_prompts, this);
+    AboutBox dialog(*m_app.strings, m_prompts, this);
     m_prompts.Exec(dialog);
 }
 
