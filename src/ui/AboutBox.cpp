@@ -13,7 +13,7 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
-#include "LoadResource.h"
+#include "Localization.h"
 #include "Prompts.h"
 #include "Version.h"
 #include "shell/StringTable.h"

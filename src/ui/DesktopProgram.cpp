@@ -6,7 +6,7 @@
 #include <QGuiApplication>
 #include <QTranslator>
 
-#include "LoadResource.h"
+#include "Localization.h"
 #include "serial/PortMap.h"
 #include "Prompts.h"
 #include "shell/StringTable.h"

@@ -3,7 +3,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 
-#include "LoadResource.h"
+#include "Localization.h"
 
 namespace velkon {
 

@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 
 #include "DialogParts.h"
-#include "LoadResource.h"
+#include "Localization.h"
 #include "shell/StringTable.h"
 
 namespace velkon {

@@ -19,7 +19,7 @@
 #include <QUrl>
 
 #include "AboutBox.h"
-#include "LoadResource.h"
+#include "Localization.h"
 #include "OptionsDialog.h"
 #include "PasswordDialogs.h"
 #include "PingDialog.h"

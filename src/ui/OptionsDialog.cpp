@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 #include "DialogParts.h"
-#include "LoadResource.h"
+#include "Localization.h"
 #include "Prompts.h"
 #include "session/Numbers.h"
 #include "shell/StringTable.h"

@@ -9,7 +9,7 @@
 #include <QScreen>
 
 #include "DialogParts.h"
-#include "LoadResource.h"
+#include "Localization.h"
 #include "Prompts.h"
 #include "shell/StringTable.h"
 

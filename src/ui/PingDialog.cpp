@@ -12,10 +12,10 @@
 #include <cstring>
 #include <string>
 
-#include "LoadResource.h"
+#include "Localization.h"
 #include "Prompts.h"
 #include "shell/StringTable.h"
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 

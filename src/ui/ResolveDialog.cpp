@@ -11,10 +11,10 @@
 #include <string>
 
 #include "DialogParts.h"
-#include "LoadResource.h"
+#include "Localization.h"
 #include "Prompts.h"
 #include "shell/StringTable.h"
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 

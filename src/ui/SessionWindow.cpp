@@ -17,7 +17,7 @@
 #include <QStandardItemModel>
 #include <QVBoxLayout>
 
-#include "LoadResource.h"
+#include "Localization.h"
 #include "shell/StringTable.h"
 
 namespace velkon {

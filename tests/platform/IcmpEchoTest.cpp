@@ -10,7 +10,7 @@
 
 #include "ping/EchoPacket.h"
 #include "ping/IcmpEcho.h"
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 namespace {

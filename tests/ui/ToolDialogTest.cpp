@@ -20,7 +20,7 @@
 #include "ResolveDialog.h"
 #include "UiTestSupport.h"
 #include "shell/StringTable.h"
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon::test {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "session/AppState.h"
 #include "session/NetworkConnections.h"
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 

@@ -6,7 +6,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 

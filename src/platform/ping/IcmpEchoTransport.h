@@ -4,7 +4,7 @@
 
 #include "components/Services.h"
 #include "ping/IcmpSocket.h"
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 

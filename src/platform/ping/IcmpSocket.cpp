@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 

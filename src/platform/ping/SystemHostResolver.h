@@ -6,7 +6,7 @@
 #include <string>
 
 #include "components/Services.h"
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 

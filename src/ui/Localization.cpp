@@ -1,4 +1,4 @@
-#include "LoadResource.h"
+#include "Localization.h"
 
 #include <QAbstractButton>
 #include <QAction>

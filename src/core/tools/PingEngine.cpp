@@ -1,4 +1,4 @@
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 #include <climits>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/PingCode.h"
+#include "tools/PingEngine.h"
 
 namespace velkon {
 namespace {
@@ -57,7 +57,7 @@ public:
     }
 };
 
-TEST(PingCodeTest, EchoReplyIsTheFixedRecordAndStartsZeroed)
+TEST(PingEngineTest, EchoReplyIsTheFixedRecordAndStartsZeroed)
 {
     EXPECT_EQ(278u, sizeof(EchoReply));
     alignas(EchoReply) unsigned char storage[sizeof(EchoReply)];
@@ -69,7 +69,7 @@ TEST(PingCodeTest, EchoReplyIsTheFixedRecordAndStartsZeroed)
     reply->~EchoReply();
 }
 
-TEST(PingCodeTest, StatusTextForEveryCodeOfTheTable)
+TEST(PingEngineTest, StatusTextForEveryCodeOfTheTable)
 {
     const std::vector<std::pair<int, std::string>> table = {
         {0, "IP Success"},
@@ -105,7 +105,7 @@ TEST(PingCodeTest, StatusTextForEveryCodeOfTheTable)
     }
 }
 
-TEST(PingCodeTest, StatusTextOfUnknownAndOwnCodes)
+TEST(PingEngineTest, StatusTextOfUnknownAndOwnCodes)
 {
     EXPECT_EQ("12345   [Unknown Message Returned]", PingStatusText(12345));
     EXPECT_EQ("11024   [Unknown Message Returned]", PingStatusText(11024));
@@ -113,7 +113,7 @@ TEST(PingCodeTest, StatusTextOfUnknownAndOwnCodes)
     EXPECT_EQ("11010   [IP Request Timed Out]", PingStatusText(11010));
 }
 
-TEST(PingCodeTest, AddressBytesPrintZeroAsDigit)
+TEST(PingEngineTest, AddressBytesPrintZeroAsDigit)
 {
     const std::uint8_t tenZeroZeroSeven[4] = {10, 0, 0, 7};
     EXPECT_EQ("10.0.0.7", AddressBytesToText(tenZeroZeroSeven));
@@ -123,7 +123,7 @@ TEST(PingCodeTest, AddressBytesPrintZeroAsDigit)
     EXPECT_EQ("192.168.0.255", AddressBytesToText(high));
 }
 
-TEST(PingCodeTest, SignedAddressTakesFirstByteAsLeastSignificant)
+TEST(PingEngineTest, SignedAddressTakesFirstByteAsLeastSignificant)
 {
     EchoReply reply{};
     reply.Address = StoredAddress(192, 168, 0, 1);
@@ -137,14 +137,14 @@ TEST(PingCodeTest, SignedAddressTakesFirstByteAsLeastSignificant)
     EXPECT_EQ("0", SignedAddressText(reply));
 }
 
-TEST(PingCodeTest, ReplyAddressTextUsesStoredOrder)
+TEST(PingEngineTest, ReplyAddressTextUsesStoredOrder)
 {
     EchoReply reply{};
     reply.Address = StoredAddress(127, 0, 0, 1);
     EXPECT_EQ("127.0.0.1", ReplyAddressText(reply));
 }
 
-TEST(PingCodeTest, TimeoutFromListPosition)
+TEST(PingEngineTest, TimeoutFromListPosition)
 {
     EXPECT_EQ(1000, PingTimeoutMs(9));
     EXPECT_EQ(100, PingTimeoutMs(0));
@@ -153,7 +153,7 @@ TEST(PingCodeTest, TimeoutFromListPosition)
     EXPECT_EQ(500, PingTimeoutMs(-7));
 }
 
-TEST(PingCodeTest, ParsesNumbersAndDotsForms)
+TEST(PingEngineTest, ParsesNumbersAndDotsForms)
 {
     struct Case {
         const char* text;
@@ -178,7 +178,7 @@ TEST(PingCodeTest, ParsesNumbersAndDotsForms)
     }
 }
 
-TEST(PingCodeTest, RefusesWhatDoesNotConvert)
+TEST(PingEngineTest, RefusesWhatDoesNotConvert)
 {
     const char* const refused[] = {
         "",          "localhost",  "255.255.255.255", "4294967295", "0xffffffff",
@@ -194,7 +194,7 @@ TEST(PingCodeTest, RefusesWhatDoesNotConvert)
     EXPECT_FALSE(ParseDottedAddress(std::string_view("1.2.3.4\0x", 9), parsed));
 }
 
-TEST(PingCodeTest, SendEchoRefusesUnusableAddressesWithoutSending)
+TEST(PingEngineTest, SendEchoRefusesUnusableAddressesWithoutSending)
 {
     FakeEchoTransport transport;
     for (const char* address : {"", "somehost", "255.255.255.255"}) {
@@ -208,7 +208,7 @@ TEST(PingCodeTest, SendEchoRefusesUnusableAddressesWithoutSending)
     EXPECT_TRUE(transport.calls.empty());
 }
 
-TEST(PingCodeTest, SendEchoPassesAddressDataAndTimeout)
+TEST(PingEngineTest, SendEchoPassesAddressDataAndTimeout)
 {
     FakeEchoTransport transport;
     transport.answer.Status = 0;
@@ -230,7 +230,7 @@ TEST(PingCodeTest, SendEchoPassesAddressDataAndTimeout)
     EXPECT_EQ(2000, transport.calls[2].timeoutMs);
 }
 
-TEST(PingCodeTest, SendEchoReturnsTheServiceStatus)
+TEST(PingEngineTest, SendEchoReturnsTheServiceStatus)
 {
     FakeEchoTransport transport;
     for (int status : {11010, 11002, 11003, 11013, 11016}) {
@@ -242,7 +242,7 @@ TEST(PingCodeTest, SendEchoReturnsTheServiceStatus)
     }
 }
 
-TEST(PingCodeTest, UnavailableEchoServiceIsAGeneralFailure)
+TEST(PingEngineTest, UnavailableEchoServiceIsAGeneralFailure)
 {
     FakeEchoTransport transport;
     transport.available = false;
@@ -253,7 +253,7 @@ TEST(PingCodeTest, UnavailableEchoServiceIsAGeneralFailure)
     EXPECT_EQ(11050, PingAddressOnce(transport, "10.0.0.7", 9));
 }
 
-TEST(PingCodeTest, MonitoringPingSendsExactlyHello)
+TEST(PingEngineTest, MonitoringPingSendsExactlyHello)
 {
     FakeEchoTransport transport;
     transport.answer.Status = 0;
@@ -270,7 +270,7 @@ TEST(PingCodeTest, MonitoringPingSendsExactlyHello)
     EXPECT_EQ(2u, transport.calls.size());
 }
 
-TEST(PingCodeTest, ResolvingDottedAddressGivesItBack)
+TEST(PingEngineTest, ResolvingDottedAddressGivesItBack)
 {
     FakeHostResolver resolver;
     EXPECT_EQ("10.0.0.7", ResolveHostAddress(resolver, "10.0.0.7"));
@@ -278,7 +278,7 @@ TEST(PingCodeTest, ResolvingDottedAddressGivesItBack)
     EXPECT_TRUE(resolver.names.empty());
 }
 
-TEST(PingCodeTest, ResolvingNameGivesFirstAddressOrEmpty)
+TEST(PingEngineTest, ResolvingNameGivesFirstAddressOrEmpty)
 {
     FakeHostResolver resolver;
     resolver.result = std::array<std::uint8_t, 4>{10, 0, 0, 7};
