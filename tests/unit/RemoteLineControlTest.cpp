@@ -102,14 +102,18 @@ TEST(TelnetCodec, MalformedSequencesNeverBecomeData)
 TEST(TelnetCodec, LineSettingsTextAndNumbersConvertBothWays)
 {
     ComLine line;
-    ASSERT_TRUE(ParseComLine("19200,e,7,1.5", line));
-    EXPECT_EQ(line, (ComLine{19200, 7, 3, 3}));
-    EXPECT_EQ(ComLineText(line), "19200,E,7,1.5");
-    EXPECT_EQ(ComLineText(ComLine{4000000000u, 8, 2, 2}), "4000000000,O,8,2");
-    for (const char* bad : {"", "9600,N,8", "9600,X,8,1", "96k,N,8,1", "9600,N,9,1", "9600,N,8,3"})
+    ASSERT_TRUE(ParseComLine("19200,e,5,1.5", line));
+    EXPECT_EQ(line, (ComLine{19200, 5, 3, 3}));
+    EXPECT_EQ(ComLineText(line), "19200,E,5,1.5");
+    EXPECT_EQ(ComLineText(ComLine{16000000, 8, 2, 2}), "16000000,O,8,2");
+    // The same rules as every other line settings text: no 1.5 stop bits
+    // beside more than 5 data bits, no rate above 16000000.
+    for (const char* bad : {"", "9600,N,8", "9600,X,8,1", "96k,N,8,1", "9600,N,9,1", "9600,N,8,3",
+                            "9600,N,7,1.5", "16000001,N,8,1"})
         EXPECT_FALSE(ParseComLine(bad, line)) << bad;
-    EXPECT_EQ(line, (ComLine{19200, 7, 3, 3}));  // untouched by the failures
+    EXPECT_EQ(line, (ComLine{19200, 5, 3, 3}));  // untouched by the failures
     EXPECT_EQ(ComLineText(ComLine{9600, 8, 6, 1}), "");
+    EXPECT_EQ(ComLineText(ComLine{4000000000u, 8, 2, 2}), "");
 }
 
 // ------------------------------------------------ a server session

@@ -1,5 +1,7 @@
 #include "session/SessionSettings.h"
 
+#include "components/LineSettings.h"
+
 namespace velkon {
 
 namespace {
@@ -9,9 +11,6 @@ std::string ListText(const std::array<const char*, N>& list, int index)
 {
     return index >= 0 && index < static_cast<int>(N) ? list[index] : "";
 }
-
-// The first letters of the parity texts, in list order, in every language.
-constexpr const char* kParityLetters = "NEOMS";
 
 }  // namespace
 
@@ -44,12 +43,24 @@ std::string BufferSizeText(const SessionSettings& settings)
 
 std::string SerialSettingsText(const SessionSettings& settings)
 {
-    const int parity = settings.Parity;
-    const std::string letter = parity >= 0 && parity < static_cast<int>(kParityTextIds.size())
-                                   ? std::string(1, kParityLetters[parity])
-                                   : "";
-    return BaudRateText(settings) + "," + letter + "," + DatabitsText(settings) + "," +
-           StopbitsText(settings);
+    using Parity = LineSettings::Parity;
+    using StopBits = LineSettings::StopBits;
+    // In list order.
+    constexpr Parity kParities[] = {Parity::kNone, Parity::kEven, Parity::kOdd, Parity::kMark,
+                                    Parity::kSpace};
+    constexpr StopBits kStops[] = {StopBits::kOne, StopBits::kOneAndHalf, StopBits::kTwo};
+    const std::string baud = BaudRateText(settings);
+    const std::string bits = DatabitsText(settings);
+    if (baud.empty() || bits.empty() || settings.Parity < 0 || settings.Parity >= 5 ||
+        settings.Stopbits < 0 || settings.Stopbits >= 3) {
+        return "";  // a list without a selection: the port refuses it
+    }
+    LineSettings line;
+    line.baudRate = std::stoi(baud);
+    line.dataBits = std::stoi(bits);
+    line.parity = kParities[settings.Parity];
+    line.stopBits = kStops[settings.Stopbits];
+    return LineSettingsText(line);
 }
 
 }  // namespace velkon

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "components/LineSettings.h"
+
 namespace velkon {
 namespace telnet {
 
@@ -216,62 +218,52 @@ Bytes Negotiator::Offer(std::uint8_t verb, std::uint8_t option)
 
 namespace {
 
-constexpr const char kParityLetters[] = "NOEMS";         // RFC 2217 parity 1..5
-constexpr const char* kStopTexts[] = {"1", "2", "1.5"};  // stop size 1..3
+using Parity = LineSettings::Parity;
+using StopBits = LineSettings::StopBits;
 
-std::vector<std::string> SplitFields(const std::string& text)
+// RFC 2217 numbers of parity 1..5 and stop size 1..3.
+constexpr Parity kParities[] = {Parity::kNone, Parity::kOdd, Parity::kEven, Parity::kMark,
+                                Parity::kSpace};
+constexpr StopBits kStopSizes[] = {StopBits::kOne, StopBits::kTwo, StopBits::kOneAndHalf};
+
+template <typename T, std::size_t N>
+std::uint8_t CodeOf(const T (&values)[N], T value)
 {
-    std::vector<std::string> fields(1);
-    for (const char c : text) {
-        if (c == ',')
-            fields.emplace_back();
-        else if (c != ' ')
-            fields.back() += c;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (values[i] == value)
+            return static_cast<std::uint8_t>(i + 1);
     }
-    return fields;
+    return 0;
 }
 
 }  // namespace
 
 bool ParseComLine(const std::string& text, ComLine& line)
 {
-    const std::vector<std::string> f = SplitFields(text);
-    if (f.size() != 4 || f[1].size() != 1 || f[2].size() != 1)
+    LineSettings settings;
+    std::string reason;
+    if (!ParseLineSettings(text, settings, reason))
         return false;
-    ComLine parsed;
-    const auto [end, err] =
-        std::from_chars(f[0].data(), f[0].data() + f[0].size(), parsed.baudRate);
-    if (err != std::errc() || end != f[0].data() + f[0].size())
-        return false;
-    const char parity = static_cast<char>(f[1][0] & ~0x20);
-    std::uint8_t code = 0;
-    for (std::uint8_t i = 0; kParityLetters[i] != '\0'; ++i) {
-        if (kParityLetters[i] == parity)
-            code = static_cast<std::uint8_t>(i + 1);
-    }
-    if (code == 0 || f[2][0] < '5' || f[2][0] > '8')
-        return false;
-    parsed.parity = code;
-    parsed.dataSize = static_cast<std::uint8_t>(f[2][0] - '0');
-    parsed.stopSize = 0;
-    for (std::uint8_t i = 0; i < 3; ++i) {
-        if (f[3] == kStopTexts[i])
-            parsed.stopSize = static_cast<std::uint8_t>(i + 1);
-    }
-    if (parsed.stopSize == 0)
-        return false;
-    line = parsed;
+    line.baudRate = static_cast<std::uint32_t>(settings.baudRate);
+    line.dataSize = static_cast<std::uint8_t>(settings.dataBits);
+    line.parity = CodeOf(kParities, settings.parity);
+    line.stopSize = CodeOf(kStopSizes, settings.stopBits);
     return true;
 }
 
 std::string ComLineText(const ComLine& line)
 {
     if (line.parity < 1 || line.parity > 5 || line.dataSize < 5 || line.dataSize > 8 ||
-        line.stopSize < 1 || line.stopSize > 3) {
+        line.stopSize < 1 || line.stopSize > 3 || line.baudRate < 1 ||
+        line.baudRate > static_cast<std::uint32_t>(kMaxLineBaudRate)) {
         return "";
     }
-    return std::to_string(line.baudRate) + "," + kParityLetters[line.parity - 1] + "," +
-           std::to_string(line.dataSize) + "," + kStopTexts[line.stopSize - 1];
+    LineSettings settings;
+    settings.baudRate = static_cast<int>(line.baudRate);
+    settings.dataBits = line.dataSize;
+    settings.parity = kParities[line.parity - 1];
+    settings.stopBits = kStopSizes[line.stopSize - 1];
+    return LineSettingsText(settings);
 }
 
 }  // namespace velkon
