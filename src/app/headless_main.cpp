@@ -48,6 +48,11 @@ int main(int argc, char** argv)
     const std::string commandLine = ConfigurationArgument(argc, argv);
     RaiseDescriptorLimit();
 
+    // Qt's own event dispatcher: the GLib one wakes itself with a write each
+    // time a descriptor's watch is switched on or off, which the data path
+    // does for every chunk that has to wait.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
     const std::string folder = ProgramFolder();
     if (const Result prepared = PrepareProgramFolder(folder); !prepared) {
