@@ -99,7 +99,7 @@ int PortChannel::ReceiveInto(std::uint8_t* buffer, std::size_t maxBytes, std::si
     if (m_packetMode) {
         // Status bytes come first in every read: the copying path sorts them.
         Bytes out;
-        const int err = Receive(out, maxBytes);
+        const int err = ReceivePackets(out, maxBytes);
         std::copy(out.begin(), out.end(), buffer);
         got = out.size();
         return err;
@@ -134,20 +134,31 @@ int PortChannel::ReceiveInto(std::uint8_t* buffer, std::size_t maxBytes, std::si
 
 int PortChannel::Receive(Bytes& out, std::size_t maxBytes)
 {
+    if (m_packetMode) {
+        return ReceivePackets(out, maxBytes);
+    }
+    out.resize(maxBytes);
+    std::size_t got = 0;
+    const int err = ReceiveInto(out.data(), maxBytes, got);
+    out.resize(got);
+    return err;
+}
+
+int PortChannel::ReceivePackets(Bytes& out, std::size_t maxBytes)
+{
     out.clear();
     if (m_fd < 0) {
         return EBADF;
     }
-    // In packet mode each read brings its status byte first: read one byte
-    // further and move the data over it.
-    const std::size_t extra = m_packetMode ? 1 : 0;
-    out.resize(maxBytes + extra);
+    // Each read brings its status byte first: read one byte further and move
+    // the data over it.
+    out.resize(maxBytes + 1);
     std::size_t got = 0;
     int err = 0;
     unsigned char status = 0;
     while (got < maxBytes) {
-        const ssize_t n = ::read(m_fd, out.data() + got, maxBytes + extra - got);
-        if (n > 0 && m_packetMode) {
+        const ssize_t n = ::read(m_fd, out.data() + got, maxBytes + 1 - got);
+        if (n > 0) {
             if (out[got] != 0) {
                 status |= out[got];
                 continue;
@@ -158,10 +169,6 @@ int PortChannel::Receive(Bytes& out, std::size_t maxBytes)
             got += static_cast<std::size_t>(n) - 1;
             if (n == 1)
                 break;
-            continue;
-        }
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) {

@@ -79,6 +79,8 @@ public:
     void Resume();
 
 private:
+    // Receive in packet mode (TIOCPKT): status bytes are taken off the data.
+    int ReceivePackets(Bytes& out, std::size_t maxBytes);
     void OnReadable();
     void OnWritable();
     void DispatchReceived();
