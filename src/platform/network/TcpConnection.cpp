@@ -81,6 +81,10 @@ void TcpConnection::Send(const char* bytes, std::size_t count)
             const IoStep step = SendSome(m_fd, bytes + offset, count - offset);
             if (step.kind == IoStep::kDone) {
                 offset += step.count;
+                // A short send: the socket buffer is full, a retry would fail.
+                if (offset < count) {
+                    break;
+                }
                 continue;
             }
             if (step.kind == IoStep::kWouldBlock) {
@@ -191,10 +195,15 @@ bool TcpConnection::Flush()
 {
     std::size_t written = 0;
     while (!m_out.Empty() && m_fd >= 0) {
-        const IoStep step = SendSome(m_fd, reinterpret_cast<const char*>(m_out.Data()), Queued());
+        const std::size_t queued = Queued();
+        const IoStep step = SendSome(m_fd, reinterpret_cast<const char*>(m_out.Data()), queued);
         if (step.kind == IoStep::kDone) {
             m_out.Drop(static_cast<std::int32_t>(step.count));
             written += step.count;
+            // A short send: the socket buffer is full, a retry would fail.
+            if (step.count < queued) {
+                break;
+            }
             continue;
         }
         if (step.kind == IoStep::kFailed) {

@@ -77,6 +77,9 @@ int PortChannel::Send(const std::uint8_t* data, std::size_t size)
         const ssize_t n = ::write(m_fd, data + written, size - written);
         if (n > 0) {
             written += static_cast<std::size_t>(n);
+            // A short write: the device is full, a retry would only fail.
+            if (written < size)
+                break;
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && errno != EAGAIN) {
@@ -339,9 +342,13 @@ void PortChannel::OnWritable()
 bool PortChannel::Flush(int& err)
 {
     while (Queued() > 0) {
-        const ssize_t n = ::write(m_fd, m_queue.Data(), Queued());
+        const std::size_t queued = Queued();
+        const ssize_t n = ::write(m_fd, m_queue.Data(), queued);
         if (n > 0) {
             m_queue.Drop(static_cast<std::int32_t>(n));
+            // A short write: the device is full, a retry would only fail.
+            if (static_cast<std::size_t>(n) < queued)
+                break;
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && errno != EAGAIN) {
