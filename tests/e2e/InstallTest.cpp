@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "E2eSupport.h"
+#include "Version.h"
 
 namespace velkon::test {
 namespace {
@@ -96,6 +97,13 @@ TEST_F(InstalledCopy, UnitAndMenuEntryStartTheInstalledPrograms)
 
     for (const char* manual : {"velkon.html", "velkon.ja.html"})
         EXPECT_TRUE(QFileInfo::exists(prefix + "/share/doc/velkon/" + manual)) << manual;
+    // Manual pages carry the project's version.
+    for (const char* page : {"man1/velkon.1", "man8/velkon-headless.8"}) {
+        QFile f(prefix + "/share/man/" + page);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << page;
+        EXPECT_TRUE(f.readLine().contains(QByteArray("\"Velkon ") + kVersionText + "\""))
+            << page;
+    }
 }
 
 TEST_F(InstalledCopy, ConfigurationGoesToTheUsersConfigFolder)
