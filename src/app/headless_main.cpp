@@ -13,15 +13,15 @@
 #include <QCoreApplication>
 #include <QDir>
 
-#include "command/CommandServer.h"
 #include "HeadlessHost.h"
+#include "command/CommandServer.h"
 #include "ping/IcmpEcho.h"
-#include "system/ProgramEntry.h"
-#include "system/RuntimeDir.h"
-#include "system/SystemServices.h"
 #include "session/CommandProtocol.h"
 #include "shell/Shell.h"
 #include "shell/StringTable.h"
+#include "system/ProgramEntry.h"
+#include "system/RuntimeDir.h"
+#include "system/SystemServices.h"
 
 namespace {
 
@@ -31,21 +31,26 @@ int Fail(const std::string& message)
     return 1;
 }
 
+const char* const kUsage =
+    "usage: velkon-headless [file.vkc]\n"
+    "       velkon-headless -- file.vkc\n"
+    "       velkon-headless --help | --version\n"
+    "Runs the sessions of the configuration file (default: default.vkc in the\n"
+    "program folder) without a desktop. The whole argument text names the file;\n"
+    "\"--\" before a name that starts with \"-\". Status changes go to standard\n"
+    "output; SIGTERM or SIGINT writes default.vkc and ends the program.\n";
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     using namespace velkon;
 
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        std::printf(
-            "usage: velkon-headless [file.vkc]\n"
-            "Runs the sessions of the configuration file (default: default.vkc in the\n"
-            "program folder) without a desktop. Status changes go to\n"
-            "standard output; SIGTERM or SIGINT writes default.vkc and ends the program.\n");
-        return 0;
-    }
-    const std::string commandLine = ConfigurationArgument(argc, argv);
+    // Answered before anything else: no files, no runtime folder.
+    const CommandLine line = ParseCommandLine(argc, argv, false);
+    if (const int rc = AnswerInformationOptions(line, "velkon-headless", kUsage); rc >= 0)
+        return rc;
+    const std::string& commandLine = line.configuration;
     RaiseDescriptorLimit();
 
     // Qt's own event dispatcher: the GLib one wakes itself with a write each

@@ -7,10 +7,10 @@
 #include <QApplication>
 #include <QIcon>
 
-#include "command/CommandClient.h"
 #include "DesktopProgram.h"
-#include "system/ProgramEntry.h"
 #include "Prompts.h"
+#include "command/CommandClient.h"
+#include "system/ProgramEntry.h"
 #include "system/SystemServices.h"
 
 namespace {
@@ -25,20 +25,41 @@ bool HasDisplay()
     return (x && *x) || (wayland && *wayland);
 }
 
+const char* const kUsage =
+    "usage: velkon [file.vkc]\n"
+    "       velkon -- file.vkc\n"
+    "       velkon --send <topic> <command text...>\n"
+    "       velkon --status\n"
+    "       velkon --help | --version\n"
+    "Opens the bridge window with the sessions of the configuration file\n"
+    "(default: default.vkc in the program folder). The whole argument text names\n"
+    "the file; \"--\" before a name that starts with \"-\".\n"
+    "--send sends a command to the running instance's session of that topic\n"
+    "(exit 0 accepted, 1 refused, 2 no topic, 3 no instance, 4 error);\n"
+    "--status prints the state of the running instance's sessions.\n";
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    // Answered before anything else: no display, no files.
+    const velkon::CommandLine line = velkon::ParseCommandLine(argc, argv, true);
+    if (const int rc = velkon::AnswerInformationOptions(line, "velkon", kUsage); rc >= 0)
+        return rc;
     // Client mode: talk to the running instance and end.
-    if (argc >= 2 && std::string(argv[1]) == "--send")
-        return velkon::RunSendCommand(argc, argv, 2);
-    if (argc == 2 && std::string(argv[1]) == "--status")
+    if (line.action == velkon::CommandLine::Action::Send)
+        return velkon::RunSendCommand(argc, argv, line.firstArgument);
+    if (line.action == velkon::CommandLine::Action::Status) {
+        if (argc > line.firstArgument) {
+            std::fprintf(stderr, "velkon: --status takes no arguments\n%s", kUsage);
+            return velkon::kCommandError;
+        }
         return velkon::RunStatusCommand();
+    }
 
-    // The whole argument text names the configuration file. A relative name
-    // is taken from the folder the program was started in, before the
-    // program folder becomes the current folder.
-    const std::string commandLine = velkon::ConfigurationArgument(argc, argv);
+    // A relative name is taken from the folder the program was started in,
+    // before the program folder becomes the current folder.
+    const std::string& commandLine = line.configuration;
     velkon::RaiseDescriptorLimit();
 
     if (!HasDisplay()) {

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "E2eSupport.h"
+#include "Version.h"
 
 namespace velkon::test {
 namespace {
@@ -96,6 +97,42 @@ TEST_F(InstalledCopy, UnitAndMenuEntryStartTheInstalledPrograms)
 
     for (const char* manual : {"velkon.html", "velkon.ja.html"})
         EXPECT_TRUE(QFileInfo::exists(prefix + "/share/doc/velkon/" + manual)) << manual;
+    // Manual pages carry the project's version.
+    for (const char* page : {"man1/velkon.1", "man8/velkon-headless.8"}) {
+        QFile f(prefix + "/share/man/" + page);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << page;
+        EXPECT_TRUE(f.readLine().contains(QByteArray("\"Velkon ") + kVersionText + "\"")) << page;
+    }
+}
+
+TEST_F(InstalledCopy, UnitPassesSystemdChecksAndStaysConfined)
+{
+    const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
+    if (analyze.isEmpty())
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    const QString unit = prefix + "/lib/systemd/system/velkon-headless.service";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Documentation= names the manual page of this prefix.
+    env.insert("MANPATH", prefix + "/share/man");
+    const auto run = [&](const QStringList& args) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(analyze, args);
+        const bool done = p.waitForFinished(60000);
+        return std::make_pair(done ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAll()));
+    };
+
+    const auto [verified, messages] = run({"verify", unit});
+    EXPECT_EQ(verified, 0) << messages.toStdString();
+    EXPECT_EQ(messages, "") << messages.toStdString();
+
+    const auto [rated, table] = run({"security", "--offline=yes", "--no-pager", unit});
+    EXPECT_EQ(rated, 0) << table.toStdString();
+    const QRegularExpression level("Overall exposure level for \\S+: ([0-9.]+)");
+    const QRegularExpressionMatch match = level.match(table);
+    ASSERT_TRUE(match.hasMatch()) << table.toStdString();
+    EXPECT_LE(match.captured(1).toDouble(), 2.5) << table.toStdString();
 }
 
 TEST_F(InstalledCopy, ConfigurationGoesToTheUsersConfigFolder)

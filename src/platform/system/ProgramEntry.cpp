@@ -5,11 +5,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <QDir>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "Version.h"
 #include "shell/Shell.h"
 
 namespace velkon {
@@ -41,6 +44,49 @@ std::string ConfigurationArgument(int argc, char** argv)
         .absoluteFilePath(QString::fromLocal8Bit(text.c_str()))
         .toLocal8Bit()
         .toStdString();
+}
+
+CommandLine ParseCommandLine(int argc, char** argv, bool clientOptions)
+{
+    CommandLine line;
+    const std::string first = argc >= 2 ? argv[1] : "";
+    if (first == "--") {
+        // Everything after it is the file name, even a name that starts with "-".
+        line.configuration = ConfigurationArgument(argc - 1, argv + 1);
+    } else if (first == "--help" || first == "-h") {
+        line.action = CommandLine::Action::Help;
+    } else if (first == "--version") {
+        line.action = CommandLine::Action::Version;
+    } else if (clientOptions && first == "--send") {
+        line.action = CommandLine::Action::Send;
+        line.firstArgument = 2;
+    } else if (clientOptions && first == "--status") {
+        line.action = CommandLine::Action::Status;
+        line.firstArgument = 2;
+    } else if (first.rfind("--", 0) == 0) {
+        line.action = CommandLine::Action::UnknownOption;
+        line.option = first;
+    } else {
+        line.configuration = ConfigurationArgument(argc, argv);
+    }
+    return line;
+}
+
+int AnswerInformationOptions(const CommandLine& line, const char* program, const char* usage)
+{
+    switch (line.action) {
+        case CommandLine::Action::Help:
+            std::fputs(usage, stdout);
+            return 0;
+        case CommandLine::Action::Version:
+            std::printf("velkon %s\n", kVersionText);
+            return 0;
+        case CommandLine::Action::UnknownOption:
+            std::fprintf(stderr, "%s: unknown option %s\n%s", program, line.option.c_str(), usage);
+            return 2;
+        default:
+            return -1;
+    }
 }
 
 TerminationSignals::TerminationSignals(std::function<void()> onSignal, bool hangUp)

@@ -15,6 +15,25 @@ class Shell;
 // folder becomes the current folder.
 std::string ConfigurationArgument(int argc, char** argv);
 
+// What the command line asks for. Options count only as the first argument,
+// so the rest of the text stays a file name; "--" ends the options.
+struct CommandLine {
+    enum class Action { Run, Help, Version, Send, Status, UnknownOption };
+    Action action = Action::Run;
+    // Run: the configuration file (absolute, or empty for default.vkc).
+    std::string configuration;
+    // Send: the index of the topic in argv. UnknownOption: the option.
+    int firstArgument = 0;
+    std::string option;
+};
+
+// clientOptions: the desktop program also takes --send and --status.
+CommandLine ParseCommandLine(int argc, char** argv, bool clientOptions);
+
+// Handles --help, --version and an unknown option: prints what they ask for
+// and returns the exit status, or -1 when the program has more to do.
+int AnswerInformationOptions(const CommandLine& line, const char* program, const char* usage);
+
 // Runs onSignal on the event loop when SIGTERM, SIGINT or (with hangUp)
 // SIGHUP arrives; SIGPIPE is ignored. One per program.
 class TerminationSignals {
