@@ -7,8 +7,8 @@
 #include <QTranslator>
 
 #include "Localization.h"
-#include "serial/PortMap.h"
 #include "Prompts.h"
+#include "serial/PortMap.h"
 #include "shell/StringTable.h"
 
 namespace velkon {

@@ -3,14 +3,14 @@
 #include <memory>
 #include <string>
 
-#include "command/CommandServer.h"
-#include "ping/IcmpEcho.h"
 #include "MainWindow.h"
 #include "QtTranslations.h"
-#include "system/SystemServices.h"
 #include "UiServices.h"
+#include "command/CommandServer.h"
+#include "ping/IcmpEcho.h"
 #include "session/AppState.h"
 #include "session/CommandProtocol.h"
+#include "system/SystemServices.h"
 
 namespace velkon {
 

@@ -50,8 +50,8 @@ QCheckBox* RemoteLineControlBox(QWidget* parent, const SessionSettings& settings
 
 }  // namespace
 
-ServerOptionsDialog::ServerOptionsDialog(SessionSettings& settings,
-                                         const StringTable& strings, QWidget* parent)
+ServerOptionsDialog::ServerOptionsDialog(SessionSettings& settings, const StringTable& strings,
+                                         QWidget* parent)
     : QDialog(parent), m_settings(settings)
 {
     SetTextId(this, 5019);
@@ -92,8 +92,8 @@ void ServerOptionsDialog::onCancelClicked()
     reject();
 }
 
-ClientOptionsDialog::ClientOptionsDialog(SessionSettings& settings,
-                                         const StringTable& strings, QWidget* parent)
+ClientOptionsDialog::ClientOptionsDialog(SessionSettings& settings, const StringTable& strings,
+                                         QWidget* parent)
     : QDialog(parent), m_settings(settings)
 {
     SetTextId(this, 5013);
@@ -129,8 +129,8 @@ void ClientOptionsDialog::onCancelClicked()
     reject();
 }
 
-LoginOptionsDialog::LoginOptionsDialog(SessionSettings& settings,
-                                       const StringTable& strings, QWidget* parent)
+LoginOptionsDialog::LoginOptionsDialog(SessionSettings& settings, const StringTable& strings,
+                                       QWidget* parent)
     : QDialog(parent), m_settings(settings)
 {
     SetTextId(this, 5135);

@@ -53,8 +53,8 @@ private:
 // The four login texts of a session.
 class LoginOptionsDialog : public QDialog {
 public:
-    LoginOptionsDialog(SessionSettings& settings,
-                       const StringTable& strings, QWidget* parent = nullptr);
+    LoginOptionsDialog(SessionSettings& settings, const StringTable& strings,
+                       QWidget* parent = nullptr);
     void onOkClicked();
     void onCancelClicked();
 

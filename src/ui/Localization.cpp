@@ -19,7 +19,8 @@ namespace {
 
 int NumberOf(const QVariant& value)
 {
-    if (!value.isValid()) return 0;
+    if (!value.isValid())
+        return 0;
     return LeadingWholeNumber(value.toString().toStdString());
 }
 
@@ -28,11 +29,12 @@ int NumberOf(const QVariant& value)
 QString StandIn(int charset)
 {
     static const char* const kJapanese[] = {"Noto Sans CJK JP", "Noto Sans JP", "IPAPGothic",
-                                            "IPAGothic", "TakaoPGothic", "VL PGothic"};
+                                            "IPAGothic",        "TakaoPGothic", "VL PGothic"};
     const QStringList installed = QFontDatabase::families();
     if (charset == 128) {
         for (const char* name : kJapanese) {
-            if (installed.contains(QString::fromUtf8(name))) return QString::fromUtf8(name);
+            if (installed.contains(QString::fromUtf8(name)))
+                return QString::fromUtf8(name);
         }
     }
     return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
@@ -42,12 +44,15 @@ void LocalizeMenu(QMenu* menu, const StringTable& strings)
 {
     const auto actions = menu->actions();
     for (QAction* action : actions) {
-        if (action->isSeparator()) continue;
+        if (action->isSeparator())
+            continue;
         const int id = LeadingWholeNumber(action->text().toStdString());
         if (id > 0) {
-            if (auto text = strings.Find(id)) action->setText(QString::fromStdString(*text));
+            if (auto text = strings.Find(id))
+                action->setText(QString::fromStdString(*text));
         }
-        if (action->menu()) LocalizeMenu(action->menu(), strings);
+        if (action->menu())
+            LocalizeMenu(action->menu(), strings);
     }
 }
 
@@ -71,7 +76,8 @@ void SetTipId(QObject* object, int id)
 QString InterfaceFontFamily(const StringTable& strings)
 {
     const QString wanted = QString::fromStdString(strings.Text(20));
-    if (QFontDatabase::families().contains(wanted)) return wanted;
+    if (QFontDatabase::families().contains(wanted))
+        return wanted;
     return StandIn(LeadingWholeNumber(strings.Text(21)));
 }
 
@@ -90,7 +96,8 @@ namespace {
 // session windows would hold thousands of unused lists.
 void SetFontIfDifferent(QWidget* widget, const QFont& font)
 {
-    if (widget->font() != font) widget->setFont(font);
+    if (widget->font() != font)
+        widget->setFont(font);
 }
 
 }  // namespace
@@ -99,16 +106,19 @@ void LocalizeWindow(QWidget* window, const StringTable& strings)
 {
     const int windowId = NumberOf(window->property("textId"));
     if (windowId > 0) {
-        if (auto text = strings.Find(windowId)) window->setWindowTitle(QString::fromStdString(*text));
+        if (auto text = strings.Find(windowId))
+            window->setWindowTitle(QString::fromStdString(*text));
     }
     const QFont font = InterfaceFont(window, strings);
     SetFontIfDifferent(window, font);
 
     auto textFor = [&](QObject* object, const char* property) -> std::optional<QString> {
         const int id = NumberOf(object->property(property));
-        if (id <= 0) return std::nullopt;
+        if (id <= 0)
+            return std::nullopt;
         auto text = strings.Find(id);
-        if (!text) return std::nullopt;
+        if (!text)
+            return std::nullopt;
         return QString::fromStdString(*text);
     };
 
@@ -118,9 +128,11 @@ void LocalizeWindow(QWidget* window, const StringTable& strings)
             for (QAction* action : bar->actions()) {
                 const int id = LeadingWholeNumber(action->text().toStdString());
                 if (id > 0) {
-                    if (auto text = strings.Find(id)) action->setText(QString::fromStdString(*text));
+                    if (auto text = strings.Find(id))
+                        action->setText(QString::fromStdString(*text));
                 }
-                if (action->menu()) LocalizeMenu(action->menu(), strings);
+                if (action->menu())
+                    LocalizeMenu(action->menu(), strings);
             }
             continue;
         }
@@ -142,7 +154,8 @@ void LocalizeWindow(QWidget* window, const StringTable& strings)
                 group->setTitle(*text);
             }
         }
-        if (auto tip = textFor(w, "tipId")) w->setToolTip(*tip);
+        if (auto tip = textFor(w, "tipId"))
+            w->setToolTip(*tip);
     }
 }
 

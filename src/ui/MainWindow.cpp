@@ -23,12 +23,12 @@
 #include "OptionsDialog.h"
 #include "PasswordDialogs.h"
 #include "PingDialog.h"
-#include "system/ProgramEntry.h"
 #include "Prompts.h"
 #include "ResolveDialog.h"
 #include "SessionWindow.h"
 #include "session/AppState.h"
 #include "shell/StringTable.h"
+#include "system/ProgramEntry.h"
 
 namespace velkon {
 

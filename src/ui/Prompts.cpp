@@ -25,7 +25,8 @@ QString QtFilter(const QString& filter)
         }
         qtPatterns.removeDuplicates();
         const int open = name.indexOf('(');
-        if (open >= 0) name = name.left(open).trimmed();
+        if (open >= 0)
+            name = name.left(open).trimmed();
         out << name + " (" + qtPatterns.join(' ') + ")";
     }
     return out.join(";;");
@@ -43,7 +44,8 @@ QString RealPrompts::OpenFile(QWidget* parent, const QString& filter)
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilter(QtFilter(filter));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
     return dialog.selectedFiles().first();
 }
 
@@ -55,9 +57,11 @@ QString RealPrompts::SaveFile(QWidget* parent, const QString& filter, const QStr
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setNameFilter(QtFilter(filter));
     dialog.setDefaultSuffix(defaultExt);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
     QString name = dialog.selectedFiles().first();
-    if (QFileInfo(name).suffix().isEmpty()) name += "." + defaultExt;
+    if (QFileInfo(name).suffix().isEmpty())
+        name += "." + defaultExt;
     return name;
 }
 

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "ping/IcmpEcho.h"
 #include "PingDialog.h"
 #include "ResolveDialog.h"
 #include "UiTestSupport.h"
+#include "ping/IcmpEcho.h"
 #include "shell/StringTable.h"
 #include "tools/PingEngine.h"
 
