@@ -141,6 +141,12 @@ Result TermiosSerialPort::SetLineSettings(const std::string& settings)
         return Result::Fail(Describe("line settings \"" + settings + "\" refused: " + reason),
                             EINVAL);
     }
+    return UseLine(line);
+}
+
+Result TermiosSerialPort::UseLine(const velkon::LineSettings& line)
+{
+    // An open port must take them first; a closed one gets them at opening.
     if (m_fd >= 0) {
         const Result applied = ApplyLine(line);
         if (!applied) {
@@ -164,14 +170,7 @@ Result TermiosSerialPort::SetHandshakeMode(int mode)
     }
     velkon::LineSettings line = m_line;
     line.flowControl = static_cast<velkon::LineSettings::FlowControl>(mode);
-    if (m_fd >= 0) {
-        const Result applied = ApplyLine(line);
-        if (!applied) {
-            return applied;
-        }
-    }
-    m_line = line;
-    return Result::Ok();
+    return UseLine(line);
 }
 
 Result TermiosSerialPort::SetDtrEnabled(bool enabled)

@@ -75,6 +75,8 @@ public:
 private:
     Result Open();
     void Close();
+    // Puts line in force (on the open port) and keeps it.
+    Result UseLine(const velkon::LineSettings& line);
     Result ApplyLine(const velkon::LineSettings& line);
     Result ApplyDtr();
     Result ApplyModemLine(int line, bool on);
