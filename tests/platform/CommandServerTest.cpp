@@ -108,8 +108,8 @@ public:
 };
 
 const char* const kStatusAnswer =
-    "1\tCOM3\tactive\tS1 serial\tS1 network\tplain\n2\tNone\tinactive\tS2 serial\tS2 "
-    "network\tplain\n.\n";
+    "1\tCOM3\tactive\tS1 serial\tS1 network\tplain\t0\t0\t0\t0\t0\n2\tNone\tinactive\tS2 "
+    "serial\tS2 network\tplain\t0\t0\t0\t0\t0\n.\n";
 
 // Runs a blocking client call on another thread while the event loop serves.
 template <typename F>
@@ -560,8 +560,8 @@ TEST(CommandClient, SendAndStatusCommandLinesGiveTheirExitCodes)
     testing::internal::CaptureStdout();
     EXPECT_EQ(RunBeside([] { return velkon::RunStatusCommand(); }), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "1\tCOM3\tactive\tS1 serial\tS1 network\tplain\n2\tNone\tinactive\tS2 serial\tS2 "
-              "network\tplain\n");
+              "1\tCOM3\tactive\tS1 serial\tS1 network\tplain\t0\t0\t0\t0\t0\n2\tNone\tinactive\tS2 "
+              "serial\tS2 network\tplain\t0\t0\t0\t0\t0\n");
 }
 
 TEST(CommandClient, NoInstanceAnswersGivesThree)

@@ -27,6 +27,8 @@ struct FakeEntry {
     std::string network;
     bool accepts = true;
     std::string refusal;
+    TrafficCounters counts;
+    int clients = 0;
     std::vector<std::string> received;
 };
 
@@ -39,6 +41,8 @@ public:
     {
         return line == 0 ? entries.at(index).serial : entries.at(index).network;
     }
+    TrafficCounters Counters(int index) const override { return entries.at(index).counts; }
+    int ClientCount(int index) const override { return entries.at(index).clients; }
     bool Execute(int index, const std::string& command, std::string& reason) override
     {
         entries.at(index).received.push_back(command);
@@ -153,9 +157,14 @@ TEST(CommandProtocol, StatusListsEverySessionInOrderThenADot)
     FakeTarget t;
     t.entries.push_back({"COM3", true, "COM Status: Open", "TCP/IP Status: Listening..."});
     t.entries.push_back({"None", false, "COM\tStatus:", "Error -\r\nlost"});
+    t.entries[0].counts = {11, 22, 33, 4444444444, 5};
+    t.entries[0].clients = 2;
+    // The counts follow in their order: serial read, serial written,
+    // network received, network sent, clients now (dropped is not a field).
     EXPECT_EQ(HandleCommandLine(t, "STATUS"),
-              "1\tCOM3\tactive\tCOM Status: Open\tTCP/IP Status: Listening...\tplain\n"
-              "2\tNone\tinactive\tCOM Status:\tError -  lost\tplain\n"
+              "1\tCOM3\tactive\tCOM Status: Open\tTCP/IP Status: Listening...\tplain"
+              "\t11\t22\t33\t4444444444\t2\n"
+              "2\tNone\tinactive\tCOM Status:\tError -  lost\tplain\t0\t0\t0\t0\t0\n"
               ".\n");
     EXPECT_EQ(t.CommandsReceived(), 0);
 
@@ -283,8 +292,8 @@ TEST(ShellCommands, StatusShowsTheSessionsAsTheWindowsDo)
     ASSERT_NE(serial, network);
     EXPECT_EQ(network, "TCP/IP Status: Listening...");
     EXPECT_EQ(HandleCommandLine(rig.target, "STATUS"),
-              "1\tCOM3\tactive\t" + serial + "\t" + network + "\tplain\n" +
-                  "2\tNone\tinactive\tCOM Status:\tTCP/IP Status:\tplain\n.\n");
+              "1\tCOM3\tactive\t" + serial + "\t" + network + "\tplain\t0\t0\t0\t0\t0\n" +
+                  "2\tNone\tinactive\tCOM Status:\tTCP/IP Status:\tplain\t0\t0\t0\t0\t0\n.\n");
 }
 
 }  // namespace

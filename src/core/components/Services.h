@@ -15,6 +15,7 @@ struct LocalDateTime {
     int hour = 0;
     int minute = 0;
     int second = 0;
+    int millisecond = 0;
 };
 
 // Wall clock; tests inject a fixed one.

@@ -10,6 +10,7 @@
 #include "components/Timer.h"
 #include "components/VirtualPort.h"
 #include "session/SessionSettings.h"
+#include "session/Traffic.h"
 
 namespace velkon {
 
@@ -71,6 +72,7 @@ struct Services {
     SessionDialogs* dialogs = nullptr;
     NetworkInfo* network = nullptr;
     StartEntry* startEntry = nullptr;
+    TraceFiles* traceFiles = nullptr;
 };
 
 // State shared by every session of the program.

@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view kExecute = "EXECUTE";
 constexpr std::string_view kStatus = "STATUS";
+constexpr std::string_view kMonitor = "MONITOR";
 
 bool IsBlank(char c)
 {
@@ -73,12 +74,13 @@ std::string Error(const std::string& reason)
     return "ERROR " + reason + "\n";
 }
 
-// rest: the text after EXECUTE and its blanks, starting with the topic.
-std::string Execute(CommandTarget& target, std::string_view rest)
+// The session that rest begins with, or -1; topicLength is the length of the
+// topic in rest (also when no session has it).
+int FindTopic(CommandTarget& target, std::string_view rest, std::size_t& topicLength)
 {
     const int count = target.SessionCount();
     int index = -1;
-    std::size_t topicLength = 0;
+    topicLength = 0;
     // A topic with blanks in it would never be the first word; try it whole.
     for (int i = 0; i < count; ++i) {
         const std::string topic = target.Topic(i);
@@ -99,6 +101,14 @@ std::string Execute(CommandTarget& target, std::string_view rest)
                 index = i;
         }
     }
+    return index;
+}
+
+// rest: the text after EXECUTE and its blanks, starting with the topic.
+std::string Execute(CommandTarget& target, std::string_view rest)
+{
+    std::size_t topicLength = 0;
+    const int index = FindTopic(target, rest, topicLength);
     if (rest.size() == topicLength)
         return Error("missing command text");
     if (index < 0)
@@ -110,15 +120,37 @@ std::string Execute(CommandTarget& target, std::string_view rest)
     return reason.empty() ? "REFUSED\n" : "REFUSED " + Field(reason) + "\n";
 }
 
+// rest: the text after MONITOR and its blanks: the topic alone.
+std::string Monitor(CommandTarget& target, std::string_view rest, int* monitored)
+{
+    if (monitored == nullptr)
+        return Error("MONITOR is not served here");
+    while (!rest.empty() && IsBlank(rest.back()))
+        rest.remove_suffix(1);
+    std::size_t topicLength = 0;
+    const int index = FindTopic(target, rest, topicLength);
+    if (topicLength != rest.size())
+        return Error("MONITOR takes one topic");
+    if (index < 0)
+        return "NO TOPIC\n";
+    *monitored = index;
+    return "ACCEPTED\n";
+}
+
 std::string Status(CommandTarget& target)
 {
     std::string answer;
     const int count = target.SessionCount();
     for (int i = 0; i < count; ++i) {
+        const TrafficCounters counts = target.Counters(i);
         answer += std::to_string(i + 1) + '\t' + Field(target.Topic(i)) + '\t' +
                   (target.IsActive(i) ? "active" : "inactive") + '\t' +
                   Field(target.StatusText(i, 0)) + '\t' + Field(target.StatusText(i, 1)) + '\t' +
-                  (target.RemoteLineControl(i) ? "rfc2217" : "plain") + '\n';
+                  (target.RemoteLineControl(i) ? "rfc2217" : "plain") + '\t' +
+                  std::to_string(counts.serialRead) + '\t' + std::to_string(counts.serialWritten) +
+                  '\t' + std::to_string(counts.networkReceived) + '\t' +
+                  std::to_string(counts.networkSent) + '\t' +
+                  std::to_string(target.ClientCount(i)) + '\n';
     }
     return answer + ".\n";
 }
@@ -153,12 +185,27 @@ bool ShellCommandTarget::RemoteLineControl(int index) const
            1;
 }
 
+TrafficCounters ShellCommandTarget::Counters(int index) const
+{
+    return m_shell.sessions().at(static_cast<std::size_t>(index))->Counters();
+}
+
+int ShellCommandTarget::ClientCount(int index) const
+{
+    return m_shell.sessions().at(static_cast<std::size_t>(index))->ClientCount();
+}
+
+TrafficFeed* ShellCommandTarget::Traffic(int index)
+{
+    return &m_shell.sessions().at(static_cast<std::size_t>(index))->traffic();
+}
+
 bool ShellCommandTarget::Execute(int index, const std::string& command, std::string& reason)
 {
     return m_shell.sessions().at(static_cast<std::size_t>(index))->ExecuteCommand(command, &reason);
 }
 
-std::string HandleCommandLine(CommandTarget& target, std::string_view line)
+std::string HandleCommandLine(CommandTarget& target, std::string_view line, int* monitored)
 {
     if (!line.empty() && line.back() == '\n')
         line.remove_suffix(1);
@@ -182,7 +229,12 @@ std::string HandleCommandLine(CommandTarget& target, std::string_view line)
             return Error("STATUS takes no arguments");
         return Status(target);
     }
-    return Error("unknown request (expected EXECUTE or STATUS)");
+    if (word == kMonitor) {
+        if (rest.empty())
+            return Error("missing topic");
+        return Monitor(target, rest, monitored);
+    }
+    return Error("unknown request (expected EXECUTE, STATUS or MONITOR)");
 }
 
 }  // namespace velkon

@@ -3,9 +3,12 @@
 #include <string>
 #include <string_view>
 
+#include "session/Traffic.h"
+
 namespace velkon {
 
 class Shell;
+class TrafficFeed;
 
 // What the command protocol needs of the program: the sessions in order,
 // each with its topic, state and status lines, and a way to hand one a
@@ -20,6 +23,11 @@ public:
     virtual std::string StatusText(int index, int line) const = 0;
     // The session has remote line control (RFC 2217) on.
     virtual bool RemoteLineControl(int) const { return false; }
+    // The session's counts since its last activation, and its clients now.
+    virtual TrafficCounters Counters(int) const { return {}; }
+    virtual int ClientCount(int) const { return 0; }
+    // The session's traffic, for a monitor to attach to; null when none.
+    virtual TrafficFeed* Traffic(int) { return nullptr; }
     // True when the session accepts the command; reason may say why not.
     virtual bool Execute(int index, const std::string& command, std::string& reason) = 0;
 };
@@ -33,6 +41,9 @@ public:
     bool IsActive(int index) const override;
     std::string StatusText(int index, int line) const override;
     bool RemoteLineControl(int index) const override;
+    TrafficCounters Counters(int index) const override;
+    int ClientCount(int index) const override;
+    TrafficFeed* Traffic(int index) override;
     bool Execute(int index, const std::string& command, std::string& reason) override;
 
 private:
@@ -45,6 +56,9 @@ private:
 //
 //   EXECUTE <topic> <command text>  ->  ACCEPTED | REFUSED [reason] | NO TOPIC
 //   STATUS                          ->  one line per session, then "."
+//   MONITOR <topic>                 ->  ACCEPTED | NO TOPIC; after ACCEPTED
+//                                       the caller streams the session's
+//                                       monitor lines (see MonitorLines.h)
 //   anything else                   ->  ERROR <reason>
 //
 // The request words are upper case exactly ("status" is an error, so a typo
@@ -59,11 +73,17 @@ private:
 // reached. Of several sessions under one topic the first in order answers.
 //
 // A STATUS line is: number, topic, "active" or "inactive", serial status text,
-// network status text, and "rfc2217" or "plain" (remote line control on or
-// off; the last field, so readers of the first five keep working), separated
-// by tabs; tabs, carriage returns and line
-// feeds inside the texts become blanks so that the fields and lines stay
-// apart.
-std::string HandleCommandLine(CommandTarget& target, std::string_view line);
+// network status text, "rfc2217" or "plain" (remote line control on or
+// off), then the counts since the last activation: bytes read from the serial
+// side, written to it, received from the network, sent to it (summed over
+// clients), and the clients connected now. Fields are separated by tabs and
+// new ones only ever go at the end, so readers of the first ones keep
+// working; tabs, carriage returns and line feeds inside the texts become
+// blanks so that the fields and lines stay apart.
+//
+// monitored: where a MONITOR request puts the index of the session to
+// watch; a caller that cannot stream passes null and MONITOR is an error.
+std::string HandleCommandLine(CommandTarget& target, std::string_view line,
+                              int* monitored = nullptr);
 
 }  // namespace velkon

@@ -5,12 +5,18 @@
 #include "session/NetworkConnections.h"
 #include "session/RemoteLineControl.h"
 #include "session/SerialSide.h"
+#include "session/TrafficFeed.h"
 
 namespace velkon {
 
 NetworkToSerial::NetworkToSerial(const SessionSettings& settings, const BridgeMode& mode,
-                                 NetworkConnections& connections, RemoteLineControl& lineControl)
-    : m_settings(settings), m_mode(mode), m_connections(connections), m_lineControl(lineControl)
+                                 NetworkConnections& connections, RemoteLineControl& lineControl,
+                                 TrafficFeed& traffic)
+    : m_settings(settings),
+      m_mode(mode),
+      m_connections(connections),
+      m_lineControl(lineControl),
+      m_traffic(traffic)
 {
 }
 
@@ -27,6 +33,8 @@ void NetworkToSerial::Take(int index)
         // Read and dropped, so they do not stay waiting in the socket; the
         // port commands among them still count.
         sockets.GetData(index, data, -1);
+        m_traffic.NetworkReceived(index, data.data(), data.size());
+        m_traffic.Dropped(data.size());
         if (m_lineControl.On())
             m_lineControl.FromNetwork(index, data);
         return;
@@ -34,8 +42,9 @@ void NetworkToSerial::Take(int index)
     if (m_mode.udp) {
         // A datagram that does not fit is cut: datagrams cannot wait.
         sockets.GetData(index, data, -1);
+        m_traffic.NetworkReceived(index, data.data(), data.size());
         if (!data.empty())
-            m_queue.Add(data);
+            m_traffic.Dropped(data.size() - static_cast<std::size_t>(m_queue.Add(data)));
         return;
     }
     // TCP: take only what fits; the rest stays in the socket.
@@ -45,13 +54,17 @@ void NetworkToSerial::Take(int index)
     if (m_lineControl.On()) {
         sockets.GetData(index, data, room);
         // Decoding only shrinks the bytes, so they still fit.
-        m_queue.Add(m_lineControl.FromNetwork(index, data));
+        const Bytes decoded = m_lineControl.FromNetwork(index, data);
+        m_traffic.NetworkReceived(index, decoded.data(), decoded.size());
+        m_queue.Add(decoded);
         return;
     }
     // Straight into the queue's free space.
     const int wanted = std::min(room, std::max(sockets.BytesAvailable(index), 1));
     const std::span<std::uint8_t> space = m_queue.Prepare(wanted);
-    m_queue.Commit(sockets.Receive(index, space.data(), static_cast<int>(space.size())));
+    const int n = sockets.Receive(index, space.data(), static_cast<int>(space.size()));
+    m_queue.Commit(n);
+    m_traffic.NetworkReceived(index, space.data(), static_cast<std::size_t>(std::max(n, 0)));
 }
 
 void NetworkToSerial::DataArrival(int index, SerialSide& side)
@@ -73,8 +86,10 @@ void NetworkToSerial::WriteOut(SerialSide& side)
 {
     while (m_queue.Count() > 0) {
         if (!side.Writable()) {
-            if (!side.KeepsBytesForLater())
+            if (!side.KeepsBytesForLater()) {
+                m_traffic.Dropped(static_cast<std::size_t>(m_queue.Count()));
                 m_queue.Clear();
+            }
             return;
         }
         // The side still holds bytes: it reports when they are gone.
@@ -84,6 +99,7 @@ void NetworkToSerial::WriteOut(SerialSide& side)
         // Bytes a failed write did not take stay queued for the next try.
         if (!side.Write(m_queue.Data(), n))
             return;
+        m_traffic.SerialWritten(static_cast<std::size_t>(n));
         m_queue.Drop(n);
     }
 }

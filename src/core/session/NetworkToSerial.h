@@ -10,6 +10,7 @@ namespace velkon {
 class NetworkConnections;
 class RemoteLineControl;
 class SerialSide;
+class TrafficFeed;
 
 // Network bytes on their way to the serial side: NetworkToSerialQueue and the
 // rules of which bytes are taken. Bytes are written to the serial side in
@@ -19,7 +20,8 @@ class SerialSide;
 class NetworkToSerial {
 public:
     NetworkToSerial(const SessionSettings& settings, const BridgeMode& mode,
-                    NetworkConnections& connections, RemoteLineControl& lineControl);
+                    NetworkConnections& connections, RemoteLineControl& lineControl,
+                    TrafficFeed& traffic);
 
     ByteQueue& Queue() { return m_queue; }
     const ByteQueue& Queue() const { return m_queue; }
@@ -43,6 +45,7 @@ private:
     const BridgeMode& m_mode;
     NetworkConnections& m_connections;
     RemoteLineControl& m_lineControl;
+    TrafficFeed& m_traffic;
     ByteQueue m_queue;
 };
 

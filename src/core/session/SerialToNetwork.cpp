@@ -7,17 +7,19 @@
 #include "session/Numbers.h"
 #include "session/RemoteLineControl.h"
 #include "session/SerialSide.h"
+#include "session/TrafficFeed.h"
 
 namespace velkon {
 
 SerialToNetwork::SerialToNetwork(const SessionSettings& settings, const BridgeMode& mode,
                                  const GlobalSettings& global, NetworkConnections& connections,
-                                 RemoteLineControl& lineControl)
+                                 RemoteLineControl& lineControl, TrafficFeed& traffic)
     : m_settings(settings),
       m_mode(mode),
       m_global(global),
       m_connections(connections),
-      m_lineControl(lineControl)
+      m_lineControl(lineControl),
+      m_traffic(traffic)
 {
 }
 
@@ -65,12 +67,18 @@ void SerialToNetwork::Distribute(std::int32_t count)
     }
     // A copy: a failed send may close a client and change the list.
     const std::span<const int> targets = Targets();
+    const auto send = [&](int i) {
+        if (sockets.Send(i, bytes, size))
+            m_traffic.NetworkSent(i, static_cast<std::size_t>(count));
+        else
+            m_traffic.Dropped(static_cast<std::size_t>(count));
+    };
     if (targets.size() == 1) {
-        sockets.Send(targets.front(), bytes, size);
+        send(targets.front());
     } else {
         const std::vector<int> copy(targets.begin(), targets.end());
         for (int i : copy)
-            sockets.Send(i, bytes, size);
+            send(i);
     }
     m_queue.Drop(count);
 }
@@ -88,6 +96,7 @@ int SerialToNetwork::ReadIntoQueue(SerialSide& side)
         if (n <= 0)
             break;
         m_queue.Commit(n);
+        m_traffic.SerialRead(space.data(), static_cast<std::size_t>(n));
         taken += n;
         if (n < static_cast<int>(space.size()))
             break;
@@ -97,7 +106,10 @@ int SerialToNetwork::ReadIntoQueue(SerialSide& side)
 
 void SerialToNetwork::SendToUdp(std::int32_t count)
 {
-    m_connections.sockets().Send(0, m_queue.Data(), static_cast<std::size_t>(count));
+    if (m_connections.sockets().Send(0, m_queue.Data(), static_cast<std::size_t>(count)))
+        m_traffic.NetworkSent(0, static_cast<std::size_t>(count));
+    else
+        m_traffic.Dropped(static_cast<std::size_t>(count));
     m_queue.Drop(count);
 }
 
@@ -209,8 +221,10 @@ void SerialToNetwork::TimeoutFlush()
             waitingForRoom = true;
         }
     }
-    if ((m_settings.BufferSerialData == 0 && !waitingForRoom) || sent)
+    if ((m_settings.BufferSerialData == 0 && !waitingForRoom) || sent) {
+        m_traffic.Dropped(static_cast<std::size_t>(m_queue.Count()));
         m_queue.Clear();
+    }
     m_timeoutTicks = 0;
 }
 

@@ -13,6 +13,7 @@ struct GlobalSettings;
 class NetworkConnections;
 class RemoteLineControl;
 class SerialSide;
+class TrafficFeed;
 
 // Serial bytes on their way to the network: SerialToNetworkQueue, the packetizer of the
 // wait-for-timeout mode, and the distribution to the clients. Bytes move when
@@ -29,7 +30,7 @@ public:
 
     SerialToNetwork(const SessionSettings& settings, const BridgeMode& mode,
                     const GlobalSettings& global, NetworkConnections& connections,
-                    RemoteLineControl& lineControl);
+                    RemoteLineControl& lineControl, TrafficFeed& traffic);
 
     ByteQueue& Queue() { return m_queue; }
     const ByteQueue& Queue() const { return m_queue; }
@@ -64,6 +65,7 @@ private:
     const GlobalSettings& m_global;
     NetworkConnections& m_connections;
     RemoteLineControl& m_lineControl;
+    TrafficFeed& m_traffic;
     ByteQueue m_queue;
     std::int32_t m_timeoutTicks = 0;
     // The serial side is held back because the queue was full.

@@ -1,5 +1,7 @@
 #include "session/Session.h"
 
+#include <algorithm>
+
 #include "session/Numbers.h"
 #include "session/SessionCommand.h"
 #include "session/SessionKeys.h"
@@ -34,8 +36,13 @@ Session::Session(AppState& app, SessionComponents components)
       m_physical(*m_components.serialPort, m_presenter),
       m_virtual(*m_components.virtualPort, m_presenter, m_settings),
       m_lineControl(*m_components.serialPort, *m_components.virtualPort, *m_components.sockets),
-      m_toNetwork(m_settings, m_mode, app.globalSettings, m_connections, m_lineControl),
-      m_toSerial(m_settings, m_mode, m_connections, m_lineControl),
+      m_traffic(app.services.clock,
+                [this](int i) {
+                    const SocketArray& sockets = *m_components.sockets;
+                    return sockets.RemoteHostIP(i) + ":" + std::to_string(sockets.RemotePort(i));
+                }),
+      m_toNetwork(m_settings, m_mode, app.globalSettings, m_connections, m_lineControl, m_traffic),
+      m_toSerial(m_settings, m_mode, m_connections, m_lineControl, m_traffic),
       m_monitor(
           app, m_settings, m_mode, m_connections, [this](int i) { OnNetworkClosed(i); },
           [this](const std::string& text) { LogError(text); }),
@@ -75,6 +82,8 @@ Session::~Session()
     m_components.sockets->setEvents({});
     m_components.reconnectTimer->setTickHandler({});
     m_components.housekeepingTimer->setTickHandler({});
+    CloseTrace();
+    m_traffic.Event(TrafficEventKind::kSessionRemoved);
 }
 
 void Session::ChooseSerialSide()
@@ -298,6 +307,8 @@ void Session::Deactivate()
     m_connections.Changed();
     if (!Serial().Close())
         return;
+    for (int i : m_connections.Connected())
+        m_traffic.ClientLeft(i);
     m_connections.CloseAll();
     m_components.sockets->SetProtocol(0, SocketArray::kTcp);
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kClosed));
@@ -305,6 +316,8 @@ void Session::Deactivate()
     m_lineControl.Stop();
     m_monitor.Reset();
     SetActive(false);
+    m_traffic.Event(TrafficEventKind::kDeactivated);
+    CloseTrace();
 }
 
 void Session::Activate()
@@ -326,6 +339,7 @@ void Session::Activate()
     }
     m_monitor.Reset();
     m_connections.Changed();
+    m_traffic.Reset();
     if (!Serial().Open(m_settings, m_activeConnector))
         return;
     const std::int32_t capacity = LeadingWholeNumber(BufferSizeText());
@@ -336,6 +350,34 @@ void Session::Activate()
     m_lineControl.Start(m_settings, m_mode);
     m_presenter.SetCaption(ConnectorText());
     SetActive(true);
+    OpenTrace();
+    m_traffic.Event(TrafficEventKind::kActivated);
+}
+
+void Session::OpenTrace()
+{
+    CloseTrace();
+    TraceFiles* files = m_app.services.traceFiles;
+    if (files == nullptr || m_settings.TraceFile.empty())
+        return;
+    TraceOptions options;
+    options.path = m_settings.TraceFile;
+    options.hex = m_settings.TraceHex != 0;
+    options.maxBytes = static_cast<std::int64_t>(std::max(m_settings.TraceMaxSize, 1)) * 1024;
+    m_trace = files->Open(options, [this](const std::string& reason) {
+        LogError(reason);
+        CloseTrace();
+    });
+    m_traffic.Attach(m_trace.get());
+}
+
+void Session::CloseTrace()
+{
+    if (!m_trace)
+        return;
+    m_traffic.Detach(m_trace.get());
+    // Writes what is buffered before the file closes.
+    m_trace.reset();
 }
 
 bool Session::StartNetwork(int portNumber)
@@ -452,7 +494,9 @@ void Session::DeviceLost()
     if (!IsActive() || m_settings.CreateVirtualPort == 1)
         return;
     m_physical.Lost();
-    LogError(m_components.serialPort->DeviceLossReason());
+    const std::string reason = m_components.serialPort->DeviceLossReason();
+    m_traffic.Event(TrafficEventKind::kDeviceLost, reason);
+    LogError(reason);
 }
 
 void Session::DeviceBack()
@@ -460,8 +504,10 @@ void Session::DeviceBack()
     if (!IsActive() || m_settings.CreateVirtualPort == 1 || !m_physical.IsLost())
         return;
     // The bytes that waited for the device leave now.
-    if (m_physical.Reopen())
+    if (m_physical.Reopen()) {
+        m_traffic.Event(TrafficEventKind::kDeviceBack);
         m_toSerial.Pump(m_physical);
+    }
 }
 
 void Session::OnVirtualPortData()
@@ -535,6 +581,7 @@ void Session::OnConnectionRequest(int index, long requestId)
     sock.SetLocalPort(slot, sock.LocalPort(0));
     sock.Accept(slot, requestId);
     m_connections.Changed();
+    m_traffic.ClientConnected(slot);
     m_presenter.SetStatusRaw(kNetworkLine, ServerCountStatus());
     ScheduleTicks();
 }
@@ -543,6 +590,7 @@ void Session::OnConnected(int index)
 {
     m_connections.Changed();
     m_lineControl.Connected(index);
+    m_traffic.ClientConnected(index);
     m_components.reconnectTimer->SetEnabled(false);
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kConnected));
     ScheduleTicks();
@@ -570,6 +618,7 @@ void Session::OnNetworkClosed(int index)
     if (m_inClose)
         return;
     m_inClose = true;
+    m_traffic.ClientLeft(index);
     m_components.sockets->Close(index);
     m_connections.Changed();
     m_monitor.Forget(index);

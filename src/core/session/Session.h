@@ -17,6 +17,7 @@
 #include "session/SessionCommand.h"
 #include "session/SessionPresenter.h"
 #include "session/SessionSettings.h"
+#include "session/TrafficFeed.h"
 
 namespace velkon {
 
@@ -116,6 +117,11 @@ public:
     std::int32_t TimeoutTicks() const { return m_toNetwork.TimeoutTicks(); }
     const ByteQueue& SerialToNetworkQueue() const { return m_toNetwork.Queue(); }
     const ByteQueue& NetworkToSerialQueue() const { return m_toSerial.Queue(); }
+    // The traffic since the last activation, and the sinks that watch it.
+    // Sinks still attached when the session goes get kSessionRemoved and
+    // must not touch the feed after it.
+    TrafficFeed& traffic() { return m_traffic; }
+    const TrafficCounters& Counters() const { return m_traffic.Counters(); }
     // Bytes taken in that have not reached the other side yet.
     std::int64_t BytesInFlight();
     // The program ends: take nothing more from the serial side, deliver
@@ -146,6 +152,8 @@ private:
     void SetActive(bool active);
     bool ApplyComSettings(const SessionCommand& command, std::string* reason);
 
+    void OpenTrace();
+    void CloseTrace();
     void DeviceLost();
     void DeviceBack();
     void SerialReceive();
@@ -163,6 +171,8 @@ private:
     VirtualSerialSide m_virtual;
     SerialSide* m_serial = &m_physical;
     RemoteLineControl m_lineControl;
+    TrafficFeed m_traffic;
+    std::unique_ptr<TrafficSink> m_trace;
     SerialToNetwork m_toNetwork;
     NetworkToSerial m_toSerial;
     ConnectionMonitor m_monitor;

@@ -51,6 +51,11 @@ struct SessionSettings {
     std::int16_t ConnectOnVirtualOpen = 1;
     // RFC 2217 on the network side: 0 off, 1 on.
     std::int16_t RemoteLineControl = 0;
+    // Trace of the traffic: the file ("" = off), hexdump lines (1) or the raw
+    // bytes (0), and the size in KiB at which the file is rotated.
+    std::string TraceFile;
+    std::int16_t TraceHex = 1;
+    int TraceMaxSize = 10240;
     std::string UserPrompt;
     std::string UserPromptResponse;
     std::string PasswordPrompt;

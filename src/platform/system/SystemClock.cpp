@@ -6,11 +6,17 @@ namespace velkon {
 
 LocalDateTime SystemClock::Now() const
 {
-    const std::time_t t = std::time(nullptr);
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
     std::tm local{};
-    localtime_r(&t, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-            local.tm_hour,        local.tm_min,     local.tm_sec};
+    localtime_r(&now.tv_sec, &local);
+    return {local.tm_year + 1900,
+            local.tm_mon + 1,
+            local.tm_mday,
+            local.tm_hour,
+            local.tm_min,
+            local.tm_sec,
+            static_cast<int>(now.tv_nsec / 1000000)};
 }
 
 }  // namespace velkon
