@@ -26,6 +26,7 @@
 #include "Prompts.h"
 #include "ResolveDialog.h"
 #include "SessionWindow.h"
+#include "Version.h"
 #include "session/AppState.h"
 #include "shell/StringTable.h"
 #include "system/ProgramEntry.h"
@@ -95,7 +96,8 @@ void MainWindow::buildMenus()
     m_helpSearchAction->setVisible(false);
     m_helpSearchAction->setEnabled(false);
     m_helpMenu->addSeparator();
-    m_makerWebAction = Entry(m_helpMenu, 2127);
+    m_webPageAction = Entry(m_helpMenu, 2127);
+    m_webPageAction->setVisible(kHomepage[0] != '\0');
     m_helpMenu->addSeparator();
     m_aboutAction = Entry(m_helpMenu, 2128);
 
@@ -121,7 +123,7 @@ void MainWindow::buildMenus()
     connect(m_pingAction, &QAction::triggered, this, [this] { onPingTriggered(); });
     connect(m_resolveAction, &QAction::triggered, this, [this] { onResolveTriggered(); });
     connect(m_helpContentsAction, &QAction::triggered, this, [this] { onHelpContentsTriggered(); });
-    connect(m_makerWebAction, &QAction::triggered, this, [this] { onMakerWebTriggered(); });
+    connect(m_webPageAction, &QAction::triggered, this, [this] { onWebPageTriggered(); });
     connect(m_aboutAction, &QAction::triggered, this, [this] { onAboutTriggered(); });
     connect(m_trayOpenAction, &QAction::triggered, this, [this] { onTrayOpenTriggered(); });
     connect(m_trayHideAction, &QAction::triggered, this, [this] { onTrayHideTriggered(); });
@@ -610,10 +612,12 @@ void MainWindow::onHelpContentsTriggered()
     }
 }
 
-void MainWindow::onMakerWebTriggered()
+void MainWindow::onWebPageTriggered()
 {
+    if (kHomepage[0] == '\0')
+        return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const QUrl url(AboutBox::kMakerUrl);
+    const QUrl url(kHomepage);
     if (m_openUrl) {
         m_openUrl(url);
     } else {

@@ -35,7 +35,7 @@ public:
     void setConnectorTip(std::function<QString(int)> tip) { m_connectorTip = std::move(tip); }
     // The echo service and host lookup of the Tools menu.
     void setToolEngines(EchoTransport* echo, HostResolver* resolver);
-    // How the desktop opens the manual and the maker's page; false on failure.
+    // How the desktop opens the manual and the web page; false on failure.
     void setUrlOpener(std::function<bool(const QUrl&)> open) { m_openUrl = std::move(open); }
 
     // Adds the tray icon when the desktop has a notification area; records
@@ -91,7 +91,7 @@ public:
     QMenu* m_helpMenu;
     QAction* m_helpContentsAction;
     QAction* m_helpSearchAction;
-    QAction* m_makerWebAction;
+    QAction* m_webPageAction;
     QAction* m_aboutAction;
     QMenu* m_trayMenu;
     QAction* m_trayOpenAction;
@@ -109,7 +109,8 @@ public:
     void onHelpContentsTriggered();
     // The manual: beside the program, else where an installation put it.
     QString helpFile() const;
-    void onMakerWebTriggered();
+    // The project's web page; the entry is hidden when there is none.
+    void onWebPageTriggered();
     void onAboutTriggered();
     void onTrayOpenTriggered();
     void onTrayHideTriggered();

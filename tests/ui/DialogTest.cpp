@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDate>
 #include <QFocusEvent>
@@ -9,13 +10,16 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
 
 #include "AboutBox.h"
 #include "OptionsDialog.h"
 #include "PasswordDialogs.h"
+#include "SystemInfoDialog.h"
 #include "UiTestSupport.h"
 #include "Version.h"
 #include "shell/StringTable.h"
@@ -564,27 +568,9 @@ TEST(OptionsDialogUi, ANewDialogForgetsTheBrowsedName)
 
 // ---- About box --------------------------------------------------------------
 
-struct SysInfoRig {
-    QStringList installed;  // names found on the PATH
-    bool startWorks = true;
-    QStringList lookedUp;
-    QStringList started;
+struct LinkRig {
     QList<QUrl> opened;
 
-    AboutBox::FindProgram find()
-    {
-        return [this](const QString& name) {
-            lookedUp << name;
-            return installed.contains(name) ? "/usr/bin/" + name : QString();
-        };
-    }
-    AboutBox::StartProgram start()
-    {
-        return [this](const QString& path) {
-            started << path;
-            return startWorks;
-        };
-    }
     AboutBox::OpenUrl open()
     {
         return [this](const QUrl& url) {
@@ -594,32 +580,41 @@ struct SysInfoRig {
     }
 };
 
+// The target of the first link in a label's rich text.
+QString Href(const QLabel* label)
+{
+    const QRegularExpressionMatch match =
+        QRegularExpression("href=\"([^\"]*)\"").match(label->text());
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
 TEST(AboutBoxUi, VersionLabelReadsTheBuildVersion)
 {
     FakePrompts prompts;
-    SysInfoRig rig;
-    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
+    AboutBox about(English(), prompts);
     const QString version =
         QString("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
     EXPECT_EQ(about.m_versionLabel->text(), "Velkon  Version " + version);
 }
 
-TEST(AboutBoxUi, ShowsTitleNoticeAndButtons)
+TEST(AboutBoxUi, NamesBuildLibrariesLicenseAndWhereToReport)
 {
     FakePrompts prompts;
-    SysInfoRig rig;
-    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
-    EXPECT_EQ(about.windowTitle(), "About Velkon");
-    EXPECT_EQ(about.m_titleLabel->text(), "RS232 to TCP/IP Converter");
-    EXPECT_EQ(about.m_disclaimerLabel->text(), QString::fromStdString(English().Text(1102)));
-    EXPECT_EQ(about.m_okButton->text(), "&OK");
-    EXPECT_EQ(about.m_systemInfoButton->text(), "&System Info...");
+    AboutBox about(English(), prompts);
     const QStringList lines = about.m_descriptionLabel->text().split('\n');
-    ASSERT_GE(lines.size(), 5);
-    const QString year = QString::number(QDate::currentDate().year());
-    EXPECT_EQ(lines[0], "Copyright (C) 2024-" + year + " Ulmaro");
-    EXPECT_TRUE(about.m_descriptionLabel->text().contains("example.com"));
-    EXPECT_TRUE(about.m_webLinkLabel->text().contains(AboutBox::kMakerUrl));
+    EXPECT_TRUE(lines.contains(QString("Build date: ") + kBuildDate))
+        << lines.join('|').toStdString();
+    EXPECT_TRUE(lines.contains(QString("Qt %1 (built with %2)").arg(qVersion(), QT_VERSION_STR)));
+    EXPECT_EQ(lines.filter(QRegularExpression("^OpenSSL \\d+\\.\\d+")).size(), 1);
+    EXPECT_TRUE(lines.contains(QString("Copyright (C) ") + kCopyrightHolder));
+    const bool licensed = kLicense[0] != '\0';
+    EXPECT_TRUE(lines.contains(licensed ? QString("License: ") + kLicense
+                                        : "License: none chosen yet; all rights reserved by "
+                                          "the copyright holders"));
+    EXPECT_EQ(about.m_disclaimerLabel->isHidden(), licensed);
+    EXPECT_TRUE(about.m_reportLabel->text().startsWith("Report problems to: "));
+    EXPECT_TRUE(about.m_reportLabel->text().contains(kReportAddress));
+    EXPECT_EQ(about.m_webLinkLabel->isHidden(), kHomepage[0] == '\0');
 }
 
 TEST(AboutBoxUi, OkCloses)
@@ -632,55 +627,39 @@ TEST(AboutBoxUi, OkCloses)
     EXPECT_EQ(about.result(), QDialog::Accepted);
 }
 
-TEST(AboutBoxUi, SystemInfoStartsTheFirstProgramFound)
+TEST(AboutBoxUi, SystemInfoShowsTheSupportTextAndCopiesItWhole)
 {
     FakePrompts prompts;
-    SysInfoRig rig;
-    rig.installed = {"kinfocenter", "gnome-system-monitor"};
-    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
+    AboutBox about(English(), prompts);
+    QString shown;
+    bool copiedShown = false;
+    prompts.onDialog = [&](QDialog& dialog) {
+        auto* info = dynamic_cast<SystemInfoDialog*>(&dialog);
+        ASSERT_NE(info, nullptr);
+        EXPECT_TRUE(info->m_copiedLabel->isHidden());
+        info->m_copyButton->click();
+        shown = info->m_textView->toPlainText();
+        copiedShown = !info->m_copiedLabel->isHidden();
+    };
     about.m_systemInfoButton->click();
-    EXPECT_EQ(rig.started, QStringList{"/usr/bin/gnome-system-monitor"});
-    EXPECT_TRUE(prompts.messages.isEmpty());
-    // The list is tried in its order, and the search ends at the first find.
-    const QStringList order = AboutBox::systemInfoPrograms();
-    const int at = order.indexOf("gnome-system-monitor");
-    ASSERT_GE(at, 0);
-    EXPECT_EQ(rig.lookedUp, order.mid(0, at + 1));
+    EXPECT_EQ(prompts.dialogs, 1);
+    EXPECT_TRUE(shown.startsWith(QString("Velkon ") + kVersionText + "\n")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("Kernel: ")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("Qt platform plugin: offscreen\n")) << shown.toStdString();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), shown);
+    EXPECT_TRUE(copiedShown);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
-TEST(AboutBoxUi, SystemInfoWithoutAnyProgramShowsTheMessage)
+TEST(AboutBoxUi, TheReportLinkOpensItsAddressAndAFailureSaysNothing)
 {
     FakePrompts prompts;
-    SysInfoRig rig;
-    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
-    about.m_systemInfoButton->click();
-    EXPECT_TRUE(rig.started.isEmpty());
-    EXPECT_EQ(rig.lookedUp, AboutBox::systemInfoPrograms());
-    EXPECT_EQ(prompts.messages,
-              QStringList{"Velkon|System Information Is Unavailable At This Time"});
-}
-
-TEST(AboutBoxUi, SystemInfoThatFailsToStartShowsTheMessage)
-{
-    FakePrompts prompts;
-    SysInfoRig rig;
-    rig.installed = {"hardinfo"};
-    rig.startWorks = false;
-    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
-    about.m_systemInfoButton->click();
-    EXPECT_EQ(rig.started, QStringList{"/usr/bin/hardinfo"});
-    EXPECT_EQ(prompts.messages,
-              QStringList{"Velkon|System Information Is Unavailable At This Time"});
-}
-
-TEST(AboutBoxUi, TheLinkOpensTheMakersPageAndAFailureSaysNothing)
-{
-    FakePrompts prompts;
-    SysInfoRig rig;
-    AboutBox about(English(), prompts, nullptr, rig.find(), rig.start(), rig.open());
-    emit about.m_webLinkLabel->linkActivated(AboutBox::kMakerUrl);
+    LinkRig rig;
+    AboutBox about(English(), prompts, nullptr, rig.open());
+    emit about.m_reportLabel->linkActivated(Href(about.m_reportLabel));
     ASSERT_EQ(rig.opened.size(), 1);
-    EXPECT_EQ(rig.opened[0], QUrl(AboutBox::kMakerUrl));
+    EXPECT_EQ(rig.opened[0], AboutBox::reportUrl());
+    EXPECT_EQ(rig.opened[0].scheme() == "mailto", !QString(kReportAddress).contains("://"));
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }

@@ -72,13 +72,14 @@ TEST(StringTableTest, NumbersInUseIsAscendingAndMatchesTheDocumentedGroups)
     EXPECT_TRUE(contains(2132));
     EXPECT_TRUE(contains(5039));
     EXPECT_TRUE(contains(5041));
-    EXPECT_TRUE(contains(5073));
+    EXPECT_TRUE(contains(5185));
     EXPECT_TRUE(contains(5124));
     EXPECT_FALSE(contains(5040));
     EXPECT_FALSE(contains(2115));
     EXPECT_FALSE(contains(5108));
     EXPECT_FALSE(contains(5121));
-    EXPECT_EQ(numbers.size(), 166u);
+    EXPECT_FALSE(contains(5150));
+    EXPECT_EQ(numbers.size(), 178u);
 }
 
 TEST(StringTableTest, BuiltInTablesHoldExactlyTheNumbersInUse)
@@ -118,7 +119,6 @@ TEST(StringTableTest, EnglishTextsReadExactlyAsShown)
     EXPECT_EQ(en.Text(5099), "Error -");
     EXPECT_EQ(en.Text(5092), "Cannot create virtual");
     EXPECT_EQ(en.Text(5102), "Port numbers must range between 0 and 65535");
-    EXPECT_EQ(en.Text(5073), "System Information Is Unavailable At This Time");
     EXPECT_EQ(en.Text(5110),
               "Your confirming password does not match your password. Please re-enter.");
     EXPECT_EQ(en.Text(5119) + " - " + en.Text(5120), "New - RS232 to TCP/IP");

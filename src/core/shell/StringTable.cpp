@@ -180,7 +180,6 @@ const std::vector<int>& NumbersInUse()
         addRange(5000, 5039);  // window titles, labels, buttons (5040 is unused)
         addRange(5041, 5060);
         result.push_back(5065);
-        result.push_back(5073);  // about box: no system information program
         result.push_back(5084);
         result.push_back(5085);
         addRange(5087, 5107);  // status texts and session messages
@@ -188,7 +187,8 @@ const std::vector<int>& NumbersInUse()
         addRange(5118, 5120);
         addRange(5122, 5124);    // tool tips
         result.push_back(5125);  // remote line control option
-        addRange(5130, 5150);    // folder, help, login dialog, file filters, contacts
+        addRange(5130, 5147);    // folder, help, login dialog, file filters
+        addRange(5170, 5185);    // about box and system information
         return result;
     }();
     return numbers;
