@@ -44,12 +44,18 @@ std::span<const int> SerialToNetwork::Targets() const
 
 bool SerialToNetwork::TargetsHaveRoom() const
 {
-    SocketArray& sockets = m_connections.sockets();
-    for (int i : Targets()) {
-        if (sockets.BytesToWrite(i) >= kSendQueueLimit || m_lineControl.Suspended(i))
-            return false;
+    const std::span<const int> targets = Targets();
+    // A client that asked for a pause (remote line control) holds everyone,
+    // as a shared line would: its bytes must not be lost.
+    if (std::any_of(targets.begin(), targets.end(),
+                    [this](int i) { return m_lineControl.Suspended(i); })) {
+        return false;
     }
-    return true;
+    if (targets.empty())
+        return true;
+    SocketArray& sockets = m_connections.sockets();
+    return std::any_of(targets.begin(), targets.end(),
+                       [&sockets](int i) { return sockets.BytesToWrite(i) < kSendQueueLimit; });
 }
 
 void SerialToNetwork::Distribute(std::int32_t count)
@@ -69,8 +75,14 @@ void SerialToNetwork::Distribute(std::int32_t count)
         sockets.Send(targets.front(), bytes, size);
     } else {
         const std::vector<int> copy(targets.begin(), targets.end());
-        for (int i : copy)
+        for (int i : copy) {
+            // A client far behind loses this piece; the others go on.
+            if (sockets.BytesToWrite(i) >= kClientQueueLimit) {
+                m_droppedBytes += static_cast<std::int64_t>(size);
+                continue;
+            }
             sockets.Send(i, bytes, size);
+        }
     }
     m_queue.Drop(count);
 }

@@ -20,9 +20,16 @@ class SerialSide;
 // what waited for the line to go quiet.
 class SerialToNetwork {
 public:
-    // Bytes a TCP peer may have queued unsent before the serial side is held
-    // back, so that a slow reader slows the sender instead of growing memory.
+    // Bytes a TCP peer may have queued unsent before it counts as full. When
+    // every target is full the serial side is held back, so that slow
+    // readers slow the sender instead of growing memory.
     static constexpr int kSendQueueLimit = 256 * 1024;
+    // While another target has room, a client that fell behind keeps a
+    // queue of its own up to this many bytes (plus the one piece that
+    // crossed it); what does not fit is dropped for that client alone. 1 MiB
+    // rides out a reader's pause of seconds at serial speeds and keeps 32
+    // clients under 40 MiB.
+    static constexpr int kClientQueueLimit = 1024 * 1024;
     static constexpr int kTickMs = 50;
     // Bytes read from the serial side per call at most.
     static constexpr int kReadChunk = 64 * 1024;
@@ -46,9 +53,12 @@ public:
     void Tick(SerialSide& side);
     // Bytes wait that a tick may send or drop.
     bool NeedsTicks() const;
+    // Bytes not sent to clients whose own queue was full.
+    std::int64_t DroppedBytes() const { return m_droppedBytes; }
 
 private:
     std::span<const int> Targets() const;
+    // Some target may take more: bytes leave (for a full one they are dropped).
     bool TargetsHaveRoom() const;
     // Sends the oldest count queued bytes to the targets and drops them.
     void Distribute(std::int32_t count);
@@ -68,6 +78,7 @@ private:
     std::int32_t m_timeoutTicks = 0;
     // The serial side is held back because the queue was full.
     bool m_held = false;
+    std::int64_t m_droppedBytes = 0;
 };
 
 }  // namespace velkon

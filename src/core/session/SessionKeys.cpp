@@ -11,7 +11,7 @@ constexpr int kLists = 0;
 
 constexpr unsigned kIoEditors = kServerOptionsEditor | kClientOptionsEditor;
 
-const std::array<SessionKey, 27> kKeys = {{
+const std::array<SessionKey, 28> kKeys = {{
     {"Connector", &S::Connector, "0", KeyRule::ListIndex, kConnectorCount},
     {"BaudRate", &S::BaudRate, "0", KeyRule::ListIndex, static_cast<int>(kBaudRates.size())},
     {"Parity", &S::Parity, "0", KeyRule::ListIndex, static_cast<int>(kParityTextIds.size())},
@@ -43,6 +43,7 @@ const std::array<SessionKey, 27> kKeys = {{
     {"PasswordPromptResponse", &S::PasswordPromptResponse, "", KeyRule::Any, kLists, kLoginEditor,
      true},
     {"RemoteLineControl", &S::RemoteLineControl, "0", KeyRule::OneIsOn, kLists, kIoEditors},
+    {"AllowedClients", &S::AllowedClients, "", KeyRule::Any, kLists, kServerOptionsEditor},
 }};
 
 }  // namespace

@@ -121,6 +121,27 @@ void TcpLinger::OnWritable(std::uint64_t id)
     entry.writeNotifier->setEnabled(false);
 }
 
+std::int64_t TcpLinger::ResetAll()
+{
+    std::int64_t undelivered = 0;
+    while (!m_entries.empty()) {
+        Entry& entry = *m_entries.begin()->second;
+        const std::int64_t left =
+            entry.out.Count() + static_cast<std::int64_t>(UnacknowledgedBytes(entry.fd));
+        if (left > 0) {
+            ResetDescriptor(entry.fd);
+        } else {
+            // All delivered, only the peer's close is missing: closing with
+            // unread input would reset it, so that is read first.
+            while (ReceiveSome(entry.fd, ReadScratch(), kReadChunk).kind == IoStep::kDone) {
+            }
+        }
+        undelivered += left;
+        End(m_entries.begin()->first);
+    }
+    return undelivered;
+}
+
 void TcpLinger::End(std::uint64_t id)
 {
     const auto it = m_entries.find(id);
