@@ -257,9 +257,9 @@ TEST(ClientPolicy, TheEndDeliversEverythingOrCountsExactlyWhatIsMissing)
             }
             return end != -1;
         });
+        ::close(client);
         ASSERT_TRUE(rig.program.waitForFinished(10000));
         EXPECT_EQ(rig.program.exitCode(), 0);
-        ::close(client);
         const QByteArray log = rig.Log();
         if (reads) {
             EXPECT_EQ(received, data.size());

@@ -147,7 +147,9 @@ void TcpListener::OnAcceptable()
                 AddressText(QHostAddress(reinterpret_cast<const sockaddr*>(&peer)));
             if (!m_allowed(address)) {
                 ResetDescriptor(fd);
-                m_events.refused(address);
+                if (m_events.refused) {
+                    m_events.refused(address);
+                }
                 continue;
             }
         }

@@ -60,7 +60,9 @@ void UdpEndpoint::OnReadyRead()
             // Never the latest sender either: nothing is ever sent to it.
             const std::string address = AddressText(datagram.senderAddress());
             if (!m_allowed(address)) {
-                m_events.refused(address);
+                if (m_events.refused) {
+                    m_events.refused(address);
+                }
                 continue;
             }
         }
