@@ -258,7 +258,9 @@ TEST(ClientPolicy, TheEndDeliversEverythingOrCountsExactlyWhatIsMissing)
             return end != -1;
         });
         ::close(client);
-        ASSERT_TRUE(rig.program.waitForFinished(10000));
+        // It may have ended already, while the client waited.
+        ASSERT_TRUE(rig.program.state() == QProcess::NotRunning ||
+                    rig.program.waitForFinished(10000));
         EXPECT_EQ(rig.program.exitCode(), 0);
         const QByteArray log = rig.Log();
         if (reads) {
