@@ -31,6 +31,11 @@ public:
         }
     }
 
+    void FailureLogged(const std::string& description) override
+    {
+        m_host.Report(m_session, kLogLine, description);
+    }
+
 private:
     HeadlessHost& m_host;
     Session& m_session;
@@ -74,7 +79,10 @@ std::string HeadlessHost::StatusLine(const LocalDateTime& t, int number, const s
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
                   t.hour, t.minute, t.second);
     return std::string(stamp) + " session " + std::to_string(number) + " " + topic + " " +
-           (line == 0 ? "serial" : "network") + ": " + text;
+           (line == kSerialLine    ? "serial"
+            : line == kNetworkLine ? "network"
+                                   : "error") +
+           ": " + text;
 }
 
 void HeadlessHost::Report(Session& session, int line, const std::string& text)

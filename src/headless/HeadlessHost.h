@@ -33,6 +33,8 @@ public:
     void CloseHelpWindows() override {}
 
     // "2026-12-07 10:15:02 session 1 COM3 network: TCP/IP Status: Listening..."
+    // A failure written to the error log shows as line kLogLine ("error: ...").
+    static constexpr int kLogLine = 2;
     static std::string StatusLine(const LocalDateTime& when, int number, const std::string& topic,
                                   int line, const std::string& text);
 

@@ -13,6 +13,8 @@
 
 #include "DialogParts.h"
 #include "Localization.h"
+#include "session/AllowedClients.h"
+#include "session/SessionPresenter.h"
 #include "shell/StringTable.h"
 
 namespace velkon {
@@ -48,11 +50,34 @@ QCheckBox* RemoteLineControlBox(QWidget* parent, const SessionSettings& settings
     return box;
 }
 
+QWidget* AllowedClientsBlock(QWidget* parent, const SessionSettings& settings, QLineEdit*& edit,
+                             QLabel*& error)
+{
+    auto* block = new QWidget(parent);
+    block->setObjectName("allowedClientsBlock");
+    auto* layout = new QVBoxLayout(block);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* label = new QLabel(block);
+    SetTextId(label, 5190);
+    label->setWordWrap(true);
+    edit = new QLineEdit(QString::fromStdString(settings.AllowedClients), block);
+    edit->setObjectName("allowedClientsEdit");
+    label->setBuddy(edit);
+    error = new QLabel(block);
+    error->setObjectName("allowedClientsError");
+    error->setStyleSheet("color: red");
+    error->hide();
+    layout->addWidget(label);
+    layout->addWidget(edit);
+    layout->addWidget(error);
+    return block;
+}
+
 }  // namespace
 
 ServerOptionsDialog::ServerOptionsDialog(SessionSettings& settings, const StringTable& strings,
                                          QWidget* parent)
-    : QDialog(parent), m_settings(settings)
+    : QDialog(parent), m_settings(settings), m_strings(strings)
 {
     SetTextId(this, 5019);
     auto* layout = new QVBoxLayout(this);
@@ -65,6 +90,8 @@ ServerOptionsDialog::ServerOptionsDialog(SessionSettings& settings, const String
                                   settings.ServerTCPOptions));
     m_remoteLineControlCheck = RemoteLineControlBox(this, settings);
     layout->addWidget(m_remoteLineControlCheck);
+    layout->addWidget(
+        AllowedClientsBlock(this, settings, m_allowedClientsEdit, m_allowedClientsError));
     MakeOkCancel(this, m_okButton, m_cancelButton);
     layout->addLayout(ButtonRow({m_okButton, m_cancelButton}));
     m_multipleClientsCheck->setChecked(settings.AllowMultiConnect != 0);
@@ -75,6 +102,16 @@ ServerOptionsDialog::ServerOptionsDialog(SessionSettings& settings, const String
 
 void ServerOptionsDialog::onOkClicked()
 {
+    const std::string allowed = m_allowedClientsEdit->text().trimmed().toStdString();
+    const AllowedClients::Parsed parsed = AllowedClients::Parse(allowed);
+    if (!parsed.ok) {
+        m_allowedClientsError->setText(QString::fromStdString(
+            m_strings.Text(text::kNotAnAllowedClient) + " " + parsed.wrongEntry));
+        m_allowedClientsError->show();
+        m_allowedClientsEdit->setFocus();
+        return;
+    }
+    m_settings.AllowedClients = allowed;
     m_settings.AllowMultiConnect = m_multipleClientsCheck->isChecked() ? 1 : 0;
     m_settings.RemoteLineControl = m_remoteLineControlCheck->isChecked() ? 1 : 0;
     for (int i = 0; i < 3; ++i) {

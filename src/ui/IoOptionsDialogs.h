@@ -5,6 +5,7 @@
 #include "session/SessionSettings.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -25,11 +26,15 @@ public:
     QCheckBox* m_remoteLineControlCheck;
     QRadioButton* m_serialDataRadios[3];
     QRadioButton* m_networkDataRadios[3];
+    // Who may connect; a wrong entry is named below it and OK refused.
+    QLineEdit* m_allowedClientsEdit;
+    QLabel* m_allowedClientsError;
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
 
 private:
     SessionSettings& m_settings;
+    const StringTable& m_strings;
 };
 
 // Client I/O options of one session.

@@ -104,12 +104,20 @@ TEST(SessionWindowUi, ServerOptionsDialogEditsTheSession)
         EXPECT_TRUE(server->m_serialDataRadios[0]->isChecked());
         server->m_serialDataRadios[2]->setChecked(true);
         server->m_multipleClientsCheck->setChecked(false);
+        // A wrong entry is named and OK refused until it is put right.
+        server->m_allowedClientsEdit->setText("10.0.0.0/8, 10.0.0.300");
+        server->m_okButton->click();
+        EXPECT_FALSE(server->m_allowedClientsError->isHidden());
+        EXPECT_EQ(server->m_allowedClientsError->text(), "Not an address or prefix: 10.0.0.300");
+        EXPECT_EQ(server->result(), QDialog::Rejected);
+        server->m_allowedClientsEdit->setText(" 10.0.0.0/8, fd00::/8 ");
         server->m_okButton->click();
     };
     d->m_ioOptionsButton->click();
     EXPECT_EQ(rig.prompts.dialogs, 1);
     EXPECT_EQ(rig.shell().SessionAt(1)->settings().ServerSerialOptions, 2);
     EXPECT_EQ(rig.shell().SessionAt(1)->settings().AllowMultiConnect, 0);
+    EXPECT_EQ(rig.shell().SessionAt(1)->settings().AllowedClients, "10.0.0.0/8, fd00::/8");
     rig.prompts.onDialog = [](QDialog& dialog) {
         auto* server = dynamic_cast<ServerOptionsDialog*>(&dialog);
         ASSERT_NE(server, nullptr);

@@ -395,6 +395,17 @@ public:
         el(index).state = kSockClosed;
         return Result::Ok();
     }
+    Result Abort(int index) override
+    {
+        calls.push_back("abort " + std::to_string(index));
+        el(index).state = kSockClosed;
+        return Result::Ok();
+    }
+    Result SetPeerFilter(int, std::function<bool(const std::string&)> allowed) override
+    {
+        peerFilter = std::move(allowed);
+        return Result::Ok();
+    }
     Result SendData(int index, const Bytes& data) override
     {
         el(index).sent.insert(el(index).sent.end(), data.begin(), data.end());
@@ -460,6 +471,13 @@ public:
     {
         events().error(index, number, text);
     }
+    // The platform turned a peer away, as a filtered listener does.
+    void Refuses(const std::string& address)
+    {
+        if (!peerFilter || peerFilter(address))
+            return;
+        events().refused(0, address, "not in the allowed list");
+    }
     void Drained(int index)
     {
         el(index).bytesToWrite = 0;
@@ -476,6 +494,7 @@ public:
     std::string bindFailure;
     std::vector<std::string> calls;
     std::vector<long> rejected;
+    std::function<bool(const std::string&)> peerFilter;
 };
 
 class FakeTimer : public Timer {
@@ -530,6 +549,13 @@ public:
         files[path] = content;
         privateFiles[path] = privateFile;
         return true;
+    }
+    // A file never written here counts as readable by others.
+    bool MakePrivate(const std::string& path) override
+    {
+        const bool wasOpen = !privateFiles[path];
+        privateFiles[path] = true;
+        return wasOpen;
     }
     bool readOnly = false;
     std::map<std::string, std::string> files;

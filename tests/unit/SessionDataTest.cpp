@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "SessionTestSupport.h"
@@ -198,18 +200,62 @@ TEST(SerialToNetwork, FullQueueHoldsThePortInsteadOfLosingBytes)
     EXPECT_EQ(rig.sock().el(1).sent, Pattern(3000));
 }
 
-TEST(SerialToNetwork, SlowPeerHoldsBytesBackUntilItDrains)
+TEST(SerialToNetwork, ASlowClientQueuesOnItsOwnThenLosesBytesWhileTheOthersGoOn)
 {
-    ServerRig rig(2);
+    ServerRig rig(3);
+    rig.world.app.globalSettings.LogErrors = 1;
     rig.sock().el(2).bytesToWrite = Session::kSendQueueLimit;
-    rig.serial().Arrive(B("wait"));
-    EXPECT_TRUE(rig.sock().el(1).sent.empty());
-    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 4);
-    rig.Ticks(8);  // the flush keeps them too: a peer is connected
-    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 4);
-    rig.sock().Drained(2);
-    EXPECT_EQ(S(rig.sock().el(1).sent), "wait");
-    EXPECT_EQ(S(rig.sock().el(2).sent), "wait");
+    rig.serial().Arrive(B("abc"));
+    EXPECT_EQ(S(rig.sock().el(1).sent), "abc");
+    EXPECT_EQ(S(rig.sock().el(2).sent), "abc");
+    rig.sock().el(2).bytesToWrite = SerialToNetwork::kClientQueueLimit;
+    for (int tick = 0; tick < ConnectionMonitor::kStallTicks - 1; ++tick) {
+        rig.serial().Arrive(B("d"));
+        rig.Ticks(1);
+    }
+    const std::string taken = "abc" + std::string(ConnectionMonitor::kStallTicks - 1, 'd');
+    EXPECT_EQ(S(rig.sock().el(1).sent), taken);
+    EXPECT_EQ(S(rig.sock().el(3).sent), taken);
+    EXPECT_EQ(S(rig.sock().el(2).sent), "abc");
+    EXPECT_EQ(rig.s().DroppedBytes(), ConnectionMonitor::kStallTicks - 1);
+    EXPECT_FALSE(rig.serial().held);
+    EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 0);
+
+    // Full for 10 s: reset, not closed in order, and logged.
+    EXPECT_EQ(rig.sock().el(2).state, kSockConnected);
+    rig.Ticks(1);
+    EXPECT_EQ(rig.sock().el(2).state, kSockClosed);
+    EXPECT_NE(std::find(rig.sock().calls.begin(), rig.sock().calls.end(), "abort 2"),
+              rig.sock().calls.end());
+    EXPECT_NE(rig.Log().find("Client 10.0.0.2 closed - it took no data for 10 seconds"),
+              std::string::npos);
+    EXPECT_EQ(rig.s().ClientCount(), 2);
+}
+
+TEST(SerialToNetwork, WhenEveryClientIsFullTheSerialSideWaitsAndNothingIsLost)
+{
+    for (const int clients : {1, 2}) {
+        SCOPED_TRACE(clients);
+        SessionRig rig;
+        rig.s().SetBufferSize(0);  // 1024
+        rig.ActivateServer();
+        for (int i = 1; i <= clients; ++i) {
+            rig.sock().PeerConnects(i);
+            rig.sock().el(i).bytesToWrite = Session::kSendQueueLimit;
+        }
+        rig.serial().Arrive(Pattern(3000));
+        EXPECT_TRUE(rig.serial().held);
+        EXPECT_TRUE(rig.sock().el(1).sent.empty());
+        // One client alone is never dropped for being slow.
+        rig.Ticks(clients == 1 ? 2 * ConnectionMonitor::kStallTicks : 8);
+        for (int i = 1; i <= clients; ++i)
+            rig.sock().Drained(i);
+        rig.serial().Arrive({});
+        rig.serial().Arrive({});
+        for (int i = 1; i <= clients; ++i)
+            EXPECT_EQ(rig.sock().el(i).sent, Pattern(3000));
+        EXPECT_EQ(rig.s().DroppedBytes(), 0);
+    }
 }
 
 TEST(SerialToNetwork, VirtualPortWithoutClientLosesBytesAsBefore)
@@ -499,7 +545,9 @@ TEST(PingMonitoring, NoPassWhileSerialBytesWaitOrDataArrives)
 {
     PingRig rig(0);
     rig.s().SetBufferSerialData(1);
-    rig.sock().el(1).bytesToWrite = Session::kSendQueueLimit;  // keeps SerialToNetworkQueue filled
+    // Every client full keeps SerialToNetworkQueue filled.
+    rig.sock().el(1).bytesToWrite = Session::kSendQueueLimit;
+    rig.sock().el(2).bytesToWrite = Session::kSendQueueLimit;
     rig.serial().Arrive(B("x"));
     rig.Ticks(200);
     EXPECT_TRUE(rig.world.pinger.pending.empty());
@@ -576,7 +624,8 @@ TEST(FieldFaults, ClientThatTakesNothingForTenSecondsIsClosedAndLogged)
     }
     EXPECT_EQ(rig.sock().el(1).state, kSockConnected);
     rig.Ticks(1);
-    EXPECT_EQ(rig.sock().el(1).state, kSockClosed);
+    EXPECT_NE(std::find(rig.sock().calls.begin(), rig.sock().calls.end(), "abort 1"),
+              rig.sock().calls.end());
     EXPECT_EQ(rig.sock().el(2).state, kSockConnected);
     EXPECT_NE(rig.Log().find("Client 10.0.0.1 closed - it took no data for 10 seconds"),
               std::string::npos);

@@ -34,7 +34,7 @@ TEST(Configuration, FreshFileHasExactlyTheDefaultKeysInOrder)
         "AllowMultiConnect=1\nServerSerialOptions=0\nServerTCPOptions=0\nClientOptions=0\n"
         "ConnectOnVirtualOpen=1\nUserPrompt=\nUserPromptResponse=\nPasswordPrompt=\n"
         "PasswordPromptResponse=\nRemoteLineControl=0\nTraceFile=\nTraceHex=1\nTraceMaxSize="
-        "10240\n";
+        "10240\nAllowedClients=\n";
     EXPECT_EQ(rig.File(), expected);
     EXPECT_FALSE(rig.world.files.privateFiles[kDefault]);
 }
@@ -84,6 +84,7 @@ TEST(Configuration, WriteThenReadRoundTripsEverySessionField)
         v.PasswordPrompt = "pw:";
         v.PasswordPromptResponse = "secret";
         v.RemoteLineControl = 1;
+        v.AllowedClients = "10.0.0.0/8, fd00::/8";
     });
     Session& b = rig.shell.NewSession();
     b.SetIPAddress("10.0.0.9");
@@ -99,6 +100,7 @@ TEST(Configuration, WriteThenReadRoundTripsEverySessionField)
     EXPECT_EQ(r.Connector, 7);
     EXPECT_EQ(rig.S(1).SerialSettingsText(), "921600,S,5,2");
     EXPECT_EQ(r.FlowControl, 3);
+    EXPECT_EQ(r.AllowedClients, "10.0.0.0/8, fd00::/8");
     EXPECT_EQ(r.BufferSize, 8);
     EXPECT_EQ(r.BufferSerialData, 1);
     EXPECT_EQ(r.CreateVirtualPort, 1);
@@ -208,6 +210,21 @@ TEST(Configuration, AnyLoginResponseKeepsTheFilePrivate)
     });
     rig.shell.WriteConfiguration("");
     EXPECT_TRUE(rig.world.files.privateFiles[kDefault]);
+
+    // A file with a secret that others could read is taken back when it
+    // is read, and that is logged once; one without a secret is left alone.
+    rig.world.app.globalSettings.LogErrors = 1;
+    rig.File("/tmp/open.vkc") = "[Velkon]\nLogErrors=1\n";
+    rig.shell.ReadConfiguration("/tmp/open.vkc");
+    EXPECT_FALSE(rig.world.files.privateFiles["/tmp/open.vkc"]);
+    rig.File("/tmp/open.vkc") = "[Velkon]\nLogErrors=1\nPassword=pw\n";
+    rig.shell.ReadConfiguration("/tmp/open.vkc");
+    rig.shell.ReadConfiguration("/tmp/open.vkc");
+    EXPECT_TRUE(rig.world.files.privateFiles["/tmp/open.vkc"]);
+    const std::string log = rig.File("/opt/velkon/errorlog.txt");
+    EXPECT_EQ(log,
+              "Velkon Error: /tmp/open.vkc holds a secret and was readable by others; it is now "
+              "0600, 03-07-2026, 09:05:02\r\n");
 }
 
 TEST(Configuration, MinimizedWindowKeepsTheFormerGeometry)

@@ -43,6 +43,13 @@ public:
     // Replaces the file atomically (temporary file and rename); mode 0600
     // when privateFile is set.
     virtual bool Replace(const std::string& path, const std::string& content, bool privateFile) = 0;
+    // Takes every right of group and others away (mode 0600); true when
+    // the file had some.
+    virtual bool MakePrivate(const std::string& path)
+    {
+        (void)path;
+        return false;
+    }
 };
 
 // Modal message box with an OK button.

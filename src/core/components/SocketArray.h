@@ -46,6 +46,9 @@ struct SocketEvents {
     std::function<void(int, int, const std::string&)> error;
     // Bytes waiting in the element's send queue were handed to the network.
     std::function<void(int)> sendProgress;
+    // A connection or datagram the network side turned away before the
+    // session saw it (not in the allowed list, a failed TLS handshake...).
+    std::function<void(int index, const std::string& address, const std::string& reason)> refused;
 };
 
 // The session's socket array (sockets). Element 0 is the session's own
@@ -84,6 +87,24 @@ public:
     // learns at once that it is not served.
     virtual Result Reject(int index, long requestId) = 0;
     virtual Result Close(int index) = 0;
+    // Ends the connection at once with a reset: nothing queued for it stays
+    // behind and the peer learns at once. For peers the program drops.
+    virtual Result Abort(int index) { return Close(index); }
+    // Who may connect to element 0 (TCP) or send to it (UDP), set before
+    // Listen or Bind; accepted clients are checked before they take a slot.
+    // Empty: anyone.
+    virtual Result SetPeerFilter(int index, std::function<bool(const std::string& address)> allowed)
+    {
+        (void)index;
+        (void)allowed;
+        return Result::Ok();
+    }
+    // Connections given up by Close that still deliver their last bytes or
+    // wait for their peer to close.
+    virtual int ClosingConnections() const { return 0; }
+    // Resets the connections still closing (the program ends); the bytes
+    // they had not delivered: queued, or sent and not acknowledged.
+    virtual std::int64_t ResetClosing() { return 0; }
     virtual Result SendData(int index, const Bytes& data) = 0;
     // SendData from memory the caller keeps.
     virtual Result Send(int index, const std::uint8_t* data, std::size_t size)

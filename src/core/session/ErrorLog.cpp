@@ -23,7 +23,10 @@ std::string ErrorLog::Line(const std::string& description, const LocalDateTime& 
     std::string line = "Velkon Error: " + description + ", " + TwoDigits(now.month) + "-" +
                        TwoDigits(now.day) + "-" + std::to_string(now.year) + ", " +
                        TwoDigits(now.hour) + ":" + TwoDigits(now.minute) + ":" +
-                       TwoDigits(now.second) + ", Velkon IP Address: " + where.localAddress + ", ";
+                       TwoDigits(now.second);
+    if (!where.bridge)
+        return line;
+    line += ", Velkon IP Address: " + where.localAddress + ", ";
     if (where.server) {
         line += "Server Mode, Local Port: " + std::to_string(where.localPort);
     } else {

@@ -19,6 +19,8 @@ public:
         int localPort = 0;
         std::string remoteHost;
         int remotePort = 0;
+        // False for a failure of the program rather than of a bridge.
+        bool bridge = true;
     };
 
     explicit ErrorLog(AppState& app) : m_app(app) {}

@@ -46,12 +46,18 @@ std::span<const int> SerialToNetwork::Targets() const
 
 bool SerialToNetwork::TargetsHaveRoom() const
 {
-    SocketArray& sockets = m_connections.sockets();
-    for (int i : Targets()) {
-        if (sockets.BytesToWrite(i) >= kSendQueueLimit || m_lineControl.Suspended(i))
-            return false;
+    const std::span<const int> targets = Targets();
+    // A client that asked for a pause (remote line control) holds everyone,
+    // as a shared line would: its bytes must not be lost.
+    if (std::any_of(targets.begin(), targets.end(),
+                    [this](int i) { return m_lineControl.Suspended(i); })) {
+        return false;
     }
-    return true;
+    if (targets.empty())
+        return true;
+    SocketArray& sockets = m_connections.sockets();
+    return std::any_of(targets.begin(), targets.end(),
+                       [&sockets](int i) { return sockets.BytesToWrite(i) < kSendQueueLimit; });
 }
 
 void SerialToNetwork::Distribute(std::int32_t count)
@@ -67,7 +73,13 @@ void SerialToNetwork::Distribute(std::int32_t count)
     }
     // A copy: a failed send may close a client and change the list.
     const std::span<const int> targets = Targets();
+    const bool several = targets.size() > 1;
     const auto send = [&](int i) {
+        // A client far behind loses this piece; the others go on.
+        if (several && sockets.BytesToWrite(i) >= kClientQueueLimit) {
+            m_traffic.Dropped(static_cast<std::size_t>(count));
+            return;
+        }
         if (sockets.Send(i, bytes, size))
             m_traffic.NetworkSent(i, static_cast<std::size_t>(count));
         else

@@ -21,9 +21,16 @@ class TrafficFeed;
 // what waited for the line to go quiet.
 class SerialToNetwork {
 public:
-    // Bytes a TCP peer may have queued unsent before the serial side is held
-    // back, so that a slow reader slows the sender instead of growing memory.
+    // Bytes a TCP peer may have queued unsent before it counts as full. When
+    // every target is full the serial side is held back, so that slow
+    // readers slow the sender instead of growing memory.
     static constexpr int kSendQueueLimit = 256 * 1024;
+    // While another target has room, a client that fell behind keeps a
+    // queue of its own up to this many bytes (plus the one piece that
+    // crossed it); what does not fit is dropped for that client alone. 1 MiB
+    // rides out a reader's pause of seconds at serial speeds and keeps 32
+    // clients under 40 MiB.
+    static constexpr int kClientQueueLimit = 1024 * 1024;
     static constexpr int kTickMs = 50;
     // Bytes read from the serial side per call at most.
     static constexpr int kReadChunk = 64 * 1024;
@@ -50,6 +57,7 @@ public:
 
 private:
     std::span<const int> Targets() const;
+    // Some target may take more: bytes leave (for a full one they are dropped).
     bool TargetsHaveRoom() const;
     // Sends the oldest count queued bytes to the targets and drops them.
     void Distribute(std::int32_t count);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "session/AllowedClients.h"
 #include "session/Numbers.h"
 #include "session/SessionCommand.h"
 #include "session/SessionKeys.h"
@@ -44,9 +45,10 @@ Session::Session(AppState& app, SessionComponents components)
       m_toNetwork(m_settings, m_mode, app.globalSettings, m_connections, m_lineControl, m_traffic),
       m_toSerial(m_settings, m_mode, m_connections, m_lineControl, m_traffic),
       m_monitor(
-          app, m_settings, m_mode, m_connections, [this](int i) { OnNetworkClosed(i); },
+          app, m_settings, m_mode, m_connections, [this](int i) { AbortClient(i); },
           [this](const std::string& text) { LogError(text); }),
-      m_errorLog(app)
+      m_errorLog(app),
+      m_refusals(app.services.clock, [this](const std::string& text) { LogError(text); })
 {
     m_components.serialPort->setCommEventHandler([this] { OnSerialEvent(); });
     VirtualPort& vport = *m_components.virtualPort;
@@ -63,6 +65,9 @@ Session::Session(AppState& app, SessionComponents components)
         OnNetworkError(i, number, description);
     };
     events.sendProgress = [this](int i) { OnSendProgress(i); };
+    events.refused = [this](int i, const std::string& address, const std::string& reason) {
+        OnNetworkRefused(i, address, reason);
+    };
     m_components.sockets->setEvents(std::move(events));
     m_components.reconnectTimer->setTickHandler([this] { OnReconnectTick(); });
     m_components.housekeepingTimer->setTickHandler([this] { OnHousekeepingTick(); });
@@ -391,6 +396,7 @@ bool Session::StartNetwork(int portNumber)
     }
     if (m_settings.TCPOption == kTcpOptionClient) {
         m_mode.serverMode = 0;
+        sock.SetPeerFilter(0, {});
         sock.SetRemoteHost(0, m_settings.IPAddress);
         sock.SetRemotePort(0, portNumber);
         const bool waitForApplication =
@@ -413,6 +419,18 @@ bool Session::StartNetwork(int portNumber)
         return true;
     }
     m_mode.serverMode = 1;
+    const AllowedClients::Parsed allowed = AllowedClients::Parse(m_settings.AllowedClients);
+    if (!allowed.ok) {
+        FailActivation(
+            Result::Fail(m_presenter.Text(text::kNotAnAllowedClient) + " " + allowed.wrongEntry));
+        return false;
+    }
+    std::function<bool(const std::string&)> filter;
+    if (!allowed.list.Empty()) {
+        filter = [list = allowed.list](const std::string& address) { return list.Allows(address); };
+    }
+    sock.SetPeerFilter(0, std::move(filter));
+    m_refusals.Reset();
     sock.SetLocalPort(0, portNumber);
     if (m_mode.udp)
         sock.SetRemotePort(0, portNumber);
@@ -450,6 +468,7 @@ void Session::LogError(const std::string& description)
     where.remoteHost = sock.RemoteHost(0);
     where.remotePort = sock.RemotePort(0);
     m_errorLog.Log(description, where);
+    m_presenter.FailureLogged(description);
 }
 
 // ---------------------------------------------------------------- serial side
@@ -641,6 +660,19 @@ void Session::OnNetworkClosed(int index)
     ScheduleTicks();
 }
 
+void Session::AbortClient(int index)
+{
+    m_components.sockets->Abort(index);
+    OnNetworkClosed(index);
+}
+
+void Session::OnNetworkRefused(int /*index*/, const std::string& address, const std::string& reason)
+{
+    if (m_mode.udp)
+        ++m_refusedDatagrams;
+    m_refusals.Refused(address, reason);
+}
+
 void Session::OnNetworkError(int index, int number, const std::string& description)
 {
     m_connections.Changed();
@@ -731,13 +763,38 @@ void Session::StopTakingIn()
     // serial side is held so that its driver keeps what was not read.
     if (IsActive())
         Serial().Hold();
+    // No new connection in the last moments.
+    m_components.reconnectTimer->SetEnabled(false);
+}
+
+void Session::EndConnections(bool force)
+{
+    if (!IsActive() || m_mode.udp)
+        return;
+    SocketArray& sockets = *m_components.sockets;
+    if (m_mode.serverMode == 1 && sockets.State(0) == kSockListening)
+        sockets.Close(0);
+    const bool ownQueueEmpty = m_toNetwork.Queue().Count() == 0;
+    // A copy: closing changes the list.
+    const std::vector<int> connected = m_connections.Connected();
+    for (int i : connected) {
+        // Bytes that arrived before the end are delivered first.
+        const bool delivered =
+            ownQueueEmpty && sockets.BytesToWrite(i) == 0 && sockets.BytesAvailable(i) == 0;
+        if (!force && !delivered)
+            continue;
+        m_lostAtEnd += sockets.BytesAvailable(i);
+        sockets.Close(i);
+        m_connections.Changed();
+    }
 }
 
 void Session::LogUndelivered()
 {
     if (!IsActive())
         return;
-    const std::int64_t count = BytesInFlight();
+    EndConnections(true);
+    const std::int64_t count = BytesInFlight() + m_lostAtEnd + m_components.sockets->ResetClosing();
     if (count > 0)
         LogError(std::to_string(count) + " bytes not delivered before the program ended");
 }

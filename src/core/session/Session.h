@@ -10,6 +10,7 @@
 #include "session/ErrorLog.h"
 #include "session/NetworkConnections.h"
 #include "session/NetworkToSerial.h"
+#include "session/RefusalLog.h"
 #include "session/RemoteLineControl.h"
 #include "session/Routing.h"
 #include "session/SerialSide.h"
@@ -104,6 +105,8 @@ public:
     void OnNetworkClosed(int index);
     void OnNetworkError(int index, int number, const std::string& description);
     void OnSendProgress(int index);
+    // The network side turned a peer away before the session saw it.
+    void OnNetworkRefused(int index, const std::string& address, const std::string& reason);
     void OnReconnectTick();
     void OnHousekeepingTick();
 
@@ -127,8 +130,17 @@ public:
     // The program ends: take nothing more from the serial side, deliver
     // what was taken.
     void StopTakingIn();
-    // Logs what could not be delivered before the end.
+    // Closes each connection whose bytes from the program have all been
+    // handed to the network (all of them with force): it then shuts down
+    // its sending side and waits for its peer to close.
+    void EndConnections(bool force);
+    // Logs what could not be delivered before the end, counting what the
+    // connections still closing had not delivered, and resets them.
     void LogUndelivered();
+    // Datagrams of UDP peers not in the allowed list, dropped unanswered.
+    std::int64_t RefusedDatagrams() const { return m_refusedDatagrams; }
+    // Serial bytes not sent to a client that had fallen too far behind.
+    std::int64_t DroppedBytes() const { return static_cast<std::int64_t>(Counters().dropped); }
 
     SerialPort& serialPort() { return *m_components.serialPort; }
     VirtualPort& virtualPort() { return *m_components.virtualPort; }
@@ -154,6 +166,8 @@ private:
 
     void OpenTrace();
     void CloseTrace();
+    // Drops a client the program gives up on: reset, not closed in order.
+    void AbortClient(int index);
     void DeviceLost();
     void DeviceBack();
     void SerialReceive();
@@ -177,6 +191,11 @@ private:
     NetworkToSerial m_toSerial;
     ConnectionMonitor m_monitor;
     ErrorLog m_errorLog;
+    RefusalLog m_refusals;
+    std::int64_t m_refusedDatagrams = 0;
+    // Bytes received from peers that were closed at the end before the
+    // session could take them.
+    std::int64_t m_lostAtEnd = 0;
 
     bool m_active = false;
     int m_activeConnector = 0;

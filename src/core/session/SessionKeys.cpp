@@ -11,7 +11,7 @@ constexpr int kLists = 0;
 
 constexpr unsigned kIoEditors = kServerOptionsEditor | kClientOptionsEditor;
 
-const std::array<SessionKey, 30> kKeys = {{
+const std::array<SessionKey, 31> kKeys = {{
     {"Connector", &S::Connector, "0", KeyRule::ListIndex, kConnectorCount},
     {"BaudRate", &S::BaudRate, "0", KeyRule::ListIndex, static_cast<int>(kBaudRates.size())},
     {"Parity", &S::Parity, "0", KeyRule::ListIndex, static_cast<int>(kParityTextIds.size())},
@@ -46,6 +46,7 @@ const std::array<SessionKey, 30> kKeys = {{
     {"TraceFile", &S::TraceFile, "", KeyRule::Any, kLists, kIoEditors},
     {"TraceHex", &S::TraceHex, "1", KeyRule::OneIsOn, kLists, kIoEditors},
     {"TraceMaxSize", &S::TraceMaxSize, "10240", KeyRule::Any, kLists, kIoEditors},
+    {"AllowedClients", &S::AllowedClients, "", KeyRule::Any, kLists, kServerOptionsEditor},
 }};
 
 }  // namespace

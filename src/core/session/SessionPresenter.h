@@ -34,6 +34,8 @@ class SessionObserver {
 public:
     virtual ~SessionObserver() = default;
     virtual void SessionChanged(SessionChange change) = 0;
+    // A failure of the running bridge went to the error log.
+    virtual void FailureLogged(const std::string& description) { (void)description; }
 };
 
 // Status line numbers.
@@ -69,6 +71,7 @@ inline constexpr int kRemotePort = 5105;
 inline constexpr int kLocalIp = 5106;
 inline constexpr int kLocalPort = 5107;
 inline constexpr int kNone = 2205;
+inline constexpr int kNotAnAllowedClient = 5191;
 }  // namespace text
 
 // The session window's model: captions, status lines, lamps and layout, and
@@ -84,6 +87,11 @@ public:
     const SessionForm& form() const { return m_form; }
     std::string Text(int id) const;
     void Notify(SessionChange change);
+    void FailureLogged(const std::string& description)
+    {
+        if (m_observer)
+            m_observer->FailureLogged(description);
+    }
 
     // "COM Status: " or "TCP/IP Status: ", a blank and the text.
     void SetStatus(int line, const std::string& text);

@@ -62,6 +62,8 @@ struct SessionSettings {
     std::string PasswordPromptResponse;
     int WaitForCr = 0;
     std::string TimeoutValue = "150";
+    // Peers a server serves (AllowedClients); empty: anyone.
+    std::string AllowedClients;
 };
 
 // "COM3" for 3; "" for 0 or out of range.

@@ -144,6 +144,21 @@ void Shell::ReadConfiguration(const std::string& fileName)
     } else {
         NewSession();
     }
+    // A secret readable by others is taken back before anything else runs.
+    if (HoldsSecret() && m_app.services.files && m_app.services.files->MakePrivate(path)) {
+        ErrorLog::Where where;
+        where.bridge = false;
+        ErrorLog(m_app).Log(path + " holds a secret and was readable by others; it is now 0600",
+                            where);
+    }
+}
+
+bool Shell::HoldsSecret() const
+{
+    if (!m_app.globalSettings.Password.empty())
+        return true;
+    return std::any_of(m_sessions.begin(), m_sessions.end(),
+                       [](const auto& s) { return velkon::HoldsSecret(s->settings()); });
 }
 
 void Shell::ReadSession(const IniFile& file, int number)
@@ -203,15 +218,11 @@ void Shell::WriteConfiguration(const std::string& fileName)
                                                        true, false);
     }
 
-    // A password or a login response in the file keeps it private to its owner.
-    bool secret = !g.Password.empty();
     for (std::size_t n = 1; n <= m_sessions.size(); ++n) {
-        const SessionSettings& settings = m_sessions[n - 1]->settings();
-        WriteSessionKeys(file, SessionSection(static_cast<int>(n)), settings);
-        secret = secret || HoldsSecret(settings);
+        WriteSessionKeys(file, SessionSection(static_cast<int>(n)), m_sessions[n - 1]->settings());
     }
     if (files)
-        files->Replace(path, file.Serialize(), secret);
+        files->Replace(path, file.Serialize(), HoldsSecret());
 }
 
 // ---------------------------------------------------------------- File menu
@@ -276,6 +287,20 @@ std::int64_t Shell::BytesInFlight() const
     std::int64_t count = 0;
     for (const auto& session : m_sessions)
         count += session->BytesInFlight();
+    return count;
+}
+
+void Shell::EndConnections(bool force)
+{
+    for (const auto& session : m_sessions)
+        session->EndConnections(force);
+}
+
+int Shell::ClosingConnections() const
+{
+    int count = 0;
+    for (const auto& session : m_sessions)
+        count += session->sockets().ClosingConnections();
     return count;
 }
 

@@ -49,6 +49,9 @@ public:
     // left after the wait is logged.
     void StopTakingIn();
     std::int64_t BytesInFlight() const;
+    // Closes the connections that have delivered everything; with force all.
+    void EndConnections(bool force);
+    int ClosingConnections() const;
     void LogUndelivered();
 
     const std::vector<std::unique_ptr<Session>>& sessions() const { return m_sessions; }
@@ -63,6 +66,8 @@ public:
 
 private:
     void ReadSession(const class IniFile& file, int number);
+    // A password or a login response is set: the file must be the owner's alone.
+    bool HoldsSecret() const;
 
     AppState& m_app;
     MainWindowView& m_view;

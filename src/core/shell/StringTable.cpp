@@ -189,6 +189,7 @@ const std::vector<int>& NumbersInUse()
         result.push_back(5125);  // remote line control option
         addRange(5130, 5147);    // folder, help, login dialog, file filters
         addRange(5170, 5185);    // about box and system information
+        addRange(5190, 5191);    // allowed clients
         return result;
     }();
     return numbers;

@@ -9,6 +9,7 @@
 #include "network/LocalAddresses.h"
 #include "network/SocketAddress.h"
 #include "network/SocketErrors.h"
+#include "network/SocketIo.h"
 #include "network/TcpConnector.h"
 
 namespace velkon {
@@ -20,6 +21,8 @@ struct QtSocketArray::Element {
     std::string remoteHost;
     int remotePort = 0;
     int localPort = 0;
+    // Kept over Close: it belongs to the element's setup, like its port.
+    std::function<bool(const std::string&)> peerFilter;
     // Raised by every Close; events of an earlier life compare it.
     std::uint64_t generation = 0;
     bool dataPosted = false;
@@ -380,7 +383,9 @@ TcpListener& QtSocketArray::makeListener(Element& el)
             }
         });
     };
+    reports.refused = [this, target](const std::string& address) { postRefused(*target, address); };
     el.listener = std::make_unique<TcpListener>(std::move(reports));
+    el.listener->SetPeerFilter(el.peerFilter);
     return *el.listener;
 }
 
@@ -493,9 +498,56 @@ Result QtSocketArray::Reject(int index, long requestId)
     return Result::Ok();
 }
 
+void QtSocketArray::postRefused(Element& el, const std::string& address)
+{
+    post(el, [this, address](Element& e) {
+        auto handler = events().refused;
+        if (handler) {
+            handler(e.index, address, "not in the allowed list");
+        }
+    });
+}
+
+Result QtSocketArray::SetPeerFilter(int index,
+                                    std::function<bool(const std::string& address)> allowed)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    el->peerFilter = std::move(allowed);
+    if (el->listener) {
+        el->listener->SetPeerFilter(el->peerFilter);
+    }
+    if (el->udp) {
+        el->udp->SetPeerFilter(el->peerFilter);
+    }
+    return Result::Ok();
+}
+
 // ---- Closing
 
 Result QtSocketArray::Close(int index)
+{
+    return closeElement(index, false);
+}
+
+Result QtSocketArray::Abort(int index)
+{
+    return closeElement(index, true);
+}
+
+int QtSocketArray::ClosingConnections() const
+{
+    return static_cast<int>(m_linger.Count());
+}
+
+std::int64_t QtSocketArray::ResetClosing()
+{
+    return m_linger.ResetAll();
+}
+
+Result QtSocketArray::closeElement(int index, bool reset)
 {
     Element* el = nullptr;
     if (Result r = loaded(index, el); !r) {
@@ -508,8 +560,10 @@ Result QtSocketArray::Close(int index)
     el->connector.reset();
     if (el->connection) {
         std::string unsent;
-        const int fd = el->connection->Release(unsent);
-        if (fd >= 0) {
+        int fd = el->connection->Release(unsent);
+        if (reset) {
+            ResetDescriptor(fd);
+        } else if (fd >= 0) {
             m_linger.Add(fd, std::move(unsent));
         }
         el->connection.reset();
@@ -621,7 +675,9 @@ UdpEndpoint& QtSocketArray::makeUdp(Element& el)
         });
     };
     reports.progress = [this, target] { postProgress(*target); };
+    reports.refused = [this, target](const std::string& address) { postRefused(*target, address); };
     el.udp = std::make_unique<UdpEndpoint>(std::move(reports));
+    el.udp->SetPeerFilter(el.peerFilter);
     return *el.udp;
 }
 

@@ -54,7 +54,12 @@ struct SocketFailure;
 // Close is immediate for the session (state 0 at once, reusable, no event).
 // The bytes still queued of a connected element are flushed in the
 // background (TcpLinger). Closing a listener drops the connection requests
-// that were never accepted; Reject closes one of them at once.
+// that were never accepted; Reject resets one of them at once. Abort resets
+// a connection: nothing of it stays queued.
+//
+// A peer filter on a listener or a UDP element turns peers away before
+// they become requests or datagrams: refused connections are reset at once,
+// refused datagrams dropped, and each raises the refused event.
 class QtSocketArray : public SocketArray {
 public:
     static constexpr int kMaxIndex = 32767;
@@ -92,6 +97,11 @@ public:
     Result Accept(int index, long requestId) override;
     Result Reject(int index, long requestId) override;
     Result Close(int index) override;
+    Result Abort(int index) override;
+    Result SetPeerFilter(int index,
+                         std::function<bool(const std::string& address)> allowed) override;
+    int ClosingConnections() const override;
+    std::int64_t ResetClosing() override;
     Result SendData(int index, const Bytes& data) override;
     Result Send(int index, const std::uint8_t* data, std::size_t size) override;
     int Receive(int index, std::uint8_t* buffer, int maxBytes) override;
@@ -121,6 +131,9 @@ private:
     void onConnectionEnded(Element& el);
     TcpListener& makeListener(Element& el);
     UdpEndpoint& makeUdp(Element& el);
+    void postRefused(Element& el, const std::string& address);
+    // Close, or with reset the connection ends at once (Abort).
+    Result closeElement(int index, bool reset);
     TcpListener* listenerWith(long requestId, int preferredIndex) const;
 
     std::chrono::milliseconds m_connectTimeout;

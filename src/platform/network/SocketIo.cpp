@@ -5,6 +5,8 @@
 
 #include <QSocketNotifier>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,6 +34,23 @@ void CloseDescriptor(int& fd)
         ::close(fd);
     }
     fd = -1;
+}
+
+void ResetDescriptor(int& fd)
+{
+    if (fd >= 0) {
+        const linger reset{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    CloseDescriptor(fd);
+}
+
+std::size_t UnacknowledgedBytes(int fd)
+{
+    int count = 0;
+    if (fd < 0 || ::ioctl(fd, SIOCOUTQ, &count) != 0 || count < 0)
+        return 0;
+    return static_cast<std::size_t>(count);
 }
 
 namespace {

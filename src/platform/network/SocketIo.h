@@ -17,6 +17,11 @@ char* ReadScratch();
 void DropNotifier(QSocketNotifier*& notifier);
 
 void CloseDescriptor(int& fd);
+// Closes a connected socket with a reset (SO_LINGER 0): the kernel keeps
+// nothing for it and the peer learns at once.
+void ResetDescriptor(int& fd);
+// Bytes of a connected socket the peer has not acknowledged (SIOCOUTQ).
+std::size_t UnacknowledgedBytes(int fd);
 
 // The outcome of one non-blocking send or receive, EINTR retried.
 struct IoStep {

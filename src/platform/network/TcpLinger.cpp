@@ -1,5 +1,7 @@
 #include "network/TcpLinger.h"
 
+#include <algorithm>
+
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -26,6 +28,8 @@ struct TcpLinger::Entry {
     QSocketNotifier* writeNotifier = nullptr;
     QTimer* deadline = nullptr;
     bool peerDone = false;
+    // The sending side is shut down: the FIN counts as one byte in SIOCOUTQ.
+    bool finQueued = false;
 };
 
 TcpLinger::TcpLinger() : m_context(std::make_unique<QObject>()) {}
@@ -48,6 +52,7 @@ void TcpLinger::Add(int fd, std::string unsent)
     unsent = std::string();
     if (entry->out.Empty()) {
         ::shutdown(fd, SHUT_WR);
+        entry->finQueued = true;
     }
 
     entry->readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, m_context.get());
@@ -114,11 +119,34 @@ void TcpLinger::OnWritable(std::uint64_t id)
         return;
     }
     ::shutdown(entry.fd, SHUT_WR);
+    entry.finQueued = true;
     if (entry.peerDone) {
         End(id);
         return;
     }
     entry.writeNotifier->setEnabled(false);
+}
+
+std::int64_t TcpLinger::ResetAll()
+{
+    std::int64_t undelivered = 0;
+    while (!m_entries.empty()) {
+        Entry& entry = *m_entries.begin()->second;
+        const std::int64_t unacknowledged =
+            static_cast<std::int64_t>(UnacknowledgedBytes(entry.fd)) - (entry.finQueued ? 1 : 0);
+        const std::int64_t left = entry.out.Count() + std::max<std::int64_t>(unacknowledged, 0);
+        if (left > 0) {
+            ResetDescriptor(entry.fd);
+        } else {
+            // All delivered, only the peer's close is missing: closing with
+            // unread input would reset it, so that is read first.
+            while (ReceiveSome(entry.fd, ReadScratch(), kReadChunk).kind == IoStep::kDone) {
+            }
+        }
+        undelivered += left;
+        End(m_entries.begin()->first);
+    }
+    return undelivered;
 }
 
 void TcpLinger::End(std::uint64_t id)

@@ -27,6 +27,9 @@ public:
     // Takes ownership of a connected descriptor.
     void Add(int fd, std::string unsent);
     std::size_t Count() const { return m_entries.size(); }
+    // Resets every connection still here; the bytes they had not delivered
+    // (queued here, or in the kernel and not acknowledged).
+    std::int64_t ResetAll();
 
 private:
     struct Entry;

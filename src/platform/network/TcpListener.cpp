@@ -121,14 +121,17 @@ bool TcpListener::Reject(long id)
     if (fd < 0) {
         return false;
     }
-    CloseDescriptor(fd);
+    ResetDescriptor(fd);
     return true;
 }
 
 void TcpListener::OnAcceptable()
 {
     for (int i = 0; i < kAcceptsPerWake; ++i) {
-        int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        int fd = ::accept4(m_fd, reinterpret_cast<sockaddr*>(&peer), &length,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             const int err = errno;
             if (err == EINTR || err == ECONNABORTED || err == EPROTO) {
@@ -139,10 +142,21 @@ void TcpListener::OnAcceptable()
             }
             return;
         }
+        if (m_allowed) {
+            const std::string address =
+                AddressText(QHostAddress(reinterpret_cast<const sockaddr*>(&peer)));
+            if (!m_allowed(address)) {
+                ResetDescriptor(fd);
+                if (m_events.refused) {
+                    m_events.refused(address);
+                }
+                continue;
+            }
+        }
         const long id = m_events.nextId();
         m_requests.emplace(id, fd);
         if (m_requests.size() > kMaxPendingRequests) {
-            CloseDescriptor(m_requests.begin()->second);
+            ResetDescriptor(m_requests.begin()->second);
             m_requests.erase(m_requests.begin());
         }
         m_events.request(id);

@@ -26,6 +26,8 @@ public:
     struct Events {
         std::function<long()> nextId;
         std::function<void(long id)> request;
+        // A connection from a peer the filter turned away, already reset.
+        std::function<void(const std::string& address)> refused;
     };
 
     explicit TcpListener(Events events);
@@ -43,8 +45,14 @@ public:
     bool HasRequest(long id) const { return m_requests.count(id) != 0; }
     // The descriptor of a waiting request, now the caller's; -1 when none.
     int Take(long id);
-    // Closes a waiting request at once; false when none has that id.
+    // Resets a waiting request at once; false when none has that id.
     bool Reject(long id);
+    // Peers it turns away at accept, before they become requests; empty:
+    // anyone.
+    void SetPeerFilter(std::function<bool(const std::string& address)> allowed)
+    {
+        m_allowed = std::move(allowed);
+    }
 
 private:
     void OnAcceptable();
@@ -56,6 +64,7 @@ private:
     int m_fd = -1;
     int m_localPort = 0;
     std::map<long, int> m_requests;
+    std::function<bool(const std::string& address)> m_allowed;
 };
 
 }  // namespace velkon

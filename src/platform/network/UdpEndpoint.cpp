@@ -56,6 +56,16 @@ void UdpEndpoint::OnReadyRead()
         if (!datagram.isValid()) {
             break;
         }
+        if (m_allowed) {
+            // Never the latest sender either: nothing is ever sent to it.
+            const std::string address = AddressText(datagram.senderAddress());
+            if (!m_allowed(address)) {
+                if (m_events.refused) {
+                    m_events.refused(address);
+                }
+                continue;
+            }
+        }
         m_latestSender = datagram.senderAddress();
         m_latestSenderPort = datagram.senderPort();
         if (datagram.data().isEmpty() || m_received.size() >= kMaxDatagrams) {

@@ -45,6 +45,8 @@ public:
         std::function<void()> arrived;
         // Datagrams that waited for the name lookup have left or were dropped.
         std::function<void()> progress;
+        // A datagram from a sender the filter turned away, dropped unanswered.
+        std::function<void(const std::string& address)> refused;
     };
 
     explicit UdpEndpoint(Events events);
@@ -64,6 +66,11 @@ public:
     // Bytes of datagrams waiting for the remote host's name.
     std::size_t WaitingBytes() const { return m_waitingBytes; }
     std::string LatestSender() const;
+    // Senders whose datagrams are taken; empty: anyone.
+    void SetPeerFilter(std::function<bool(const std::string& address)> allowed)
+    {
+        m_allowed = std::move(allowed);
+    }
 
 private:
     enum class Lookup { kNone, kPending, kDone, kFailed };
@@ -86,6 +93,7 @@ private:
     QHostAddress m_lookupAddress;
     std::deque<QByteArray> m_waiting;
     std::size_t m_waitingBytes = 0;
+    std::function<bool(const std::string& address)> m_allowed;
 };
 
 }  // namespace velkon

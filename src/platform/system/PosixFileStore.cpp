@@ -154,4 +154,14 @@ bool PosixFileStore::Replace(const std::string& path, const std::string& content
     return ok;
 }
 
+bool PosixFileStore::MakePrivate(const std::string& path)
+{
+    // The mode Replace gives a file holding a secret, on the file a link names.
+    const std::string target = LinkTarget(path);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0077) == 0)
+        return false;
+    return ::chmod(target.c_str(), 0600) == 0;
+}
+
 }  // namespace velkon

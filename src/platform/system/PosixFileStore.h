@@ -15,6 +15,7 @@ public:
     bool Append(const std::string& path, const std::string& text) override;
     bool Read(const std::string& path, std::string& content) override;
     bool Replace(const std::string& path, const std::string& content, bool privateFile) override;
+    bool MakePrivate(const std::string& path) override;
 };
 
 }  // namespace velkon

@@ -125,14 +125,21 @@ void RaiseDescriptorLimit()
 void DeliverBeforeExit(Shell& shell, int limitMs)
 {
     shell.StopTakingIn();
-    if (shell.BytesInFlight() > 0) {
+    // Each connection is closed in order once it has what the program sent
+    // it (its sending side shut down, what the peer still sends read and
+    // dropped until the peer closes), so that it ends with all its bytes
+    // and no reset. The first check comes after the events already waiting,
+    // bytes that arrived before the end among them.
+    {
         QEventLoop loop;
         QTimer check;
         // Quiet for a few checks in a row: bytes between the kernel and the
         // next event do not show in the count for a moment.
         int quietChecks = 0;
         QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-            quietChecks = shell.BytesInFlight() == 0 ? quietChecks + 1 : 0;
+            shell.EndConnections(false);
+            const bool quiet = shell.BytesInFlight() == 0 && shell.ClosingConnections() == 0;
+            quietChecks = quiet ? quietChecks + 1 : 0;
             if (quietChecks >= 3)
                 loop.quit();
         });
