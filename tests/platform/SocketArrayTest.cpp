@@ -412,6 +412,7 @@ TEST(SocketArrayTest, EventsOfAClosedConnectionNeverReachTheReusedElement)
                 serverEvents.errors.emplace_back(i, number, text);
             },
         .sendProgress = {},
+        .refused = {},
     });
     ASSERT_TRUE(clientA.SendData(0, Text("last words")).ok());
     ASSERT_TRUE(clientA.Close(0).ok());

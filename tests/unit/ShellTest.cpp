@@ -33,7 +33,8 @@ TEST(Configuration, FreshFileHasExactlyTheDefaultKeysInOrder)
         "IPAddress=\nPortNumber=1000\nTCPOption=0\nAutoActivate=0\nWaitForCr=0\nTimeoutValue=150\n"
         "AllowMultiConnect=1\nServerSerialOptions=0\nServerTCPOptions=0\nClientOptions=0\n"
         "ConnectOnVirtualOpen=1\nUserPrompt=\nUserPromptResponse=\nPasswordPrompt=\n"
-        "PasswordPromptResponse=\nRemoteLineControl=0\n";
+        "PasswordPromptResponse=\nRemoteLineControl=0\nTls=0\nTlsCertificate=\nTlsKey=\n"
+        "TlsCaFile=\n";
     EXPECT_EQ(rig.File(), expected);
     EXPECT_FALSE(rig.world.files.privateFiles[kDefault]);
 }

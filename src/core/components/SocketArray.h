@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Result.h"
+#include "TlsOptions.h"
 
 namespace velkon {
 
@@ -46,6 +47,7 @@ struct SocketEvents {
     std::function<void(int, int, const std::string&)> error;
     // Bytes waiting in the element's send queue were handed to the network.
     std::function<void(int)> sendProgress;
+    std::function<void(int index, const std::string& address, const std::string& reason)> refused;
 };
 
 // The session's socket array (sockets). Element 0 is the session's own
@@ -74,6 +76,14 @@ public:
     virtual std::string LocalIP(int index) const = 0;
     virtual int State(int index) const = 0;
     virtual std::string RemoteHostIP(int index) const = 0;
+
+    // TLS for the element's connections, set on element 0 before Listen or
+    // Connect; accepted clients inherit it. Fails with a readable reason when
+    // the files cannot be used.
+    virtual Result SetTls(int /*index*/, const TlsOptions& options)
+    {
+        return options.enabled ? Result::Fail("TLS is not available") : Result::Ok();
+    }
 
     virtual Result Connect(int index) = 0;
     virtual Result Listen(int index) = 0;

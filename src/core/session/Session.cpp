@@ -56,6 +56,9 @@ Session::Session(AppState& app, SessionComponents components)
         OnNetworkError(i, number, description);
     };
     events.sendProgress = [this](int i) { OnSendProgress(i); };
+    events.refused = [this](int, const std::string& address, const std::string& reason) {
+        OnNetworkRefused(address, reason);
+    };
     m_components.sockets->setEvents(std::move(events));
     m_components.reconnectTimer->setTickHandler([this] { OnReconnectTick(); });
     m_components.housekeepingTimer->setTickHandler([this] { OnHousekeepingTick(); });
@@ -347,6 +350,8 @@ bool Session::StartNetwork(int portNumber)
         sock.Close(0);
         sock.SetProtocol(0, SocketArray::kTcp);
     }
+    if (!StartTls())
+        return false;
     if (m_settings.TCPOption == kTcpOptionClient) {
         m_mode.serverMode = 0;
         sock.SetRemoteHost(0, m_settings.IPAddress);
@@ -383,6 +388,26 @@ bool Session::StartNetwork(int portNumber)
     }
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kListening));
     return true;
+}
+
+bool Session::StartTls()
+{
+    TlsOptions tls;
+    tls.enabled = m_settings.Tls == 1;
+    tls.certificateFile = m_settings.TlsCertificate;
+    tls.keyFile = m_settings.TlsKey;
+    tls.caFile = m_settings.TlsCaFile;
+    if (m_settings.TCPOption == kTcpOptionClient)
+        tls.serverName = m_settings.IPAddress;
+    // No DTLS: datagrams would go out in the clear although TLS was asked for.
+    // The files are read now, so that replaced ones count from this activation.
+    const Result r = tls.enabled && m_mode.udp ? Result::Fail(m_presenter.Text(text::kTlsNeedsTcp))
+                                               : m_components.sockets->SetTls(0, tls);
+    if (!r) {
+        FailActivation(r);
+        LogError(r.description());
+    }
+    return r.ok();
 }
 
 void Session::FailActivation(const Result& failure)
@@ -599,6 +624,11 @@ void Session::OnNetworkError(int index, int number, const std::string& descripti
     LogError(description);
     if (number > 10000)
         OnNetworkClosed(index);
+}
+
+void Session::OnNetworkRefused(const std::string& address, const std::string& reason)
+{
+    LogError(address + ": " + reason);
 }
 
 void Session::ShowConnectedClients()

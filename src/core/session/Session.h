@@ -103,6 +103,7 @@ public:
     void OnNetworkClosed(int index);
     void OnNetworkError(int index, int number, const std::string& description);
     void OnSendProgress(int index);
+    void OnNetworkRefused(const std::string& address, const std::string& reason);
     void OnReconnectTick();
     void OnHousekeepingTick();
 
@@ -142,6 +143,8 @@ private:
     void Activate();
     void Deactivate();
     bool StartNetwork(int portNumber);
+    // Sets the network side's TLS; false (activation failed) when it cannot.
+    bool StartTls();
     void FailActivation(const Result& failure);
     void SetActive(bool active);
     bool ApplyComSettings(const SessionCommand& command, std::string* reason);

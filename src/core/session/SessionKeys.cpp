@@ -11,7 +11,7 @@ constexpr int kLists = 0;
 
 constexpr unsigned kIoEditors = kServerOptionsEditor | kClientOptionsEditor;
 
-const std::array<SessionKey, 27> kKeys = {{
+const std::array<SessionKey, 31> kKeys = {{
     {"Connector", &S::Connector, "0", KeyRule::ListIndex, kConnectorCount},
     {"BaudRate", &S::BaudRate, "0", KeyRule::ListIndex, static_cast<int>(kBaudRates.size())},
     {"Parity", &S::Parity, "0", KeyRule::ListIndex, static_cast<int>(kParityTextIds.size())},
@@ -43,6 +43,10 @@ const std::array<SessionKey, 27> kKeys = {{
     {"PasswordPromptResponse", &S::PasswordPromptResponse, "", KeyRule::Any, kLists, kLoginEditor,
      true},
     {"RemoteLineControl", &S::RemoteLineControl, "0", KeyRule::OneIsOn, kLists, kIoEditors},
+    {"Tls", &S::Tls, "0", KeyRule::OneIsOn, kLists, kIoEditors},
+    {"TlsCertificate", &S::TlsCertificate, "", KeyRule::Any, kLists, kIoEditors},
+    {"TlsKey", &S::TlsKey, "", KeyRule::Any, kLists, kIoEditors},
+    {"TlsCaFile", &S::TlsCaFile, "", KeyRule::Any, kLists, kIoEditors},
 }};
 
 }  // namespace

@@ -10,6 +10,10 @@
 #include "network/SocketAddress.h"
 #include "network/SocketErrors.h"
 #include "network/TcpConnector.h"
+#include "network/TlsContext.h"
+#include "network/TlsErrors.h"
+#include "network/TlsHandshake.h"
+#include "network/TlsStream.h"
 
 namespace velkon {
 
@@ -32,6 +36,10 @@ struct QtSocketArray::Element {
     std::unique_ptr<TcpConnection> connection;
     std::unique_ptr<TcpListener> listener;
     std::unique_ptr<UdpEndpoint> udp;
+    // A client's TLS handshake after its connect.
+    std::unique_ptr<TlsHandshake> handshake;
+    // Set by SetTls; kept across Close.
+    std::shared_ptr<const TlsContext> tls;
 };
 
 QtSocketArray::QtSocketArray(std::chrono::milliseconds connectTimeout)
@@ -48,6 +56,7 @@ QtSocketArray::~QtSocketArray()
     m_context.reset();
     m_elements.clear();
     m_retired.clear();
+    m_retiredHandshakes.clear();
 }
 
 QtSocketArray::Element* QtSocketArray::find(int index) const
@@ -282,6 +291,49 @@ std::string QtSocketArray::RemoteHostIP(int index) const
     return el->connection ? el->connection->PeerAddress() : std::string();
 }
 
+// ---- TLS
+
+Result QtSocketArray::SetTls(int index, const TlsOptions& options)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    el->tls.reset();
+    if (!options.enabled) {
+        return Result::Ok();
+    }
+    if (el->protocol != kTcp) {
+        return Result::Fail("TLS needs the TCP protocol", kErrWrongState);
+    }
+    return TlsContext::Load(options, el->tls);
+}
+
+void QtSocketArray::startHandshake(Element& el, int fd)
+{
+    Element* target = &el;
+    el.handshake = std::make_unique<TlsHandshake>(
+        fd, *el.tls, kHandshakeTimeout,
+        [this, target](int done, std::unique_ptr<TlsStream> tls, const std::string& failure) {
+            Element& e = *target;
+            m_retiredHandshakes.push_back(std::move(e.handshake));
+            QMetaObject::invokeMethod(
+                m_context.get(), [this] { m_retiredHandshakes.clear(); }, Qt::QueuedConnection);
+            if (done < 0) {
+                postError(e, TlsFailure(failure));
+                return;
+            }
+            startConnection(e, done, std::move(tls));
+            post(e, [this](Element& connected) {
+                auto handler = events().connect;
+                if (handler) {
+                    handler(connected.index);
+                }
+            });
+        });
+    el.handshake->Start();
+}
+
 // ---- Connecting
 
 Result QtSocketArray::Connect(int index)
@@ -330,6 +382,10 @@ void QtSocketArray::onConnectDone(Element& el, int fd, const SocketFailure& fail
         postError(el, failure);
         return;
     }
+    if (el.tls) {
+        startHandshake(el, fd);
+        return;
+    }
     startConnection(el, fd);
     post(el, [this](Element& e) {
         auto handler = events().connect;
@@ -339,14 +395,14 @@ void QtSocketArray::onConnectDone(Element& el, int fd, const SocketFailure& fail
     });
 }
 
-void QtSocketArray::startConnection(Element& el, int fd)
+void QtSocketArray::startConnection(Element& el, int fd, std::unique_ptr<TlsStream> tls)
 {
     Element* target = &el;
     TcpConnection::Events reports;
     reports.arrived = [this, target] { deliverData(*target); };
     reports.progress = [this, target] { deliverProgress(*target); };
     reports.ended = [this, target] { onConnectionEnded(*target); };
-    el.connection = std::make_unique<TcpConnection>(fd, std::move(reports));
+    el.connection = std::make_unique<TcpConnection>(fd, std::move(reports), std::move(tls));
     el.state = kSockConnected;
 }
 
@@ -380,6 +436,14 @@ TcpListener& QtSocketArray::makeListener(Element& el)
             }
         });
     };
+    reports.refused = [this, target](const std::string& address, const std::string& reason) {
+        post(*target, [this, address, reason](Element& e) {
+            auto handler = events().refused;
+            if (handler) {
+                handler(e.index, address, reason);
+            }
+        });
+    };
     el.listener = std::make_unique<TcpListener>(std::move(reports));
     return *el.listener;
 }
@@ -398,6 +462,7 @@ Result QtSocketArray::Listen(int index)
     } else if (el->state != kSockOpen || !el->listener) {
         return WrongState(el->state);
     }
+    el->listener->SetTls(el->tls);
     if (Result r = el->listener->Listen(el->localPort); !r) {
         if (el->state == kSockClosed) {
             el->listener.reset();
@@ -474,7 +539,8 @@ Result QtSocketArray::Accept(int index, long requestId)
         return Result::Fail("No connection request " + std::to_string(requestId) + " is waiting",
                             kErrInvalidArgument);
     }
-    startConnection(*el, listener->Take(requestId));
+    TcpListener::Taken taken = listener->Take(requestId);
+    startConnection(*el, taken.fd, std::move(taken.tls));
     return Result::Ok();
 }
 
@@ -506,6 +572,7 @@ Result QtSocketArray::Close(int index)
     el->progressPosted = false;
     el->pending = 0;
     el->connector.reset();
+    el->handshake.reset();
     if (el->connection) {
         std::string unsent;
         const int fd = el->connection->Release(unsent);
