@@ -12,6 +12,7 @@ class QRadioButton;
 namespace velkon {
 
 class StringTable;
+class TlsOptionsBox;
 
 // Server I/O options of one session, edited through the settings record.
 class ServerOptionsDialog : public QDialog {
@@ -25,6 +26,7 @@ public:
     QCheckBox* m_remoteLineControlCheck;
     QRadioButton* m_serialDataRadios[3];
     QRadioButton* m_networkDataRadios[3];
+    TlsOptionsBox* m_tlsBox;
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
 
@@ -43,6 +45,7 @@ public:
     QRadioButton* m_twoWayRadios[3];
     QCheckBox* m_connectOnVirtualOpenCheck;
     QCheckBox* m_remoteLineControlCheck;
+    TlsOptionsBox* m_tlsBox;
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
 

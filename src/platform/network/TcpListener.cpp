@@ -200,7 +200,7 @@ void TcpListener::OnHandshakeDone(std::uint64_t key, int fd, std::unique_ptr<Tls
     }
     if (fd < 0) {
         if (m_events.refused) {
-            m_events.refused(address, failure);
+            m_events.refused(address, "TLS handshake failed: " + failure);
         }
         return;
     }

@@ -5,6 +5,7 @@
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
 #include <QHostAddress>
@@ -56,11 +57,13 @@ Result LoadOwnCertificate(SSL_CTX* context, const TlsOptions& options)
         return Result::Fail("The TLS certificate file " + options.certificateFile +
                             " cannot be used: " + TlsQueueText("no certificate in it"));
     }
-    if (SSL_CTX_use_PrivateKey_file(context, options.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    // OpenSSL checks the key against the certificate as it loads it.
+    if (SSL_CTX_use_PrivateKey_file(context, options.keyFile.c_str(), SSL_FILETYPE_PEM) != 1 &&
+        ERR_GET_REASON(ERR_peek_last_error()) != X509_R_KEY_VALUES_MISMATCH) {
         return Result::Fail("The TLS key file " + options.keyFile +
                             " cannot be used: " + TlsQueueText("no key in it"));
     }
-    if (SSL_CTX_check_private_key(context) != 1) {
+    if (ERR_peek_error() != 0 || SSL_CTX_check_private_key(context) != 1) {
         ERR_clear_error();
         return Result::Fail("The TLS key " + options.keyFile + " does not match the certificate " +
                             options.certificateFile);

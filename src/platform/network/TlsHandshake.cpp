@@ -83,8 +83,9 @@ void TlsHandshake::Start()
                      [this] { Step(); });
     m_deadline = new QTimer(m_context.get());
     m_deadline->setSingleShot(true);
-    QObject::connect(m_deadline, &QTimer::timeout, m_context.get(),
-                     [this] { Fail("no TLS handshake within the time allowed"); });
+    QObject::connect(m_deadline, &QTimer::timeout, m_context.get(), [this] {
+        Fail("no handshake within " + std::to_string(m_timeout.count() / 1000) + " s");
+    });
     m_deadline->start(m_timeout);
     Step();
 }
