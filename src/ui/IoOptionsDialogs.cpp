@@ -13,6 +13,7 @@
 
 #include "DialogParts.h"
 #include "Localization.h"
+#include "TlsOptionsBox.h"
 #include "session/AllowedClients.h"
 #include "session/SessionPresenter.h"
 #include "shell/StringTable.h"
@@ -92,6 +93,8 @@ ServerOptionsDialog::ServerOptionsDialog(SessionSettings& settings, const String
     layout->addWidget(m_remoteLineControlCheck);
     layout->addWidget(
         AllowedClientsBlock(this, settings, m_allowedClientsEdit, m_allowedClientsError));
+    m_tlsBox = new TlsOptionsBox(settings, strings, this);
+    layout->addWidget(m_tlsBox);
     MakeOkCancel(this, m_okButton, m_cancelButton);
     layout->addLayout(ButtonRow({m_okButton, m_cancelButton}));
     m_multipleClientsCheck->setChecked(settings.AllowMultiConnect != 0);
@@ -114,6 +117,7 @@ void ServerOptionsDialog::onOkClicked()
     m_settings.AllowedClients = allowed;
     m_settings.AllowMultiConnect = m_multipleClientsCheck->isChecked() ? 1 : 0;
     m_settings.RemoteLineControl = m_remoteLineControlCheck->isChecked() ? 1 : 0;
+    m_tlsBox->Store(m_settings);
     for (int i = 0; i < 3; ++i) {
         if (m_networkDataRadios[i]->isChecked())
             m_settings.ServerTCPOptions = static_cast<std::int16_t>(i);
@@ -143,6 +147,8 @@ ClientOptionsDialog::ClientOptionsDialog(SessionSettings& settings, const String
     layout->addWidget(m_connectOnVirtualOpenCheck);
     m_remoteLineControlCheck = RemoteLineControlBox(this, settings);
     layout->addWidget(m_remoteLineControlCheck);
+    m_tlsBox = new TlsOptionsBox(settings, strings, this);
+    layout->addWidget(m_tlsBox);
     MakeOkCancel(this, m_okButton, m_cancelButton);
     layout->addLayout(ButtonRow({m_okButton, m_cancelButton}));
     connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
@@ -158,6 +164,7 @@ void ClientOptionsDialog::onOkClicked()
     }
     m_settings.ConnectOnVirtualOpen = m_connectOnVirtualOpenCheck->isChecked() ? 1 : 0;
     m_settings.RemoteLineControl = m_remoteLineControlCheck->isChecked() ? 1 : 0;
+    m_tlsBox->Store(m_settings);
     accept();
 }
 

@@ -13,6 +13,7 @@ class QRadioButton;
 namespace velkon {
 
 class StringTable;
+class TlsOptionsBox;
 
 // Server I/O options of one session, edited through the settings record.
 class ServerOptionsDialog : public QDialog {
@@ -29,6 +30,7 @@ public:
     // Who may connect; a wrong entry is named below it and OK refused.
     QLineEdit* m_allowedClientsEdit;
     QLabel* m_allowedClientsError;
+    TlsOptionsBox* m_tlsBox;
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
 
@@ -48,6 +50,7 @@ public:
     QRadioButton* m_twoWayRadios[3];
     QCheckBox* m_connectOnVirtualOpenCheck;
     QCheckBox* m_remoteLineControlCheck;
+    TlsOptionsBox* m_tlsBox;
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
 

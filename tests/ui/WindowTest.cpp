@@ -15,6 +15,7 @@
 
 #include "IoOptionsDialogs.h"
 #include "SessionWindow.h"
+#include "TlsOptionsBox.h"
 #include "UiTestSupport.h"
 #include "shell/IniFile.h"
 
@@ -111,13 +112,22 @@ TEST(SessionWindowUi, ServerOptionsDialogEditsTheSession)
         EXPECT_EQ(server->m_allowedClientsError->text(), "Not an address or prefix: 10.0.0.300");
         EXPECT_EQ(server->result(), QDialog::Rejected);
         server->m_allowedClientsEdit->setText(" 10.0.0.0/8, fd00::/8 ");
+        EXPECT_EQ(server->m_tlsBox->m_enabledCheck->text(), "Encrypt connections (TLS)");
+        server->m_tlsBox->m_enabledCheck->setChecked(true);
+        server->m_tlsBox->m_certificateEdit->setText(" /etc/velkon/server.pem ");
+        server->m_tlsBox->m_keyEdit->setText("/etc/velkon/server.key");
         server->m_okButton->click();
     };
     d->m_ioOptionsButton->click();
     EXPECT_EQ(rig.prompts.dialogs, 1);
-    EXPECT_EQ(rig.shell().SessionAt(1)->settings().ServerSerialOptions, 2);
-    EXPECT_EQ(rig.shell().SessionAt(1)->settings().AllowMultiConnect, 0);
-    EXPECT_EQ(rig.shell().SessionAt(1)->settings().AllowedClients, "10.0.0.0/8, fd00::/8");
+    const SessionSettings& edited = rig.shell().SessionAt(1)->settings();
+    EXPECT_EQ(edited.ServerSerialOptions, 2);
+    EXPECT_EQ(edited.AllowMultiConnect, 0);
+    EXPECT_EQ(edited.Tls, 1);
+    EXPECT_EQ(edited.TlsCertificate, "/etc/velkon/server.pem");
+    EXPECT_EQ(edited.TlsKey, "/etc/velkon/server.key");
+    EXPECT_EQ(edited.TlsCaFile, "");
+    EXPECT_EQ(edited.AllowedClients, "10.0.0.0/8, fd00::/8");
     rig.prompts.onDialog = [](QDialog& dialog) {
         auto* server = dynamic_cast<ServerOptionsDialog*>(&dialog);
         ASSERT_NE(server, nullptr);

@@ -34,7 +34,7 @@ TEST(Configuration, FreshFileHasExactlyTheDefaultKeysInOrder)
         "AllowMultiConnect=1\nServerSerialOptions=0\nServerTCPOptions=0\nClientOptions=0\n"
         "ConnectOnVirtualOpen=1\nUserPrompt=\nUserPromptResponse=\nPasswordPrompt=\n"
         "PasswordPromptResponse=\nRemoteLineControl=0\nTraceFile=\nTraceHex=1\nTraceMaxSize="
-        "10240\nAllowedClients=\n";
+        "10240\nAllowedClients=\nTls=0\nTlsCertificate=\nTlsKey=\nTlsCaFile=\n";
     EXPECT_EQ(rig.File(), expected);
     EXPECT_FALSE(rig.world.files.privateFiles[kDefault]);
 }

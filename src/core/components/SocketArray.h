@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Result.h"
+#include "TlsOptions.h"
 
 namespace velkon {
 
@@ -36,6 +37,9 @@ enum SocketError : int {
     kErrHostUnreachable = 10065,
     kErrHostNotFound = 11001,
 };
+
+// The reason a refused event gives for a peer outside the allowed list.
+inline constexpr const char* kRefusedNotAllowed = "not in the allowed list";
 
 // Events of the socket array; each carries the element index.
 struct SocketEvents {
@@ -77,6 +81,14 @@ public:
     virtual std::string LocalIP(int index) const = 0;
     virtual int State(int index) const = 0;
     virtual std::string RemoteHostIP(int index) const = 0;
+
+    // TLS for the element's connections, set on element 0 before Listen or
+    // Connect; accepted clients inherit it. Fails with a readable reason when
+    // the files cannot be used.
+    virtual Result SetTls(int /*index*/, const TlsOptions& options)
+    {
+        return options.enabled ? Result::Fail("TLS is not available") : Result::Ok();
+    }
 
     virtual Result Connect(int index) = 0;
     virtual Result Listen(int index) = 0;

@@ -15,7 +15,6 @@ namespace velkon {
 class RefusalLog {
 public:
     static constexpr std::int64_t kQuietSeconds = 60;
-    static constexpr const char* kNotAllowed = "not in the allowed list";
 
     using LogFn = std::function<void(const std::string& description)>;
 

@@ -394,6 +394,8 @@ bool Session::StartNetwork(int portNumber)
         sock.Close(0);
         sock.SetProtocol(0, SocketArray::kTcp);
     }
+    if (!StartTls())
+        return false;
     if (m_settings.TCPOption == kTcpOptionClient) {
         m_mode.serverMode = 0;
         sock.SetPeerFilter(0, {});
@@ -443,6 +445,26 @@ bool Session::StartNetwork(int portNumber)
     }
     m_presenter.SetStatus(kNetworkLine, m_presenter.Text(text::kListening));
     return true;
+}
+
+bool Session::StartTls()
+{
+    TlsOptions tls;
+    tls.enabled = m_settings.Tls == 1;
+    tls.certificateFile = m_settings.TlsCertificate;
+    tls.keyFile = m_settings.TlsKey;
+    tls.caFile = m_settings.TlsCaFile;
+    if (m_settings.TCPOption == kTcpOptionClient)
+        tls.serverName = m_settings.IPAddress;
+    // No DTLS: datagrams would go out in the clear although TLS was asked for.
+    // The files are read now, so that replaced ones count from this activation.
+    const Result r = tls.enabled && m_mode.udp ? Result::Fail(m_presenter.Text(text::kTlsNeedsTcp))
+                                               : m_components.sockets->SetTls(0, tls);
+    if (!r) {
+        FailActivation(r);
+        LogError(r.description());
+    }
+    return r.ok();
 }
 
 void Session::FailActivation(const Result& failure)

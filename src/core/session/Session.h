@@ -160,6 +160,8 @@ private:
     void Activate();
     void Deactivate();
     bool StartNetwork(int portNumber);
+    // Sets the network side's TLS; false (activation failed) when it cannot.
+    bool StartTls();
     void FailActivation(const Result& failure);
     void SetActive(bool active);
     bool ApplyComSettings(const SessionCommand& command, std::string* reason);

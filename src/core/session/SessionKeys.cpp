@@ -11,7 +11,7 @@ constexpr int kLists = 0;
 
 constexpr unsigned kIoEditors = kServerOptionsEditor | kClientOptionsEditor;
 
-const std::array<SessionKey, 31> kKeys = {{
+const std::array<SessionKey, 35> kKeys = {{
     {"Connector", &S::Connector, "0", KeyRule::ListIndex, kConnectorCount},
     {"BaudRate", &S::BaudRate, "0", KeyRule::ListIndex, static_cast<int>(kBaudRates.size())},
     {"Parity", &S::Parity, "0", KeyRule::ListIndex, static_cast<int>(kParityTextIds.size())},
@@ -47,6 +47,10 @@ const std::array<SessionKey, 31> kKeys = {{
     {"TraceHex", &S::TraceHex, "1", KeyRule::OneIsOn, kLists, kIoEditors},
     {"TraceMaxSize", &S::TraceMaxSize, "10240", KeyRule::Any, kLists, kIoEditors},
     {"AllowedClients", &S::AllowedClients, "", KeyRule::Any, kLists, kServerOptionsEditor},
+    {"Tls", &S::Tls, "0", KeyRule::OneIsOn, kLists, kIoEditors},
+    {"TlsCertificate", &S::TlsCertificate, "", KeyRule::Any, kLists, kIoEditors},
+    {"TlsKey", &S::TlsKey, "", KeyRule::Any, kLists, kIoEditors},
+    {"TlsCaFile", &S::TlsCaFile, "", KeyRule::Any, kLists, kIoEditors},
 }};
 
 }  // namespace

@@ -72,6 +72,7 @@ inline constexpr int kLocalIp = 5106;
 inline constexpr int kLocalPort = 5107;
 inline constexpr int kNone = 2205;
 inline constexpr int kNotAnAllowedClient = 5191;
+inline constexpr int kTlsNeedsTcp = 5167;
 }  // namespace text
 
 // The session window's model: captions, status lines, lamps and layout, and

@@ -64,6 +64,11 @@ struct SessionSettings {
     std::string TimeoutValue = "150";
     // Peers a server serves (AllowedClients); empty: anyone.
     std::string AllowedClients;
+    // TLS on TCP connections: 0 off, 1 on. PEM files; see TlsOptions.
+    std::int16_t Tls = 0;
+    std::string TlsCertificate;
+    std::string TlsKey;
+    std::string TlsCaFile;
 };
 
 // "COM3" for 3; "" for 0 or out of range.

@@ -188,6 +188,7 @@ const std::vector<int>& NumbersInUse()
         addRange(5122, 5124);    // tool tips
         result.push_back(5125);  // remote line control option
         addRange(5130, 5147);    // folder, help, login dialog, file filters
+        addRange(5161, 5167);    // TLS options
         addRange(5170, 5185);    // about box and system information
         addRange(5190, 5191);    // allowed clients
         return result;

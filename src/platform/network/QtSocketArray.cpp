@@ -11,6 +11,10 @@
 #include "network/SocketErrors.h"
 #include "network/SocketIo.h"
 #include "network/TcpConnector.h"
+#include "network/TlsContext.h"
+#include "network/TlsErrors.h"
+#include "network/TlsHandshake.h"
+#include "network/TlsStream.h"
 
 namespace velkon {
 
@@ -35,6 +39,10 @@ struct QtSocketArray::Element {
     std::unique_ptr<TcpConnection> connection;
     std::unique_ptr<TcpListener> listener;
     std::unique_ptr<UdpEndpoint> udp;
+    // A client's TLS handshake after its connect.
+    std::unique_ptr<TlsHandshake> handshake;
+    // Set by SetTls; kept across Close.
+    std::shared_ptr<const TlsContext> tls;
 };
 
 QtSocketArray::QtSocketArray(std::chrono::milliseconds connectTimeout)
@@ -51,6 +59,7 @@ QtSocketArray::~QtSocketArray()
     m_context.reset();
     m_elements.clear();
     m_retired.clear();
+    m_retiredHandshakes.clear();
 }
 
 QtSocketArray::Element* QtSocketArray::find(int index) const
@@ -285,6 +294,49 @@ std::string QtSocketArray::RemoteHostIP(int index) const
     return el->connection ? el->connection->PeerAddress() : std::string();
 }
 
+// ---- TLS
+
+Result QtSocketArray::SetTls(int index, const TlsOptions& options)
+{
+    Element* el = nullptr;
+    if (Result r = loaded(index, el); !r) {
+        return r;
+    }
+    el->tls.reset();
+    if (!options.enabled) {
+        return Result::Ok();
+    }
+    if (el->protocol != kTcp) {
+        return Result::Fail("TLS needs the TCP protocol", kErrWrongState);
+    }
+    return TlsContext::Load(options, el->tls);
+}
+
+void QtSocketArray::startHandshake(Element& el, int fd)
+{
+    Element* target = &el;
+    el.handshake = std::make_unique<TlsHandshake>(
+        fd, *el.tls, kHandshakeTimeout,
+        [this, target](int done, std::unique_ptr<TlsStream> tls, const std::string& failure) {
+            Element& e = *target;
+            m_retiredHandshakes.push_back(std::move(e.handshake));
+            QMetaObject::invokeMethod(
+                m_context.get(), [this] { m_retiredHandshakes.clear(); }, Qt::QueuedConnection);
+            if (done < 0) {
+                postError(e, TlsFailure(failure));
+                return;
+            }
+            startConnection(e, done, std::move(tls));
+            post(e, [this](Element& connected) {
+                auto handler = events().connect;
+                if (handler) {
+                    handler(connected.index);
+                }
+            });
+        });
+    el.handshake->Start();
+}
+
 // ---- Connecting
 
 Result QtSocketArray::Connect(int index)
@@ -333,6 +385,10 @@ void QtSocketArray::onConnectDone(Element& el, int fd, const SocketFailure& fail
         postError(el, failure);
         return;
     }
+    if (el.tls) {
+        startHandshake(el, fd);
+        return;
+    }
     startConnection(el, fd);
     post(el, [this](Element& e) {
         auto handler = events().connect;
@@ -342,14 +398,14 @@ void QtSocketArray::onConnectDone(Element& el, int fd, const SocketFailure& fail
     });
 }
 
-void QtSocketArray::startConnection(Element& el, int fd)
+void QtSocketArray::startConnection(Element& el, int fd, std::unique_ptr<TlsStream> tls)
 {
     Element* target = &el;
     TcpConnection::Events reports;
     reports.arrived = [this, target] { deliverData(*target); };
     reports.progress = [this, target] { deliverProgress(*target); };
     reports.ended = [this, target] { onConnectionEnded(*target); };
-    el.connection = std::make_unique<TcpConnection>(fd, std::move(reports));
+    el.connection = std::make_unique<TcpConnection>(fd, std::move(reports), std::move(tls));
     el.state = kSockConnected;
 }
 
@@ -383,7 +439,9 @@ TcpListener& QtSocketArray::makeListener(Element& el)
             }
         });
     };
-    reports.refused = [this, target](const std::string& address) { postRefused(*target, address); };
+    reports.refused = [this, target](const std::string& address, const std::string& reason) {
+        postRefused(*target, address, reason);
+    };
     el.listener = std::make_unique<TcpListener>(std::move(reports));
     el.listener->SetPeerFilter(el.peerFilter);
     return *el.listener;
@@ -403,6 +461,7 @@ Result QtSocketArray::Listen(int index)
     } else if (el->state != kSockOpen || !el->listener) {
         return WrongState(el->state);
     }
+    el->listener->SetTls(el->tls);
     if (Result r = el->listener->Listen(el->localPort); !r) {
         if (el->state == kSockClosed) {
             el->listener.reset();
@@ -479,7 +538,8 @@ Result QtSocketArray::Accept(int index, long requestId)
         return Result::Fail("No connection request " + std::to_string(requestId) + " is waiting",
                             kErrInvalidArgument);
     }
-    startConnection(*el, listener->Take(requestId));
+    TcpListener::Taken taken = listener->Take(requestId);
+    startConnection(*el, taken.fd, std::move(taken.tls));
     return Result::Ok();
 }
 
@@ -498,12 +558,12 @@ Result QtSocketArray::Reject(int index, long requestId)
     return Result::Ok();
 }
 
-void QtSocketArray::postRefused(Element& el, const std::string& address)
+void QtSocketArray::postRefused(Element& el, const std::string& address, const std::string& reason)
 {
-    post(el, [this, address](Element& e) {
+    post(el, [this, address, reason](Element& e) {
         auto handler = events().refused;
         if (handler) {
-            handler(e.index, address, "not in the allowed list");
+            handler(e.index, address, reason);
         }
     });
 }
@@ -558,6 +618,7 @@ Result QtSocketArray::closeElement(int index, bool reset)
     el->progressPosted = false;
     el->pending = 0;
     el->connector.reset();
+    el->handshake.reset();
     if (el->connection) {
         std::string unsent;
         int fd = el->connection->Release(unsent);
@@ -675,7 +736,9 @@ UdpEndpoint& QtSocketArray::makeUdp(Element& el)
         });
     };
     reports.progress = [this, target] { postProgress(*target); };
-    reports.refused = [this, target](const std::string& address) { postRefused(*target, address); };
+    reports.refused = [this, target](const std::string& address) {
+        postRefused(*target, address, kRefusedNotAllowed);
+    };
     el.udp = std::make_unique<UdpEndpoint>(std::move(reports));
     el.udp->SetPeerFilter(el.peerFilter);
     return *el.udp;

@@ -19,6 +19,7 @@ class QObject;
 namespace velkon {
 
 class TcpConnector;
+class TlsHandshake;
 struct SocketFailure;
 
 // The session's socket array on Linux: an array of elements that routes the
@@ -51,6 +52,12 @@ struct SocketFailure;
 // sendProgress comes whenever queued bytes have been handed on. See
 // TcpConnection for the limits.
 //
+// TLS (SetTls on the element before Listen or Connect): a listener's
+// clients shake hands before their connection request is raised (see
+// TcpListener); those it turns away are reported by the refused event. A
+// connect ends with the connect event only after the handshake; a failed one
+// is a failed connect (error event 10053 with OpenSSL's reason).
+//
 // Close is immediate for the session (state 0 at once, reusable, no event).
 // The bytes still queued of a connected element are flushed in the
 // background (TcpLinger). Closing a listener drops the connection requests
@@ -69,6 +76,8 @@ public:
     static constexpr std::size_t kMaxWaitingDatagrams = UdpEndpoint::kMaxWaitingDatagrams;
     static constexpr int kCloseFlushMs = TcpLinger::kCloseFlushMs;
     static constexpr std::chrono::milliseconds kConnectTimeout{30000};
+    // A client's handshake after its connect, on top of kConnectTimeout.
+    static constexpr std::chrono::milliseconds kHandshakeTimeout = TcpListener::kHandshakeTimeout;
 
     explicit QtSocketArray(std::chrono::milliseconds connectTimeout = kConnectTimeout);
     ~QtSocketArray() override;
@@ -91,6 +100,7 @@ public:
     int State(int index) const override;
     std::string RemoteHostIP(int index) const override;
 
+    Result SetTls(int index, const TlsOptions& options) override;
     Result Connect(int index) override;
     Result Listen(int index) override;
     Result Bind(int index, int port, const std::string& localAddress) override;
@@ -127,11 +137,12 @@ private:
     void postError(Element& el, const SocketFailure& failure);
 
     void onConnectDone(Element& el, int fd, const SocketFailure& failure);
-    void startConnection(Element& el, int fd);
+    void startConnection(Element& el, int fd, std::unique_ptr<TlsStream> tls = nullptr);
+    void startHandshake(Element& el, int fd);
     void onConnectionEnded(Element& el);
     TcpListener& makeListener(Element& el);
     UdpEndpoint& makeUdp(Element& el);
-    void postRefused(Element& el, const std::string& address);
+    void postRefused(Element& el, const std::string& address, const std::string& reason);
     // Close, or with reset the connection ends at once (Abort).
     Result closeElement(int index, bool reset);
     TcpListener* listenerWith(long requestId, int preferredIndex) const;
@@ -143,6 +154,7 @@ private:
     // Finished connectors, deleted from the event loop: they report from
     // inside their own callbacks.
     std::vector<std::unique_ptr<TcpConnector>> m_retired;
+    std::vector<std::unique_ptr<TlsHandshake>> m_retiredHandshakes;
     long m_nextRequestId = 0;
 };
 

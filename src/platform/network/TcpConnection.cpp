@@ -14,6 +14,8 @@
 
 #include "network/SocketAddress.h"
 #include "network/SocketIo.h"
+#include "network/TlsErrors.h"
+#include "network/TlsStream.h"
 
 namespace velkon {
 
@@ -37,8 +39,11 @@ std::string PeerOf(int fd)
 
 }  // namespace
 
-TcpConnection::TcpConnection(int fd, Events events)
-    : m_fd(fd), m_events(std::move(events)), m_context(std::make_unique<QObject>())
+TcpConnection::TcpConnection(int fd, Events events, std::unique_ptr<TlsStream> tls)
+    : m_fd(fd),
+      m_events(std::move(events)),
+      m_context(std::make_unique<QObject>()),
+      m_tls(std::move(tls))
 {
     ApplyOptions(fd);
     m_peer = PeerOf(fd);
@@ -78,16 +83,20 @@ void TcpConnection::Send(const char* bytes, std::size_t count)
     if (m_out.Empty()) {
         // Straight to the kernel when nothing waits before it.
         while (offset < count) {
-            const IoStep step = SendSome(m_fd, bytes + offset, count - offset);
+            const IoStep step = SendStep(bytes + offset, count - offset);
             if (step.kind == IoStep::kDone) {
                 offset += step.count;
                 // A short send: the socket buffer is full, a retry would fail.
-                if (offset < count) {
+                // (OpenSSL stops after each record instead.)
+                if (offset < count && !m_tls) {
                     break;
                 }
                 continue;
             }
             if (step.kind == IoStep::kWouldBlock) {
+                if (m_tls && !m_tls->WantsWrite()) {
+                    Waiting(false);
+                }
                 break;
             }
             Fail(step.err);
@@ -97,7 +106,7 @@ void TcpConnection::Send(const char* bytes, std::size_t count)
     if (offset < count) {
         m_out.Add(reinterpret_cast<const std::uint8_t*>(bytes) + offset,
                   static_cast<std::int32_t>(count - offset));
-        m_writeNotifier->setEnabled(true);
+        m_writeNotifier->setEnabled(!m_writeWantsRead);
     }
 }
 
@@ -120,15 +129,66 @@ std::size_t TcpConnection::TakeInto(std::uint8_t* buffer, std::size_t maxBytes)
 
 void TcpConnection::Took()
 {
-    if (m_readNotifier != nullptr && !m_readNotifier->isEnabled() && Available() < kReceiveLimit) {
+    if (m_readNotifier != nullptr && !m_readNotifier->isEnabled() && Available() < kReceiveLimit &&
+        !m_readWantsWrite) {
         m_readNotifier->setEnabled(true);
+        if (m_tls && m_tls->HasPending()) {
+            ReadPendingLater();
+        }
     }
     EndIfDrained();
 }
 
+void TcpConnection::ReadPendingLater()
+{
+    if (m_readPosted) {
+        return;
+    }
+    m_readPosted = true;
+    // From the event loop: the owner takes bytes from inside its reports.
+    QMetaObject::invokeMethod(
+        m_context.get(),
+        [this] {
+            m_readPosted = false;
+            if (m_readNotifier != nullptr && m_readNotifier->isEnabled()) {
+                OnReadable();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+IoStep TcpConnection::ReceiveStep(char* buffer, std::size_t room)
+{
+    return m_tls ? m_tls->Receive(buffer, room) : ReceiveSome(m_fd, buffer, room);
+}
+
+IoStep TcpConnection::SendStep(const char* bytes, std::size_t count)
+{
+    return m_tls ? m_tls->Send(bytes, count) : SendSome(m_fd, bytes, count);
+}
+
+void TcpConnection::Waiting(bool reading)
+{
+    if (m_readNotifier == nullptr || m_writeNotifier == nullptr) {
+        return;
+    }
+    if (reading) {
+        m_readWantsWrite = true;
+        m_readNotifier->setEnabled(false);
+        m_writeNotifier->setEnabled(true);
+    } else {
+        m_writeWantsRead = true;
+        m_writeNotifier->setEnabled(false);
+    }
+}
+
 int TcpConnection::Release(std::string& unsent)
 {
-    unsent.assign(reinterpret_cast<const char*>(m_out.Data()), Queued());
+    if (m_tls && m_fd >= 0) {
+        unsent = m_tls->Seal(reinterpret_cast<const char*>(m_out.Data()), Queued());
+    } else {
+        unsent.assign(reinterpret_cast<const char*>(m_out.Data()), Queued());
+    }
     m_out.Clear();
     DropNotifier(m_readNotifier);
     DropNotifier(m_writeNotifier);
@@ -140,6 +200,14 @@ int TcpConnection::Release(std::string& unsent)
 
 void TcpConnection::OnReadable()
 {
+    if (m_writeWantsRead) {
+        m_writeWantsRead = false;
+        const std::shared_ptr<bool> alive = m_alive;
+        OnWritable();
+        if (!*alive || m_readNotifier == nullptr) {
+            return;
+        }
+    }
     bool arrived = false;
     int err = 0;
     // A small first read keeps short messages from taking much memory.
@@ -150,13 +218,18 @@ void TcpConnection::OnReadable()
         chunk = static_cast<std::int32_t>(kReadChunk);
         if (space.empty())
             break;
-        const IoStep step = ReceiveSome(m_fd, reinterpret_cast<char*>(space.data()), space.size());
+        const IoStep step = ReceiveStep(reinterpret_cast<char*>(space.data()), space.size());
         if (step.kind == IoStep::kDone) {
             m_in.Commit(static_cast<std::int32_t>(step.count));
             arrived = true;
-            if (step.count < space.size())
+            // OpenSSL gives a record at a time: only a blocked read says
+            // that the kernel has nothing more.
+            if (step.count < space.size() && !m_tls)
                 break;
             continue;
+        }
+        if (step.kind == IoStep::kWouldBlock && m_tls && m_tls->WantsWrite()) {
+            Waiting(true);
         }
         if (step.kind == IoStep::kEnd) {
             m_peerClosed = true;
@@ -186,6 +259,18 @@ void TcpConnection::OnReadable()
 
 void TcpConnection::OnWritable()
 {
+    if (m_readWantsWrite) {
+        m_readWantsWrite = false;
+        m_writeNotifier->setEnabled(!m_out.Empty() && !m_writeWantsRead);
+        if (m_readNotifier != nullptr) {
+            m_readNotifier->setEnabled(Available() < kReceiveLimit);
+        }
+        const std::shared_ptr<bool> alive = m_alive;
+        OnReadable();
+        if (!*alive || m_fd < 0) {
+            return;
+        }
+    }
     if (Flush()) {
         m_events.progress();
     }
@@ -196,12 +281,12 @@ bool TcpConnection::Flush()
     std::size_t written = 0;
     while (!m_out.Empty() && m_fd >= 0) {
         const std::size_t queued = Queued();
-        const IoStep step = SendSome(m_fd, reinterpret_cast<const char*>(m_out.Data()), queued);
+        const IoStep step = SendStep(reinterpret_cast<const char*>(m_out.Data()), queued);
         if (step.kind == IoStep::kDone) {
             m_out.Drop(static_cast<std::int32_t>(step.count));
             written += step.count;
             // A short send: the socket buffer is full, a retry would fail.
-            if (step.count < queued) {
+            if (step.count < queued && !m_tls) {
                 break;
             }
             continue;
@@ -210,15 +295,23 @@ bool TcpConnection::Flush()
             Fail(step.err);
             return written > 0;
         }
+        if (m_tls && !m_tls->WantsWrite()) {
+            m_writeWantsRead = true;
+        }
         break;
     }
     if (m_writeNotifier != nullptr) {
-        m_writeNotifier->setEnabled(!m_out.Empty());
+        m_writeNotifier->setEnabled(m_readWantsWrite || (!m_out.Empty() && !m_writeWantsRead));
     }
     return written > 0;
 }
 
 void TcpConnection::Fail(int err)
+{
+    Fail(err < 0 && m_tls ? TlsFailure(m_tls->FailureText()) : FailureFromErrno(err));
+}
+
+void TcpConnection::Fail(const SocketFailure& failure)
 {
     if (Failed()) {
         return;
@@ -227,7 +320,7 @@ void TcpConnection::Fail(int err)
     DropNotifier(m_writeNotifier);
     CloseDescriptor(m_fd);
     m_out.Clear();
-    m_failure = FailureFromErrno(err);
+    m_failure = failure;
     EndIfDrained();
 }
 

@@ -6,12 +6,15 @@
 #include <string>
 
 #include "network/SocketErrors.h"
+#include "network/SocketIo.h"
 #include "session/ByteQueue.h"
 
 class QObject;
 class QSocketNotifier;
 
 namespace velkon {
+
+class TlsStream;
 
 // One connected TCP socket, accepted or made, on a non-blocking descriptor
 // watched by the event loop.
@@ -38,6 +41,11 @@ namespace velkon {
 // lost to a close. A failure drops the bytes still queued for sending.
 //
 // The receive buffer and the send queue hold memory only while bytes wait.
+//
+// With TLS (a TlsStream whose handshake is done) the same holds for the
+// plain bytes; the notifiers follow what OpenSSL waits for, so a write that
+// must first receive, or a read that must first send, goes on when the
+// descriptor is ready for that.
 class TcpConnection {
 public:
     static constexpr std::size_t kReceiveLimit = 64 * 1024;
@@ -56,8 +64,8 @@ public:
         std::function<void()> ended;
     };
 
-    // Takes ownership of a connected descriptor.
-    TcpConnection(int fd, Events events);
+    // Takes ownership of a connected descriptor and of its TLS layer, if any.
+    TcpConnection(int fd, Events events, std::unique_ptr<TlsStream> tls = nullptr);
     ~TcpConnection();
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
@@ -78,7 +86,8 @@ public:
     bool Failed() const { return m_failure.number != 0; }
 
     // For an orderly close: gives up the descriptor (-1 when the connection
-    // failed) and the bytes not sent yet.
+    // failed) and the bytes not sent yet (with TLS: encrypted, with the close
+    // notice after them).
     int Release(std::string& unsent);
 
 private:
@@ -88,6 +97,13 @@ private:
     // Hands queued bytes to the kernel; true when some were taken.
     bool Flush();
     void Fail(int err);
+    void Fail(const SocketFailure& failure);
+    IoStep ReceiveStep(char* buffer, std::size_t room);
+    IoStep SendStep(const char* bytes, std::size_t count);
+    // A step of OpenSSL waits for the other direction; the notifiers follow.
+    void Waiting(bool reading);
+    // Bytes OpenSSL decrypted beyond the receive limit are read on later.
+    void ReadPendingLater();
     void EndIfDrained();
     // After bytes were taken: reading may go on.
     void Took();
@@ -106,6 +122,10 @@ private:
     SocketFailure m_failure;
     bool m_peerClosed = false;
     bool m_ended = false;
+    std::unique_ptr<TlsStream> m_tls;
+    bool m_readWantsWrite = false;
+    bool m_writeWantsRead = false;
+    bool m_readPosted = false;
 };
 
 }  // namespace velkon

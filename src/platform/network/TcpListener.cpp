@@ -11,9 +11,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "components/SocketArray.h"
 #include "network/SocketAddress.h"
 #include "network/SocketErrors.h"
 #include "network/SocketIo.h"
+#include "network/TlsHandshake.h"
+#include "network/TlsStream.h"
 
 namespace velkon {
 
@@ -35,9 +38,12 @@ TcpListener::TcpListener(Events events)
 TcpListener::~TcpListener()
 {
     m_context.reset();
+    m_handshakes.clear();
+    m_finished.clear();
     CloseDescriptor(m_fd);
-    for (auto& [id, fd] : m_requests) {
-        CloseDescriptor(fd);
+    for (auto& [id, request] : m_requests) {
+        request.tls.reset();
+        CloseDescriptor(request.fd);
     }
 }
 
@@ -104,24 +110,25 @@ Result TcpListener::Listen(int port)
     return Result::Ok();
 }
 
-int TcpListener::Take(long id)
+TcpListener::Taken TcpListener::Take(long id)
 {
     const auto it = m_requests.find(id);
     if (it == m_requests.end()) {
-        return -1;
+        return {};
     }
-    const int fd = it->second;
+    Taken taken = std::move(it->second);
     m_requests.erase(it);
-    return fd;
+    return taken;
 }
 
 bool TcpListener::Reject(long id)
 {
-    int fd = Take(id);
-    if (fd < 0) {
+    Taken taken = Take(id);
+    if (taken.fd < 0) {
         return false;
     }
-    ResetDescriptor(fd);
+    taken.tls.reset();
+    ResetDescriptor(taken.fd);
     return true;
 }
 
@@ -148,19 +155,71 @@ void TcpListener::OnAcceptable()
             if (!m_allowed(address)) {
                 ResetDescriptor(fd);
                 if (m_events.refused) {
-                    m_events.refused(address);
+                    m_events.refused(address, kRefusedNotAllowed);
                 }
                 continue;
             }
         }
-        const long id = m_events.nextId();
-        m_requests.emplace(id, fd);
-        if (m_requests.size() > kMaxPendingRequests) {
-            ResetDescriptor(m_requests.begin()->second);
-            m_requests.erase(m_requests.begin());
+        if (m_tls) {
+            StartHandshake(fd);
+        } else {
+            AddRequest(fd, nullptr);
         }
-        m_events.request(id);
     }
+}
+
+void TcpListener::AddRequest(int fd, std::unique_ptr<TlsStream> tls)
+{
+    const long id = m_events.nextId();
+    m_requests.emplace(id, Taken{fd, std::move(tls)});
+    if (m_requests.size() > kMaxPendingRequests) {
+        Taken& oldest = m_requests.begin()->second;
+        oldest.tls.reset();
+        ResetDescriptor(oldest.fd);
+        m_requests.erase(m_requests.begin());
+    }
+    m_events.request(id);
+}
+
+void TcpListener::StartHandshake(int fd)
+{
+    if (m_handshakes.size() >= kMaxPendingHandshakes) {
+        // Reports and destroys it.
+        m_handshakes.begin()->second->Abandon("too many TLS handshakes at once");
+    }
+    const std::uint64_t key = m_nextHandshake++;
+    auto handshake = std::make_unique<TlsHandshake>(
+        fd, *m_tls, kHandshakeTimeout,
+        [this, key](int done, std::unique_ptr<TlsStream> tls, const std::string& failure) {
+            OnHandshakeDone(key, done, std::move(tls), failure);
+        });
+    TlsHandshake& started = *handshake;
+    m_handshakes.emplace(key, std::move(handshake));
+    started.Start();
+}
+
+void TcpListener::OnHandshakeDone(std::uint64_t key, int fd, std::unique_ptr<TlsStream> tls,
+                                  const std::string& failure)
+{
+    const auto it = m_handshakes.find(key);
+    if (it == m_handshakes.end()) {
+        return;
+    }
+    const std::string address = it->second->PeerAddress();
+    // Deleted from the event loop: it reports from inside its own callbacks.
+    m_finished.push_back(std::move(it->second));
+    m_handshakes.erase(it);
+    if (m_finished.size() == 1) {
+        QMetaObject::invokeMethod(
+            m_context.get(), [this] { m_finished.clear(); }, Qt::QueuedConnection);
+    }
+    if (fd < 0) {
+        if (m_events.refused) {
+            m_events.refused(address, "TLS handshake failed: " + failure);
+        }
+        return;
+    }
+    AddRequest(fd, std::move(tls));
 }
 
 void TcpListener::PauseAccepting()
