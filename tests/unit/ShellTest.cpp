@@ -33,7 +33,8 @@ TEST(Configuration, FreshFileHasExactlyTheDefaultKeysInOrder)
         "IPAddress=\nPortNumber=1000\nTCPOption=0\nAutoActivate=0\nWaitForCr=0\nTimeoutValue=150\n"
         "AllowMultiConnect=1\nServerSerialOptions=0\nServerTCPOptions=0\nClientOptions=0\n"
         "ConnectOnVirtualOpen=1\nUserPrompt=\nUserPromptResponse=\nPasswordPrompt=\n"
-        "PasswordPromptResponse=\nRemoteLineControl=0\n";
+        "PasswordPromptResponse=\nRemoteLineControl=0\nTraceFile=\nTraceHex=1\nTraceMaxSize="
+        "10240\n";
     EXPECT_EQ(rig.File(), expected);
     EXPECT_FALSE(rig.world.files.privateFiles[kDefault]);
 }
@@ -186,6 +187,31 @@ TEST(Configuration, UnknownContentAndHigherSectionsSurviveASave)
     EXPECT_EQ(file.ReadInt("Session2", "Connector", -9), 3);  // the former third session
     EXPECT_EQ(file.ReadInt("Session3", "Connector", -9), 3);  // left over, unchanged
     EXPECT_FALSE(file.HasKey("Session3", "BaudRate"));
+}
+
+TEST(Configuration, MetricsKeysAreWrittenLastOnceUsedAndFollowed)
+{
+    struct Follower : MetricsService {
+        void Follow(const GlobalSettings& g) override { seen.push_back(g.MetricsPort); }
+        std::vector<int> seen;
+    } follower;
+    ShellRig rig;
+    rig.world.app.services.metrics = &follower;
+    rig.File("/m.vkc") = "[Velkon]\nMetricsPort=9464\nNumSessions=1\n[Session1]\nConnector=1\n";
+    rig.shell.ReadConfiguration("/m.vkc");
+    EXPECT_EQ(follower.seen, std::vector<int>{9464});
+    EXPECT_EQ(rig.world.app.globalSettings.MetricsAddress, "127.0.0.1");
+    rig.world.app.globalSettings.MetricsAddress = "0.0.0.0";
+    rig.shell.WriteConfiguration("/m.vkc");
+    const std::string& saved = rig.File("/m.vkc");
+    // In place where it was; the new key goes after the last known one.
+    EXPECT_EQ(saved.rfind("[Velkon]\nMetricsPort=9464\n", 0), 0u) << saved;
+    EXPECT_NE(saved.find("\nPassword=\nMetricsAddress=0.0.0.0\n[Session1]"), std::string::npos)
+        << saved;
+    rig.shell.ReadConfiguration("/m.vkc");
+    EXPECT_EQ(rig.world.app.globalSettings.MetricsAddress, "0.0.0.0");
+    EXPECT_EQ(follower.seen.size(), 2u);
+    rig.world.app.services.metrics = nullptr;
 }
 
 TEST(Configuration, AnyLoginResponseKeepsTheFilePrivate)
