@@ -3,7 +3,8 @@
 
 VELKON_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # python3-serial: the RFC 2217 peer of the end-to-end tests.
-VELKON_PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev libgmock-dev python3-serial)
+# python3-prometheus-client: reads the metrics page in its test.
+VELKON_PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev libgmock-dev python3-serial python3-prometheus-client)
 
 velkon_install_packages() {
     local missing=()
