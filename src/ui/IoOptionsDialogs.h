@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QGroupBox>
 
 #include "session/SessionSettings.h"
 
@@ -8,10 +9,28 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 namespace velkon {
 
 class StringTable;
+
+// The trace options of a session, in both I/O options dialogs: the file
+// ("" = no trace), hexdump lines or raw bytes, and the size of one file.
+class TraceOptionsBox : public QGroupBox {
+public:
+    TraceOptionsBox(const SessionSettings& settings, const StringTable& strings, QWidget* parent);
+    void Store(SessionSettings& settings) const;
+    void onBrowseClicked();
+
+    QLineEdit* m_fileEdit;
+    QPushButton* m_browseButton;
+    QCheckBox* m_hexCheck;
+    QSpinBox* m_maxSizeBox;
+
+private:
+    const StringTable& m_strings;
+};
 
 // Server I/O options of one session, edited through the settings record.
 class ServerOptionsDialog : public QDialog {
@@ -27,6 +46,7 @@ public:
     QRadioButton* m_networkDataRadios[3];
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
+    TraceOptionsBox* m_traceBox;
 
 private:
     SessionSettings& m_settings;
@@ -45,6 +65,7 @@ public:
     QCheckBox* m_remoteLineControlCheck;
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
+    TraceOptionsBox* m_traceBox;
 
 private:
     SessionSettings& m_settings;

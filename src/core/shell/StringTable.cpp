@@ -189,6 +189,7 @@ const std::vector<int>& NumbersInUse()
         addRange(5122, 5124);    // tool tips
         result.push_back(5125);  // remote line control option
         addRange(5130, 5150);    // folder, help, login dialog, file filters, contacts
+        addRange(5261, 5266);    // trace options, metrics port
         return result;
     }();
     return numbers;
