@@ -58,7 +58,7 @@ Result TraceFile::Open()
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        return TraceFailure(m_path, "open", EINVAL);
+        return Result::Fail("trace file " + m_path + ": not a regular file", EINVAL);
     }
     m_fd = fd;
     m_size = st.st_size;
