@@ -15,8 +15,10 @@
 
 #include "HeadlessHost.h"
 #include "command/CommandServer.h"
+#include "metrics/MetricsServer.h"
 #include "ping/IcmpEcho.h"
 #include "session/CommandProtocol.h"
+#include "shell/MetricsPage.h"
 #include "shell/Shell.h"
 #include "shell/StringTable.h"
 #include "system/ProgramEntry.h"
@@ -107,6 +109,11 @@ int main(int argc, char** argv)
     auto shell = std::make_unique<Shell>(app, host);
     host.setShell(shell.get());
     shell->ExePath = ExecutablePath();
+    MetricsServer metrics([&shell] { return MetricsPage(CollectMetrics(shell->sessions())); },
+                          [](const std::string& problem) {
+                              std::fprintf(stderr, "velkon-headless: %s\n", problem.c_str());
+                          });
+    app.services.metrics = &metrics;
 
     TerminationSignals termination([] { QCoreApplication::exit(0); }, false);
     if (!termination.ok())
@@ -125,5 +132,6 @@ int main(int argc, char** argv)
     DeliverBeforeExit(*shell, kDeliverBeforeExitMs);
     shell->QueryUnload();
     shell->Unload();
+    app.services.metrics = nullptr;
     return rc;
 }

@@ -9,6 +9,7 @@
 #include "Localization.h"
 #include "Prompts.h"
 #include "serial/PortMap.h"
+#include "shell/MetricsPage.h"
 #include "shell/StringTable.h"
 
 namespace velkon {
@@ -42,11 +43,18 @@ DesktopProgram::DesktopProgram(Prompts& prompts, const std::string& programFolde
     });
     m_main->shell().ExePath = ExecutablePath();
     m_main->setToolEngines(&m_echo, &m_resolver);
+    Shell* shell = &m_main->shell();
+    m_metrics = std::make_unique<MetricsServer>(
+        [shell] { return MetricsPage(CollectMetrics(shell->sessions())); },
+        [](const std::string& problem) { std::fprintf(stderr, "velkon: %s\n", problem.c_str()); });
+    m_app.services.metrics = m_metrics.get();
 }
 
 DesktopProgram::~DesktopProgram()
 {
     m_commands.reset();
+    m_app.services.metrics = nullptr;
+    m_metrics.reset();
     // Sessions hold components that reach the services above: they go first.
     m_main.reset();
 }

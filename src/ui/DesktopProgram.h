@@ -7,6 +7,7 @@
 #include "QtTranslations.h"
 #include "UiServices.h"
 #include "command/CommandServer.h"
+#include "metrics/MetricsServer.h"
 #include "ping/IcmpEcho.h"
 #include "session/AppState.h"
 #include "session/CommandProtocol.h"
@@ -47,6 +48,7 @@ private:
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<ShellCommandTarget> m_commandTarget;
     std::unique_ptr<CommandServer> m_commands;
+    std::unique_ptr<MetricsServer> m_metrics;
 };
 
 }  // namespace velkon

@@ -1,7 +1,10 @@
 #include "IoOptionsDialogs.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -9,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "DialogParts.h"
@@ -76,6 +80,67 @@ QWidget* AllowedClientsBlock(QWidget* parent, const SessionSettings& settings, Q
 
 }  // namespace
 
+// ---------------------------------------------------------------- trace
+
+namespace {
+
+// One trace file may be 1 KiB to 4 GiB.
+constexpr int kTraceMaxKiB = 4 * 1024 * 1024;
+
+}  // namespace
+
+TraceOptionsBox::TraceOptionsBox(const SessionSettings& settings, const StringTable& strings,
+                                 QWidget* parent)
+    : QGroupBox(parent), m_strings(strings)
+{
+    setObjectName("traceBox");
+    SetTextId(this, 5261);
+    auto* grid = new QGridLayout(this);
+    auto* fileLabel = new QLabel(this);
+    SetTextId(fileLabel, 5262);
+    m_fileEdit = new QLineEdit(QString::fromStdString(settings.TraceFile), this);
+    m_fileEdit->setMinimumWidth(220);
+    fileLabel->setBuddy(m_fileEdit);
+    m_browseButton = new QPushButton(this);
+    SetTextId(m_browseButton, 5035);
+    m_browseButton->setAutoDefault(false);
+    m_hexCheck = new QCheckBox(this);
+    SetTextId(m_hexCheck, 5263);
+    m_hexCheck->setChecked(settings.TraceHex == 1);
+    auto* sizeLabel = new QLabel(this);
+    SetTextId(sizeLabel, 5264);
+    m_maxSizeBox = new QSpinBox(this);
+    m_maxSizeBox->setRange(1, kTraceMaxKiB);
+    m_maxSizeBox->setValue(std::clamp(settings.TraceMaxSize, 1, kTraceMaxKiB));
+    m_maxSizeBox->setSuffix(" KiB");
+    sizeLabel->setBuddy(m_maxSizeBox);
+    grid->addWidget(fileLabel, 0, 0);
+    grid->addWidget(m_fileEdit, 0, 1);
+    grid->addWidget(m_browseButton, 0, 2);
+    grid->addWidget(m_hexCheck, 1, 0, 1, 3);
+    grid->addWidget(sizeLabel, 2, 0);
+    grid->addWidget(m_maxSizeBox, 2, 1, Qt::AlignLeft);
+    grid->setColumnStretch(1, 1);
+    connect(m_browseButton, &QPushButton::clicked, this, [this] { onBrowseClicked(); });
+}
+
+void TraceOptionsBox::Store(SessionSettings& settings) const
+{
+    settings.TraceFile = m_fileEdit->text().trimmed().toStdString();
+    settings.TraceHex = m_hexCheck->isChecked() ? 1 : 0;
+    settings.TraceMaxSize = m_maxSizeBox->value();
+}
+
+void TraceOptionsBox::onBrowseClicked()
+{
+    // The trace is appended to: choosing a file that exists is no question.
+    const QString chosen =
+        QFileDialog::getSaveFileName(this, title(), m_fileEdit->text(), Tr(m_strings, 5265),
+                                     nullptr, QFileDialog::DontConfirmOverwrite);
+    if (!chosen.isEmpty())
+        m_fileEdit->setText(chosen);
+}
+
 ServerOptionsDialog::ServerOptionsDialog(SessionSettings& settings, const StringTable& strings,
                                          QWidget* parent)
     : QDialog(parent), m_settings(settings), m_strings(strings)
@@ -95,6 +160,8 @@ ServerOptionsDialog::ServerOptionsDialog(SessionSettings& settings, const String
         AllowedClientsBlock(this, settings, m_allowedClientsEdit, m_allowedClientsError));
     m_tlsBox = new TlsOptionsBox(settings, strings, this);
     layout->addWidget(m_tlsBox);
+    m_traceBox = new TraceOptionsBox(settings, strings, this);
+    layout->addWidget(m_traceBox);
     MakeOkCancel(this, m_okButton, m_cancelButton);
     layout->addLayout(ButtonRow({m_okButton, m_cancelButton}));
     m_multipleClientsCheck->setChecked(settings.AllowMultiConnect != 0);
@@ -125,6 +192,7 @@ void ServerOptionsDialog::onOkClicked()
             m_settings.ServerSerialOptions = static_cast<std::int16_t>(i);
         }
     }
+    m_traceBox->Store(m_settings);
     accept();
 }
 
@@ -149,6 +217,8 @@ ClientOptionsDialog::ClientOptionsDialog(SessionSettings& settings, const String
     layout->addWidget(m_remoteLineControlCheck);
     m_tlsBox = new TlsOptionsBox(settings, strings, this);
     layout->addWidget(m_tlsBox);
+    m_traceBox = new TraceOptionsBox(settings, strings, this);
+    layout->addWidget(m_traceBox);
     MakeOkCancel(this, m_okButton, m_cancelButton);
     layout->addLayout(ButtonRow({m_okButton, m_cancelButton}));
     connect(m_okButton, &QPushButton::clicked, this, [this] { onOkClicked(); });
@@ -165,6 +235,7 @@ void ClientOptionsDialog::onOkClicked()
     m_settings.ConnectOnVirtualOpen = m_connectOnVirtualOpenCheck->isChecked() ? 1 : 0;
     m_settings.RemoteLineControl = m_remoteLineControlCheck->isChecked() ? 1 : 0;
     m_tlsBox->Store(m_settings);
+    m_traceBox->Store(m_settings);
     accept();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QGroupBox>
 
 #include "session/SessionSettings.h"
 
@@ -9,11 +10,29 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 namespace velkon {
 
 class StringTable;
 class TlsOptionsBox;
+
+// The trace options of a session, in both I/O options dialogs: the file
+// ("" = no trace), hexdump lines or raw bytes, and the size of one file.
+class TraceOptionsBox : public QGroupBox {
+public:
+    TraceOptionsBox(const SessionSettings& settings, const StringTable& strings, QWidget* parent);
+    void Store(SessionSettings& settings) const;
+    void onBrowseClicked();
+
+    QLineEdit* m_fileEdit;
+    QPushButton* m_browseButton;
+    QCheckBox* m_hexCheck;
+    QSpinBox* m_maxSizeBox;
+
+private:
+    const StringTable& m_strings;
+};
 
 // Server I/O options of one session, edited through the settings record.
 class ServerOptionsDialog : public QDialog {
@@ -33,6 +52,7 @@ public:
     TlsOptionsBox* m_tlsBox;
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
+    TraceOptionsBox* m_traceBox;
 
 private:
     SessionSettings& m_settings;
@@ -53,6 +73,7 @@ public:
     TlsOptionsBox* m_tlsBox;
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
+    TraceOptionsBox* m_traceBox;
 
 private:
     SessionSettings& m_settings;

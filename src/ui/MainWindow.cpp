@@ -558,6 +558,8 @@ void MainWindow::onOptionsTriggered()
     // Monitoring may have been switched on for sessions that are running.
     for (const auto& session : m_shell->sessions())
         session->OptionsChanged();
+    if (m_app.services.metrics)
+        m_app.services.metrics->Follow(m_app.globalSettings);
 }
 
 void MainWindow::onPasswordTriggered()

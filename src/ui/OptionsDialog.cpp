@@ -1,5 +1,7 @@
 #include "OptionsDialog.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -8,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "DialogParts.h"
@@ -103,6 +106,17 @@ OptionsDialog::OptionsDialog(GlobalSettings& settings, const StringTable& string
     SetTextId(m_startAtLogonCheck, 5031);
     layout->addWidget(m_startAtLogonCheck);
 
+    auto* metricsRow = new QHBoxLayout;
+    auto* metricsLabel = new QLabel(this);
+    SetTextId(metricsLabel, 5266);
+    m_metricsPortBox = new QSpinBox(this);
+    m_metricsPortBox->setRange(0, 65535);
+    metricsLabel->setBuddy(m_metricsPortBox);
+    metricsRow->addWidget(metricsLabel);
+    metricsRow->addWidget(m_metricsPortBox);
+    metricsRow->addStretch();
+    layout->addLayout(metricsRow);
+
     MakeOkCancel(this, m_okButton, m_cancelButton);
     m_cancelButton->setAutoDefault(false);
     layout->addLayout(ButtonRow({m_okButton, m_cancelButton}));
@@ -127,6 +141,7 @@ OptionsDialog::OptionsDialog(GlobalSettings& settings, const StringTable& string
     SelectOrNone(m_pingTimeoutBox, settings.PingTimeout);
     m_pingCheck->setChecked(settings.PingEnabled != 0);
     m_startAtLogonCheck->setChecked(settings.LoadWithWindows != 0);
+    m_metricsPortBox->setValue(std::clamp(settings.MetricsPort, 0, 65535));
 }
 
 void OptionsDialog::onBrowseClicked()
@@ -163,6 +178,7 @@ void OptionsDialog::onOkClicked()
     if (m_pingTimeoutBox->currentIndex() >= 0)
         g.PingTimeout = m_pingTimeoutBox->currentIndex();
     g.LoadWithWindows = StateOf(m_startAtLogonCheck);
+    g.MetricsPort = m_metricsPortBox->value();
     accept();
 }
 

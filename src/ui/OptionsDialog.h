@@ -11,6 +11,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace velkon {
 
@@ -45,6 +46,7 @@ public:
     QLabel* m_pingTimeoutLabel;
     QComboBox* m_pingTimeoutBox;  // ping timeout
     QCheckBox* m_startAtLogonCheck;
+    QSpinBox* m_metricsPortBox;  // 0 = no metrics page
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
 

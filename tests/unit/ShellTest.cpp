@@ -191,6 +191,31 @@ TEST(Configuration, UnknownContentAndHigherSectionsSurviveASave)
     EXPECT_FALSE(file.HasKey("Session3", "BaudRate"));
 }
 
+TEST(Configuration, MetricsKeysAreWrittenLastOnceUsedAndFollowed)
+{
+    struct Follower : MetricsService {
+        void Follow(const GlobalSettings& g) override { seen.push_back(g.MetricsPort); }
+        std::vector<int> seen;
+    } follower;
+    ShellRig rig;
+    rig.world.app.services.metrics = &follower;
+    rig.File("/m.vkc") = "[Velkon]\nMetricsPort=9464\nNumSessions=1\n[Session1]\nConnector=1\n";
+    rig.shell.ReadConfiguration("/m.vkc");
+    EXPECT_EQ(follower.seen, std::vector<int>{9464});
+    EXPECT_EQ(rig.world.app.globalSettings.MetricsAddress, "127.0.0.1");
+    rig.world.app.globalSettings.MetricsAddress = "0.0.0.0";
+    rig.shell.WriteConfiguration("/m.vkc");
+    const std::string& saved = rig.File("/m.vkc");
+    // In place where it was; the new key goes after the last known one.
+    EXPECT_EQ(saved.rfind("[Velkon]\nMetricsPort=9464\n", 0), 0u) << saved;
+    EXPECT_NE(saved.find("\nPassword=\nMetricsAddress=0.0.0.0\n[Session1]"), std::string::npos)
+        << saved;
+    rig.shell.ReadConfiguration("/m.vkc");
+    EXPECT_EQ(rig.world.app.globalSettings.MetricsAddress, "0.0.0.0");
+    EXPECT_EQ(follower.seen.size(), 2u);
+    rig.world.app.services.metrics = nullptr;
+}
+
 TEST(Configuration, AnyLoginResponseKeepsTheFilePrivate)
 {
     ShellRig rig;

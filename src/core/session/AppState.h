@@ -27,6 +27,10 @@ struct GlobalSettings {
     int PingTimeout = 9;
     int PacketSize = 2000;
     int LoadWithWindows = 0;
+    // The metrics page for monitoring systems: its TCP port (0 = off) and
+    // the address it listens on.
+    int MetricsPort = 0;
+    std::string MetricsAddress = "127.0.0.1";
 };
 
 // The components one session owns for its whole life.
@@ -61,6 +65,14 @@ public:
     virtual std::vector<std::string> LocalAddresses() = 0;
 };
 
+// Serves the sessions' counts to monitoring systems.
+class MetricsService {
+public:
+    virtual ~MetricsService() = default;
+    // The options were read or edited: start, move or stop the service.
+    virtual void Follow(const GlobalSettings& settings) = 0;
+};
+
 // Everything outside the core that sessions and the shell reach.
 struct Services {
     Clock* clock = nullptr;
@@ -73,6 +85,7 @@ struct Services {
     NetworkInfo* network = nullptr;
     StartEntry* startEntry = nullptr;
     TraceFiles* traceFiles = nullptr;
+    MetricsService* metrics = nullptr;
 };
 
 // State shared by every session of the program.

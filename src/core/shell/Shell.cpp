@@ -133,7 +133,12 @@ void Shell::ReadConfiguration(const std::string& fileName)
     g.PingTimeout = file.ReadInt(kAppSection, "PingTimeout", 9);
     g.PacketSize = file.ReadInt(kAppSection, "PacketSize", 2000);
     g.LoadWithWindows = file.ReadInt(kAppSection, "LoadWithWindows", 0);
+    g.MetricsPort = file.ReadInt(kAppSection, "MetricsPort", 0);
+    g.MetricsAddress =
+        file.ReadText(kAppSection, "MetricsAddress", GlobalSettings{}.MetricsAddress);
     m_app.globalSettings = g;
+    if (m_app.services.metrics)
+        m_app.services.metrics->Follow(g);
 
     if (numSessions != 0) {
         m_autoActivateFlags.assign(static_cast<std::size_t>(numSessions) + 2, 0);
@@ -212,6 +217,13 @@ void Shell::WriteConfiguration(const std::string& fileName)
     putInt(kAppSection, "PingTimeout", g.PingTimeout);
     putInt(kAppSection, "PacketSize", g.PacketSize);
     put(kAppSection, "Password", g.Password);
+    // Written once used, so the files of earlier versions are written back
+    // as they were.
+    if (g.MetricsPort != 0 || g.MetricsAddress != GlobalSettings{}.MetricsAddress ||
+        file.HasKey(kAppSection, "MetricsPort") || file.HasKey(kAppSection, "MetricsAddress")) {
+        putInt(kAppSection, "MetricsPort", g.MetricsPort);
+        put(kAppSection, "MetricsAddress", g.MetricsAddress);
+    }
 
     if (m_app.services.startEntry) {
         m_app.services.startEntry->SetStartWithWindows(g.LoadWithWindows == 1, "Velkon", ExePath,

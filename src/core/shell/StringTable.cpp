@@ -191,6 +191,7 @@ const std::vector<int>& NumbersInUse()
         addRange(5161, 5167);    // TLS options
         addRange(5170, 5185);    // about box and system information
         addRange(5190, 5191);    // allowed clients
+        addRange(5261, 5266);    // trace options, metrics port
         return result;
     }();
     return numbers;

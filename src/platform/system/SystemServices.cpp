@@ -15,6 +15,7 @@ SystemServiceSet::SystemServiceSet(AppState& app)
     s.network = &network;
     s.startEntry = &startEntry;
     s.components = &components;
+    s.traceFiles = &traceFiles;
     s.pinger = pinger.get();
 }
 

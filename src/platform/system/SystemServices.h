@@ -13,13 +13,14 @@
 #include "system/ShellProcessLauncher.h"
 #include "system/SystemClock.h"
 #include "system/SystemNetworkInfo.h"
+#include "system/TraceFileWriter.h"
 #include "system/XdgStartEntry.h"
 
 namespace velkon {
 
 // The system services of a program, attached to its state: clock, process
-// launcher, files, network information, start entry, the session components
-// and the monitoring pinger. app.programFolder must be set first.
+// launcher, files, network information, start entry, the session components,
+// the trace files and the monitoring pinger. app.programFolder must be set first.
 class SystemServiceSet {
 public:
     explicit SystemServiceSet(AppState& app);
@@ -31,6 +32,7 @@ public:
     SystemNetworkInfo network;
     XdgStartEntry startEntry;
     PlatformComponentFactory components;
+    TraceFileOpener traceFiles;
     std::unique_ptr<Pinger> pinger;
 };
 
