@@ -189,6 +189,7 @@ const std::vector<int>& NumbersInUse()
         addRange(5122, 5124);    // tool tips
         result.push_back(5125);  // remote line control option
         addRange(5130, 5150);    // folder, help, login dialog, file filters, contacts
+        addRange(5300, 5347);    // monitor, counters, clients, failure phrases
         return result;
     }();
     return numbers;
