@@ -423,7 +423,7 @@ MonitorWindow& MainWindow::openMonitor(Session& session)
     });
     auto document = m_windows.find(&session);
     placeAfter(*sub, document == m_windows.end() ? nullptr : document->second);
-    sub->resize(sub->sizeHint().expandedTo(QSize(800, 420)));
+    sub->resize(sub->sizeHint().expandedTo(QSize(600, 420)));
     sub->show();
     m_mdi->setActiveSubWindow(sub);
     return *monitor;

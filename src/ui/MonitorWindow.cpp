@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -43,6 +44,9 @@ constexpr int kSessionClosed = 5328;
 constexpr int kTextFiles = 5329;
 constexpr int kCannotWrite = 5330;
 }  // namespace ids
+
+// Clock, direction, source, 16 hex pairs and the text column.
+constexpr int kHexRowCharacters = 13 + 4 + traffic_rows::kSourceWidth + 2 + 16 * 3 + 1 + 16;
 
 // Enough rows for the history in hex; older rows go first.
 constexpr int kMaximumRows = MonitorWindow::kHistoryLimit / traffic_rows::kHexBytesPerRow + 4096;
@@ -114,7 +118,11 @@ void MonitorWindow::Build()
     m_view->setMaximumBlockCount(kMaximumRows);
     m_view->setUndoRedoEnabled(false);
     m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_view->setMinimumSize(640, 240);
+    // A whole hex row without scrolling sideways.
+    const int row = m_view->fontMetrics().horizontalAdvance(QString(kHexRowCharacters, '0'));
+    m_view->setMinimumSize(row + 2 * m_view->frameWidth() +
+                               m_view->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8,
+                           240);
     layout->addWidget(m_view, 1);
 
     connect(m_pauseButton, &QPushButton::toggled, this, [this](bool on) { onPauseToggled(on); });
