@@ -88,6 +88,7 @@ SessionWindow::SessionWindow(Session& session, const StringTable& strings,
     RefreshStatus();
     RefreshLamps();
     RefreshCaption();
+    RefreshCounters();
     Connect();
     m_session.setObserver(this);
 }
@@ -159,6 +160,7 @@ void SessionWindow::RefreshCounters()
     int clients = 0;
     for (const ClientTraffic& client : m_session.traffic().Clients())
         clients += client.connected ? 1 : 0;
+    // Always two lines, so the window keeps its size.
     QString text = Tr(m_strings, ids::kSerialCounts)
                        .arg(ByteText(static_cast<double>(c.serialRead)), rates[0],
                             ByteText(static_cast<double>(c.serialWritten)), rates[1]);
@@ -167,7 +169,7 @@ void SessionWindow::RefreshCounters()
                             ByteText(static_cast<double>(c.networkSent)), rates[3],
                             QString::number(clients));
     if (c.dropped != 0)
-        text += '\n' + Tr(m_strings, ids::kDropped).arg(ByteText(static_cast<double>(c.dropped)));
+        text += ", " + Tr(m_strings, ids::kDropped).arg(ByteText(static_cast<double>(c.dropped)));
     if (m_countersLine->text() != text)
         m_countersLine->setText(text);
 }
@@ -208,22 +210,29 @@ void SessionWindow::RefreshVirtualPort()
     m_statusLines[kSerialLine]->setToolTip(path);
 }
 
-QAbstractItemModel* SessionWindow::ConnectorModel()
+QAbstractItemModel* SessionWindow::ConnectorModel(bool virtualPorts)
 {
     // 257 entries are the same in every session window: one list serves them
-    // all, so hundreds of sessions do not hold hundreds of copies.
-    static QPointer<QStandardItemModel> shared;
-    if (shared)
-        return shared;
-    shared = new QStandardItemModel(0, 1, QCoreApplication::instance());
-    shared->appendRow(new QStandardItem(Tr(m_strings, 2205)));
+    // all, so hundreds of sessions do not hold hundreds of copies. Sessions
+    // that create virtual ports share a second list whose tips name the path
+    // an application opens instead of the device.
+    static QPointer<QStandardItemModel> shared[2];
+    QPointer<QStandardItemModel>& model = shared[virtualPorts ? 1 : 0];
+    if (model)
+        return model;
+    model = new QStandardItemModel(0, 1, QCoreApplication::instance());
+    model->appendRow(new QStandardItem(Tr(m_strings, 2205)));
+    const std::string folder = virtualPorts ? RuntimeDirectory() + "/" : std::string();
     for (int n = 1; n < kConnectorCount; ++n) {
-        auto* item = new QStandardItem(QString::fromStdString(ConnectorName(n)));
-        if (m_connectorTip)
+        const std::string name = ConnectorName(n);
+        auto* item = new QStandardItem(QString::fromStdString(name));
+        if (virtualPorts)
+            item->setToolTip(QString::fromStdString(folder + name));
+        else if (m_connectorTip)
             item->setToolTip(m_connectorTip(n));
-        shared->appendRow(item);
+        model->appendRow(item);
     }
-    return shared;
+    return model;
 }
 
 void SessionWindow::Build()
@@ -253,7 +262,7 @@ void SessionWindow::Build()
         serial->addWidget(row.box, r, 1);
         ++r;
     }
-    m_connectorBox->setModel(ConnectorModel());
+    m_connectorBox->setModel(ConnectorModel(false));
     for (const char* rate : kBaudRates)
         m_baudRateBox->addItem(rate);
     for (int id : kParityTextIds)
@@ -355,8 +364,14 @@ void SessionWindow::Build()
     pathRow->addWidget(m_virtualPathLine, 1);
     pathRow->addWidget(m_copyPathButton);
     layout->addLayout(pathRow);
-    m_virtualPathLine->hide();
-    m_copyPathButton->hide();
+    // The row keeps its place while hidden, so the window does not grow when
+    // a virtual port appears.
+    for (QWidget* w : std::initializer_list<QWidget*>{m_virtualPathLine, m_copyPathButton}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+        w->hide();
+    }
     m_countersLine = new QLabel(this);
     m_countersLine->setFrameShape(QFrame::StyledPanel);
     layout->addWidget(m_countersLine);
@@ -456,6 +471,9 @@ void SessionWindow::RefreshSettings()
     const SessionForm& f = m_session.form();
     {
         QSignalBlocker b1(m_connectorBox);
+        QAbstractItemModel* connectors = ConnectorModel(v.CreateVirtualPort == 1);
+        if (m_connectorBox->model() != connectors)
+            m_connectorBox->setModel(connectors);
         Select(m_connectorBox, v.Connector);
         Select(m_baudRateBox, v.BaudRate);
         Select(m_parityBox, v.Parity);

@@ -96,7 +96,7 @@ protected:
 
 private:
     void Build();
-    QAbstractItemModel* ConnectorModel();
+    QAbstractItemModel* ConnectorModel(bool virtualPorts);
     void Connect();
     void RefreshSettings();
     void RefreshStatus();

@@ -238,7 +238,7 @@ TEST(SessionWindowUi, CountersClientsAndTheVirtualPortPathFollowTheSession)
     EXPECT_TRUE(counters.contains("read 6 B")) << counters.toStdString();
     EXPECT_TRUE(counters.contains("received 3 B")) << counters.toStdString();
     EXPECT_TRUE(counters.contains("clients connected: 1")) << counters.toStdString();
-    EXPECT_FALSE(counters.contains("Dropped"));
+    EXPECT_FALSE(counters.contains("dropped"));
 
     d.m_clientsButton->click();
     ClientsDialog& clients = d.clientsDialog();
@@ -263,6 +263,7 @@ TEST(SessionWindowUi, CountersClientsAndTheVirtualPortPathFollowTheSession)
         kWaitMs))
         << d.m_virtualPathLine->text().toStdString();
     EXPECT_EQ(d.m_connectorBox->toolTip(), bridge.path);
+    EXPECT_EQ(d.m_connectorBox->itemData(7, Qt::ToolTipRole).toString(), bridge.path);
     d.m_copyPathButton->click();
     EXPECT_EQ(QApplication::clipboard()->text(), bridge.path);
 }
