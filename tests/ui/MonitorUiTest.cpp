@@ -268,6 +268,24 @@ TEST(SessionWindowUi, CountersClientsAndTheVirtualPortPathFollowTheSession)
     EXPECT_EQ(QApplication::clipboard()->text(), bridge.path);
 }
 
+TEST(SessionWindowUi, LocalAddressesOfferLoopbackAndEveryInterface)
+{
+    ProgramRig rig;
+    rig.Start();
+    SessionWindow& d = *rig.main().sessionWindowOf(*rig.shell().SessionAt(1));
+    d.m_serverRadio->click();
+    QStringList items;
+    for (int i = 0; i < d.m_localIpBox->count(); ++i)
+        items << d.m_localIpBox->itemText(i);
+    EXPECT_TRUE(items.contains("127.0.0.1")) << items.join(' ').toStdString();
+    EXPECT_EQ(items.back(), "All interfaces");
+    // That entry leaves the address empty, which listens on every interface.
+    d.m_localIpBox->setCurrentIndex(d.m_localIpBox->count() - 1);
+    emit d.m_localIpBox->activated(d.m_localIpBox->count() - 1);
+    EXPECT_EQ(rig.shell().SessionAt(1)->settings().LocalIP, "");
+    EXPECT_EQ(d.m_localIpBox->currentText(), "");
+}
+
 TEST(MainWindowUi, NewSessionWindowsCascade)
 {
     ProgramRig rig;
