@@ -7,8 +7,10 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 
 #include <QApplication>
@@ -20,6 +22,7 @@
 
 #include "AboutBox.h"
 #include "Localization.h"
+#include "MonitorWindow.h"
 #include "OptionsDialog.h"
 #include "PasswordDialogs.h"
 #include "PingDialog.h"
@@ -60,6 +63,9 @@ MainWindow::~MainWindow()
 {
     // Sessions go before the windows that show them.
     m_shell.reset();
+    // Each monitor takes itself out of the list as it goes.
+    while (!m_monitors.empty())
+        delete m_monitors.begin()->second;
 }
 
 void MainWindow::buildMenus()
@@ -327,10 +333,14 @@ void MainWindow::SetWindowState(int state)
 void MainWindow::SessionAdded(Session& session)
 {
     auto* document = new SessionWindow(session, *m_app.strings, m_connectorTip);
+    connect(document->m_monitorButton, &QPushButton::clicked, this,
+            [this, &session] { openMonitor(session); });
     QMdiSubWindow* sub = m_mdi->addSubWindow(document);
     sub->setAttribute(Qt::WA_DeleteOnClose, false);
     sub->installEventFilter(this);
     m_windows[&session] = sub;
+    placeAfter(*sub, m_lastSessionWindow);
+    m_lastSessionWindow = sub;
     sub->show();
     if (m_fitPending)
         fitTo(*sub);
@@ -353,6 +363,15 @@ void MainWindow::SessionRemoved(Session& session)
         return;
     QMdiSubWindow* sub = it->second;
     m_windows.erase(it);
+    if (m_lastSessionWindow == sub)
+        m_lastSessionWindow = nullptr;
+    if (auto monitor = m_monitors.find(&session); monitor != m_monitors.end()) {
+        // The session is still there: the monitor lets go of it now.
+        static_cast<MonitorWindow*>(monitor->second->widget())->DetachFromSession();
+        monitor->second->hide();
+        monitor->second->deleteLater();
+        m_monitors.erase(monitor);
+    }
     if (auto* document = dynamic_cast<SessionWindow*>(sub->widget()))
         document->Detach();
     sub->removeEventFilter(this);
@@ -364,6 +383,52 @@ SessionWindow* MainWindow::sessionWindowOf(const Session& session) const
 {
     auto it = m_windows.find(&session);
     return it == m_windows.end() ? nullptr : static_cast<SessionWindow*>(it->second->widget());
+}
+
+void MainWindow::placeAfter(QMdiSubWindow& sub, const QMdiSubWindow* previous)
+{
+    if (!previous)
+        return;
+    const int step = sub.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &sub) + 4;
+    const QSize area = m_mdi->viewport()->size();
+    QPoint at = previous->pos() + QPoint(step, step);
+    // The corner with the title stays inside; the rest may need scrolling.
+    if (at.x() > area.width() - 4 * step)
+        at.setX(0);
+    if (at.y() > area.height() - 4 * step)
+        at.setY(0);
+    sub.move(at);
+}
+
+MonitorWindow* MainWindow::monitorWindowOf(const Session& session) const
+{
+    auto it = m_monitors.find(&session);
+    return it == m_monitors.end() ? nullptr : static_cast<MonitorWindow*>(it->second->widget());
+}
+
+MonitorWindow& MainWindow::openMonitor(Session& session)
+{
+    if (auto it = m_monitors.find(&session); it != m_monitors.end()) {
+        it->second->showNormal();
+        m_mdi->setActiveSubWindow(it->second);
+        return *static_cast<MonitorWindow*>(it->second->widget());
+    }
+    auto* monitor = new MonitorWindow(session, *m_app.strings, m_prompts);
+    QMdiSubWindow* sub = m_mdi->addSubWindow(monitor);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    m_monitors[&session] = sub;
+    // Closing the window ends the watch.
+    connect(sub, &QObject::destroyed, this, [this, &session, sub] {
+        auto it = m_monitors.find(&session);
+        if (it != m_monitors.end() && it->second == sub)
+            m_monitors.erase(it);
+    });
+    auto document = m_windows.find(&session);
+    placeAfter(*sub, document == m_windows.end() ? nullptr : document->second);
+    sub->resize(sub->sizeHint().expandedTo(QSize(600, 420)));
+    sub->show();
+    m_mdi->setActiveSubWindow(sub);
+    return *monitor;
 }
 
 Session* MainWindow::ActiveSession()

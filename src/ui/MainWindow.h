@@ -22,6 +22,7 @@ class EchoTransport;
 class HostResolver;
 class Prompts;
 class StringTable;
+class MonitorWindow;
 class SessionWindow;
 
 // The main window: a parent of session windows with the menus. It shows what
@@ -69,6 +70,9 @@ public:
     void CloseHelpWindows() override;
 
     SessionWindow* sessionWindowOf(const Session& session) const;
+    // Opens the session's traffic monitor, or brings the open one forward.
+    MonitorWindow& openMonitor(Session& session);
+    MonitorWindow* monitorWindowOf(const Session& session) const;
     QMdiArea* mdiArea() const { return m_mdi; }
 
     QMenu* m_fileMenu;
@@ -131,12 +135,17 @@ private:
     void arrange(int code);
     double twipsPerPixel() const;
     void fitTo(const QMdiSubWindow& sub);
+    // A new window goes down and right of the last one, back to the edge
+    // when it would leave the area.
+    void placeAfter(QMdiSubWindow& sub, const QMdiSubWindow* previous);
 
     AppState& m_app;
     Prompts& m_prompts;
     QMdiArea* m_mdi;
     std::unique_ptr<Shell> m_shell;
     std::map<const Session*, QMdiSubWindow*> m_windows;
+    std::map<const Session*, QMdiSubWindow*> m_monitors;
+    QMdiSubWindow* m_lastSessionWindow = nullptr;
     std::function<QString(int)> m_connectorTip;
     QList<QAction*> m_windowListActions;
     // Twips as read from the file, kept until the window really moves.

@@ -1,6 +1,8 @@
 #include "SessionWindow.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
@@ -15,14 +17,47 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
+#include "ClientsDialog.h"
 #include "Localization.h"
 #include "shell/StringTable.h"
+#include "system/RuntimeDir.h"
 
 namespace velkon {
 
 namespace {
+
+namespace ids {
+constexpr int kMonitor = 5300;
+constexpr int kClients = 5301;
+constexpr int kSerialCounts = 5302;
+constexpr int kNetworkCounts = 5303;
+constexpr int kDropped = 5304;
+constexpr int kVirtualPath = 5305;
+constexpr int kOpenedByApplication = 5306;
+constexpr int kNotOpened = 5307;
+constexpr int kCopyPath = 5308;
+constexpr int kAllInterfaces = 5331;
+}  // namespace ids
+
+// The counters change often; a few redraws a second are enough to read.
+constexpr int kCountersIntervalMs = 500;
+
+// "512 B", "12.3 KiB", "4.0 MiB"
+QString ByteText(double bytes)
+{
+    static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int unit = 0;
+    while (bytes >= 10240 && unit < 4) {
+        bytes /= 1024;
+        ++unit;
+    }
+    return unit == 0 ? QString("%1 B").arg(qRound64(bytes))
+                     : QString("%1 %2").arg(bytes, 0, 'f', 1).arg(kUnits[unit]);
+}
 
 void Select(QComboBox* combo, int index)
 {
@@ -53,6 +88,7 @@ SessionWindow::SessionWindow(Session& session, const StringTable& strings,
     RefreshStatus();
     RefreshLamps();
     RefreshCaption();
+    RefreshCounters();
     Connect();
     m_session.setObserver(this);
 }
@@ -67,24 +103,136 @@ void SessionWindow::Detach()
     if (m_attached)
         m_session.setObserver(nullptr);
     m_attached = false;
+    m_countersTimer->stop();
+    delete m_clientsDialog;
 }
 
-QAbstractItemModel* SessionWindow::ConnectorModel()
+void SessionWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_attached)
+        return;
+    RefreshCounters();
+    m_countersTimer->start();
+}
+
+void SessionWindow::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_countersTimer->stop();
+}
+
+ClientsDialog& SessionWindow::clientsDialog()
+{
+    if (!m_clientsDialog)
+        m_clientsDialog = new ClientsDialog(m_session, m_strings, this);
+    return *m_clientsDialog;
+}
+
+void SessionWindow::onClientsClicked()
+{
+    if (!m_attached)
+        return;
+    ClientsDialog& dialog = clientsDialog();
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+}
+
+void SessionWindow::onCopyPathClicked()
+{
+    const QString path = VirtualPortPath();
+    if (!path.isEmpty())
+        QApplication::clipboard()->setText(path);
+}
+
+void SessionWindow::RefreshCounters()
+{
+    const TrafficCounters& c = m_session.Counters();
+    const std::int64_t now = m_clock.elapsed();
+    const std::uint64_t totals[] = {c.serialRead, c.serialWritten, c.networkReceived,
+                                    c.networkSent};
+    QString rates[4];
+    for (int i = 0; i < 4; ++i) {
+        m_rates[i].Add(now, totals[i]);
+        rates[i] = ByteText(m_rates[i].PerSecond());
+    }
+    int clients = 0;
+    for (const ClientTraffic& client : m_session.traffic().Clients())
+        clients += client.connected ? 1 : 0;
+    // Always two lines, so the window keeps its size.
+    QString text = Tr(m_strings, ids::kSerialCounts)
+                       .arg(ByteText(static_cast<double>(c.serialRead)), rates[0],
+                            ByteText(static_cast<double>(c.serialWritten)), rates[1]);
+    text += '\n' + Tr(m_strings, ids::kNetworkCounts)
+                       .arg(ByteText(static_cast<double>(c.networkReceived)), rates[2],
+                            ByteText(static_cast<double>(c.networkSent)), rates[3],
+                            QString::number(clients));
+    if (c.dropped != 0)
+        text += ", " + Tr(m_strings, ids::kDropped).arg(ByteText(static_cast<double>(c.dropped)));
+    if (m_countersLine->text() != text)
+        m_countersLine->setText(text);
+}
+
+QString SessionWindow::VirtualPortPath()
+{
+    const SessionSettings& v = m_session.settings();
+    if (v.CreateVirtualPort != 1)
+        return {};
+    const std::string published = m_session.virtualPort().DevicePath();
+    if (!published.empty())
+        return QString::fromStdString(published);
+    // Not created yet: where it will be.
+    if (v.Connector <= 0)
+        return {};
+    return QString::fromStdString(RuntimeDirectory() + "/" + ConnectorName(v.Connector));
+}
+
+void SessionWindow::RefreshVirtualPort()
+{
+    if (!m_attached)
+        return;
+    const std::string published = m_session.virtualPort().DevicePath();
+    const bool shown = m_session.IsActive() && !published.empty();
+    if (shown) {
+        const QString state = Tr(m_strings, m_session.virtualPort().IsOpenedByApplication()
+                                                ? ids::kOpenedByApplication
+                                                : ids::kNotOpened);
+        const QString text =
+            Tr(m_strings, ids::kVirtualPath).arg(QString::fromStdString(published), state);
+        if (m_virtualPathLine->text() != text)
+            m_virtualPathLine->setText(text);
+    }
+    m_virtualPathLine->setVisible(shown);
+    m_copyPathButton->setVisible(shown);
+    const QString path = VirtualPortPath();
+    m_connectorBox->setToolTip(path);
+    m_statusLines[kSerialLine]->setToolTip(path);
+}
+
+QAbstractItemModel* SessionWindow::ConnectorModel(bool virtualPorts)
 {
     // 257 entries are the same in every session window: one list serves them
-    // all, so hundreds of sessions do not hold hundreds of copies.
-    static QPointer<QStandardItemModel> shared;
-    if (shared)
-        return shared;
-    shared = new QStandardItemModel(0, 1, QCoreApplication::instance());
-    shared->appendRow(new QStandardItem(Tr(m_strings, 2205)));
+    // all, so hundreds of sessions do not hold hundreds of copies. Sessions
+    // that create virtual ports share a second list whose tips name the path
+    // an application opens instead of the device.
+    static QPointer<QStandardItemModel> shared[2];
+    QPointer<QStandardItemModel>& model = shared[virtualPorts ? 1 : 0];
+    if (model)
+        return model;
+    model = new QStandardItemModel(0, 1, QCoreApplication::instance());
+    model->appendRow(new QStandardItem(Tr(m_strings, 2205)));
+    const std::string folder = virtualPorts ? RuntimeDirectory() + "/" : std::string();
     for (int n = 1; n < kConnectorCount; ++n) {
-        auto* item = new QStandardItem(QString::fromStdString(ConnectorName(n)));
-        if (m_connectorTip)
+        const std::string name = ConnectorName(n);
+        auto* item = new QStandardItem(QString::fromStdString(name));
+        if (virtualPorts)
+            item->setToolTip(QString::fromStdString(folder + name));
+        else if (m_connectorTip)
             item->setToolTip(m_connectorTip(n));
-        shared->appendRow(item);
+        model->appendRow(item);
     }
-    return shared;
+    return model;
 }
 
 void SessionWindow::Build()
@@ -114,7 +262,7 @@ void SessionWindow::Build()
         serial->addWidget(row.box, r, 1);
         ++r;
     }
-    m_connectorBox->setModel(ConnectorModel());
+    m_connectorBox->setModel(ConnectorModel(false));
     for (const char* rate : kBaudRates)
         m_baudRateBox->addItem(rate);
     for (int id : kParityTextIds)
@@ -181,6 +329,12 @@ void SessionWindow::Build()
     layout->addLayout(columns);
 
     auto* buttons = new QHBoxLayout;
+    m_monitorButton = new QPushButton(this);
+    SetTextId(m_monitorButton, ids::kMonitor);
+    m_clientsButton = new QPushButton(this);
+    SetTextId(m_clientsButton, ids::kClients);
+    buttons->addWidget(m_monitorButton);
+    buttons->addWidget(m_clientsButton);
     buttons->addStretch();
     m_ioOptionsButton = new QPushButton(this);
     SetTextId(m_ioOptionsButton, 5008);
@@ -202,6 +356,28 @@ void SessionWindow::Build()
         row->addWidget(m_statusLines[i], 1);
         layout->addLayout(row);
     }
+    auto* pathRow = new QHBoxLayout;
+    m_virtualPathLine = new QLabel(this);
+    m_virtualPathLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_copyPathButton = new QToolButton(this);
+    SetTextId(m_copyPathButton, ids::kCopyPath);
+    pathRow->addWidget(m_virtualPathLine, 1);
+    pathRow->addWidget(m_copyPathButton);
+    layout->addLayout(pathRow);
+    // The row keeps its place while hidden, so the window does not grow when
+    // a virtual port appears.
+    for (QWidget* w : std::initializer_list<QWidget*>{m_virtualPathLine, m_copyPathButton}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+        w->hide();
+    }
+    m_countersLine = new QLabel(this);
+    m_countersLine->setFrameShape(QFrame::StyledPanel);
+    layout->addWidget(m_countersLine);
+    m_countersTimer = new QTimer(this);
+    m_countersTimer->setInterval(kCountersIntervalMs);
+    m_clock.start();
 }
 
 void SessionWindow::Connect()
@@ -248,12 +424,23 @@ void SessionWindow::Connect()
     connect(m_activateButton, &QPushButton::clicked, this, [&s] { s.OnActivateButton(); });
     connect(m_ioOptionsButton, &QPushButton::clicked, this, [&s] { s.OnIoOptionsButton(); });
     connect(m_loginButton, &QPushButton::clicked, this, [&s] { s.OnLoginButton(); });
+    connect(m_clientsButton, &QPushButton::clicked, this, [this] { onClientsClicked(); });
+    connect(m_copyPathButton, &QToolButton::clicked, this, [this] { onCopyPathClicked(); });
+    connect(m_countersTimer, &QTimer::timeout, this, [this] {
+        RefreshCounters();
+        RefreshVirtualPort();
+    });
+    // The entry for every interface puts an empty text in the box.
+    connect(m_localIpBox, qOverload<int>(&QComboBox::activated), this, [this](int i) {
+        if (m_localIpBox->itemData(i).toBool())
+            m_localIpBox->setEditText(QString());
+    });
 }
 
 bool SessionWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_networkGroup && event->type() == QEvent::MouseButtonDblClick && m_attached) {
-        m_session.ShowConnectedClients();
+        onClientsClicked();
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -284,6 +471,9 @@ void SessionWindow::RefreshSettings()
     const SessionForm& f = m_session.form();
     {
         QSignalBlocker b1(m_connectorBox);
+        QAbstractItemModel* connectors = ConnectorModel(v.CreateVirtualPort == 1);
+        if (m_connectorBox->model() != connectors)
+            m_connectorBox->setModel(connectors);
         Select(m_connectorBox, v.Connector);
         Select(m_baudRateBox, v.BaudRate);
         Select(m_parityBox, v.Parity);
@@ -299,10 +489,12 @@ void SessionWindow::RefreshSettings()
     SetTextIfChanged(m_timeoutEdit, v.TimeoutValue);
     SetTextIfChanged(m_remoteHostEdit, v.IPAddress);
     SetTextIfChanged(m_portEdit, v.PortNumber);
-    if (m_localIpBox->count() != static_cast<int>(f.localIpItems.size())) {
+    if (m_localIpBox->count() != static_cast<int>(f.localIpItems.size()) + 1) {
         m_localIpBox->clear();
         for (const auto& a : f.localIpItems)
             m_localIpBox->addItem(QString::fromStdString(a));
+        m_localIpBox->addItem(Tr(m_strings, ids::kAllInterfaces), true);
+        m_localIpBox->lineEdit()->setPlaceholderText(Tr(m_strings, ids::kAllInterfaces));
     }
     if (m_localIpBox->currentText().toStdString() != v.LocalIP) {
         m_localIpBox->setEditText(QString::fromStdString(v.LocalIP));
@@ -322,6 +514,7 @@ void SessionWindow::RefreshSettings()
         w->setEnabled(enabled);
     }
     m_serverRadio->setEnabled(enabled && f.serverOptionEnabled);
+    RefreshVirtualPort();
     m_activateButton->setText(QString::fromStdString(f.activateCaption));
     m_refreshing = false;
 }
@@ -331,6 +524,7 @@ void SessionWindow::RefreshStatus()
     for (int i = 0; i < 2; ++i) {
         m_statusLines[i]->setText(QString::fromStdString(m_session.form().statusText[i]));
     }
+    RefreshVirtualPort();
 }
 
 void SessionWindow::RefreshLamps()

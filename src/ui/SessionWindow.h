@@ -2,9 +2,12 @@
 
 #include <functional>
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 
 #include "session/Session.h"
+#include "session/TrafficRows.h"
 
 class QCheckBox;
 class QAbstractItemModel;
@@ -15,9 +18,12 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QTimer;
+class QToolButton;
 
 namespace velkon {
 
+class ClientsDialog;
 class StringTable;
 
 // The session window: shows a session's settings and state and forwards the
@@ -67,27 +73,48 @@ public:
     QPushButton* m_loginButton;
     QPushButton* m_ioOptionsButton;
     QPushButton* m_activateButton;
+    QPushButton* m_monitorButton;
+    QPushButton* m_clientsButton;
     // Serial side first, then network side.
     QLabel* m_statusLines[2];
     QFrame* m_lamps[2];
+    // Where an application opens the virtual port, and whether one has.
+    QLabel* m_virtualPathLine;
+    QToolButton* m_copyPathButton;
+    QLabel* m_countersLine;
+
+    // The clients view, opened on demand; the same one while it exists.
+    ClientsDialog& clientsDialog();
+    void onClientsClicked();
+    void onCopyPathClicked();
+    void RefreshCounters();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void Build();
-    QAbstractItemModel* ConnectorModel();
+    QAbstractItemModel* ConnectorModel(bool virtualPorts);
     void Connect();
     void RefreshSettings();
     void RefreshStatus();
     void RefreshLamps();
     void RefreshCaption();
+    void RefreshVirtualPort();
+    QString VirtualPortPath();
 
     Session& m_session;
     const StringTable& m_strings;
     std::function<QString(int)> m_connectorTip;
     bool m_attached = true;
     bool m_refreshing = false;
+    QTimer* m_countersTimer;
+    QElapsedTimer m_clock;
+    // Serial read, serial written, network received, network sent.
+    TrafficRate m_rates[4];
+    QPointer<ClientsDialog> m_clientsDialog;
 };
 
 }  // namespace velkon

@@ -1015,5 +1015,17 @@ TEST(SocketArrayTest, LocalAddressesPutNetworkAddressesFirst)
     EXPECT_EQ(FirstLocalIPv4Address(), addresses.empty() ? std::string() : addresses.front());
 }
 
+TEST(SocketArrayTest, EveryOfferedLocalAddressCanBeListenedOn)
+{
+    const auto addresses = ListBindableAddresses();
+    ASSERT_FALSE(addresses.empty());
+    EXPECT_EQ(std::count(addresses.begin(), addresses.end(), "127.0.0.1"), 1);
+    for (const std::string& address : addresses) {
+        QtSocketArray server;
+        SCOPED_TRACE(address);
+        StartListener(server, address);
+    }
+}
+
 }  // namespace
 }  // namespace velkon

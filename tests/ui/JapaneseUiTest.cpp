@@ -16,7 +16,11 @@
 #include <QSet>
 #include <QUrl>
 
+#include <QTableWidget>
+
+#include "ClientsDialog.h"
 #include "MainWindow.h"
+#include "MonitorWindow.h"
 #include "SessionWindow.h"
 #include "UiTestSupport.h"
 
@@ -161,6 +165,31 @@ TEST(JapaneseInterface, DialogsOfMenusAndSessionsShowNoEnglishCaptions)
     document->m_ioOptionsButton->click();  // server I/O options
     EXPECT_EQ(p.rig.prompts.dialogs, 8);
     EXPECT_EQ(seen.join(" | ").toStdString(), "");
+}
+
+TEST(JapaneseInterface, MonitorClientsCountersAndPortFailuresShowNoEnglish)
+{
+    JapaneseProgram p;
+    MainWindow& main = p.rig.main();
+    Session& session = *p.rig.shell().SessionAt(1);
+    SessionWindow* document = main.sessionWindowOf(session);
+    MonitorWindow& monitor = main.openMonitor(session);
+    monitor.m_textRadio->click();
+    EXPECT_EQ(EnglishCaptions(monitor).join(" | ").toStdString(), "");
+    document->m_clientsButton->click();
+    ClientsDialog& clients = document->clientsDialog();
+    QStringList headers;
+    for (int i = 0; i < clients.m_table->columnCount(); ++i)
+        headers << clients.m_table->horizontalHeaderItem(i)->text();
+    EXPECT_EQ(EnglishCaptions(clients).join(" | ").toStdString(), "");
+    EXPECT_EQ(ForeignWords(headers.join(' ')).join(" ").toStdString(), "");
+    // A port that is not there is reported in Japanese, counters included.
+    session.SetTcpOption(1);
+    session.SetConnector(200);
+    session.OnActivateButton();
+    document->RefreshCounters();
+    EXPECT_NE(document->m_statusLines[0]->text().toStdString(), "");
+    EXPECT_EQ(EnglishCaptions(*document).join(" | ").toStdString(), "");
 }
 
 TEST(JapaneseInterface, HelpOpensTheJapaneseManualAndReportsInJapanese)

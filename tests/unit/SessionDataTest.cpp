@@ -492,7 +492,7 @@ TEST(Connections, FrameDoubleClickListsConnectedClients)
     ServerRig rig(2);
     rig.s().ShowConnectedClients();
     ASSERT_EQ(rig.world.messages.shown.size(), 1u);
-    EXPECT_EQ(rig.world.messages.shown[0], "Connected Clients:|10.0.0.1\r\n10.0.0.2\r\n");
+    EXPECT_EQ(rig.world.messages.shown[0], "Connected Clients|10.0.0.1\r\n10.0.0.2\r\n");
 }
 
 // ------------------------------------------------ error log

@@ -59,6 +59,9 @@ public:
     }
     virtual bool PurgeReceived() = 0;
     virtual bool IsOpenedByApplication() = 0;
+    // The path an application opens to reach the port; empty while there
+    // is none.
+    virtual std::string DevicePath() const { return {}; }
     // Bytes accepted by WriteBytes that the application has not taken yet.
     virtual int OutputWaiting() = 0;
 

@@ -712,7 +712,7 @@ void Session::ShowConnectedClients()
     for (int i : m_connections.Connected())
         text += m_components.sockets->RemoteHostIP(i) + "\r\n";
     if (m_app.services.messages)
-        m_app.services.messages->Show(text, "Connected Clients:");
+        m_app.services.messages->Show(text, m_presenter.Text(text::kConnectedClients));
 }
 
 // ---------------------------------------------------------------- timers

@@ -40,9 +40,26 @@ void SessionPresenter::SetStatusRaw(int line, const std::string& text)
     Notify(SessionChange::Status);
 }
 
+std::string SessionPresenter::LocalDescription(std::string description) const
+{
+    // The adapters describe failures in English; the known phrases are in
+    // the table, so the line reads in the interface language.
+    if (!m_app.strings)
+        return description;
+    for (int id = text::kFirstFailurePhrase; id <= text::kLastFailurePhrase; ++id) {
+        const std::string english = StringTable::English().Text(id);
+        const std::size_t at = description.find(english);
+        if (!english.empty() && at != std::string::npos) {
+            description.replace(at, english.size(), Text(id));
+            break;
+        }
+    }
+    return description;
+}
+
 void SessionPresenter::SetError(int line, const std::string& description)
 {
-    SetStatus(line, Text(text::kErrorDash) + " " + description);
+    SetStatus(line, Text(text::kErrorDash) + " " + LocalDescription(description));
 }
 
 void SessionPresenter::ResetStatusLines()

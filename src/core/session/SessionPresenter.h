@@ -73,6 +73,10 @@ inline constexpr int kLocalPort = 5107;
 inline constexpr int kNone = 2205;
 inline constexpr int kNotAnAllowedClient = 5191;
 inline constexpr int kTlsNeedsTcp = 5167;
+inline constexpr int kConnectedClients = 5309;
+// The adapters' failure phrases ("port does not exist"), in this range.
+inline constexpr int kFirstFailurePhrase = 5332;
+inline constexpr int kLastFailurePhrase = 5347;
 }  // namespace text
 
 // The session window's model: captions, status lines, lamps and layout, and
@@ -100,6 +104,8 @@ public:
     void SetStatusRaw(int line, const std::string& text);
     // "Error - " and the description.
     void SetError(int line, const std::string& description);
+    // description with a known failure phrase in the interface language.
+    std::string LocalDescription(std::string description) const;
     void ResetStatusLines();
     void SetCaption(const std::string& firstWord);
     void SetActiveLook(bool active);

@@ -192,6 +192,7 @@ const std::vector<int>& NumbersInUse()
         addRange(5170, 5185);    // about box and system information
         addRange(5190, 5191);    // allowed clients
         addRange(5261, 5266);    // trace options, metrics port
+        addRange(5300, 5347);    // monitor, counters, clients, failure phrases
         return result;
     }();
     return numbers;

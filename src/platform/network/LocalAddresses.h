@@ -10,6 +10,11 @@ namespace velkon {
 // other (a machine without a network still has an address to show).
 std::vector<std::string> ListLocalIPv4Addresses();
 
+// Every address a server may listen on, as the Local IP list offers them:
+// the interfaces' IPv4 addresses, their global IPv6 addresses (link-local
+// ones need an interface name and are left out), then 127.0.0.1 and ::1.
+std::vector<std::string> ListBindableAddresses();
+
 // The first of ListLocalIPv4Addresses; empty when there is none.
 std::string FirstLocalIPv4Address();
 

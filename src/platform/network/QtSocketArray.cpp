@@ -243,7 +243,12 @@ Result QtSocketArray::SetRemotePort(int index, int port)
 int QtSocketArray::RemotePort(int index) const
 {
     const Element* el = find(index);
-    return el ? el->remotePort : 0;
+    if (el == nullptr)
+        return 0;
+    // An accepted connection was never given a remote port: its peer's.
+    if (el->remotePort == 0 && el->connection)
+        return el->connection->PeerPort();
+    return el->remotePort;
 }
 
 Result QtSocketArray::SetLocalPort(int index, int port)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <tuple>
 
 #include <QHostAddress>
 #include <QObject>
@@ -27,14 +28,18 @@ void SetOption(int fd, int level, int name, int value)
     ::setsockopt(fd, level, name, &value, sizeof value);
 }
 
-std::string PeerOf(int fd)
+// The peer's address text and port; empty and 0 when unknown.
+std::pair<std::string, int> PeerOf(int fd)
 {
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
         return {};
     }
-    return AddressText(QHostAddress(reinterpret_cast<sockaddr*>(&peer)));
+    const int port = peer.ss_family == AF_INET6
+                         ? ntohs(reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port)
+                         : ntohs(reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
+    return {AddressText(QHostAddress(reinterpret_cast<sockaddr*>(&peer))), port};
 }
 
 }  // namespace
@@ -46,7 +51,7 @@ TcpConnection::TcpConnection(int fd, Events events, std::unique_ptr<TlsStream> t
       m_tls(std::move(tls))
 {
     ApplyOptions(fd);
-    m_peer = PeerOf(fd);
+    std::tie(m_peer, m_peerPort) = PeerOf(fd);
     m_readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, m_context.get());
     QObject::connect(m_readNotifier, &QSocketNotifier::activated, m_context.get(),
                      [this] { OnReadable(); });

@@ -72,6 +72,7 @@ public:
 
     // The peer's address as text; empty when unknown.
     const std::string& PeerAddress() const { return m_peer; }
+    int PeerPort() const { return m_peerPort; }
 
     void Send(const char* bytes, std::size_t count);
     // Replaces out with at most maxBytes of the waiting bytes.
@@ -111,6 +112,7 @@ private:
     int m_fd;
     Events m_events;
     std::string m_peer;
+    int m_peerPort = 0;
     std::unique_ptr<QObject> m_context;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;

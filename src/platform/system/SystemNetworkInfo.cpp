@@ -6,7 +6,7 @@ namespace velkon {
 
 std::vector<std::string> SystemNetworkInfo::LocalAddresses()
 {
-    return ListLocalIPv4Addresses();
+    return ListBindableAddresses();
 }
 
 }  // namespace velkon

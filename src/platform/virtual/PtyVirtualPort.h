@@ -62,6 +62,7 @@ public:
 
     // The published link, empty while there is no port.
     std::string LinkPath() const { return m_link.LinkPath(); }
+    std::string DevicePath() const override { return LinkPath(); }
 
 private:
     // The master and the adapter's slave descriptor, watched; false when any
