@@ -72,11 +72,12 @@ public:
     static constexpr std::size_t kMaxPendingOutput = 256 * 1024;
     static constexpr std::size_t kReadChunk = 64 * 1024;
     static constexpr std::chrono::milliseconds kIdleTimeout{30000};
-    // About 50 KiB of traffic as text: a reader pausing for a few seconds
-    // (a pager, a scrolling terminal) on a fast serial line misses nothing,
-    // and 32 monitors together hold at most 16 MiB (events may use twice the
-    // bound).
-    static constexpr std::size_t kMonitorTextLimit = 256 * 1024;
+    // The lines of the largest chunk the bridge reads at once (64 KiB, about
+    // 330 KB as text) fit with room to spare, so a reader that keeps up sees
+    // every chunk, and one that pauses for a moment (a pager, a scrolling
+    // terminal) on a serial line misses nothing; 32 stalled monitors hold at
+    // most 32 MiB (events may use twice the bound).
+    static constexpr std::size_t kMonitorTextLimit = 512 * 1024;
 
     explicit CommandServer(Handler handler, std::chrono::milliseconds idleTimeout = kIdleTimeout);
     explicit CommandServer(ReplyHandler handler,
