@@ -300,33 +300,16 @@ int RunStatusCommand()
     return 0;
 }
 
-int RunMonitorCommand(int argc, char** argv, int firstArg)
+namespace {
+
+// Reads the answer line of a request into first and leaves what came after
+// it in received. 0, or kCommandNoInstance with a message on stderr.
+int ReadAnswerLine(int fd, Clock::time_point deadline, std::string& received, std::string& first)
 {
-    if (firstArg < 0 || firstArg >= argc) {
-        PrintError("usage: velkon --monitor <topic>");
-        return kCommandError;
-    }
-    const std::string topic = JoinArguments(argc, argv, firstArg);
-    if (!CheckTopic(topic))
-        return kCommandError;
-    // A reader that went away (| head) shows as EPIPE and ends us quietly.
-    ::signal(SIGPIPE, SIG_IGN);
-
-    constexpr int kAnswerTimeoutMs = 5000;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
-    Descriptor fd(-1);
-    std::string error;
-    if (const int rc = OpenRequest("MONITOR " + topic, deadline, kAnswerTimeoutMs, fd, error);
-        rc != 0) {
-        PrintError(error);
-        return rc;
-    }
-
-    std::string received;
     char buffer[16 * 1024];
     std::size_t lineEnd = std::string::npos;
     while ((lineEnd = received.find('\n')) == std::string::npos) {
-        pollfd p{fd.get(), POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, RemainingMs(deadline));
         if (ready < 0 && errno == EINTR)
             continue;
@@ -334,7 +317,7 @@ int RunMonitorCommand(int argc, char** argv, int firstArg)
             PrintError("the running instance did not answer in time");
             return kCommandNoInstance;
         }
-        const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (n <= 0) {
@@ -343,19 +326,17 @@ int RunMonitorCommand(int argc, char** argv, int firstArg)
         }
         received.append(buffer, static_cast<std::size_t>(n));
     }
-    const std::string first = received.substr(0, lineEnd);
+    first = received.substr(0, lineEnd);
     received.erase(0, lineEnd + 1);
-    if (first == "NO TOPIC") {
-        PrintError("no session has the topic \"" + topic + "\"");
-        return kCommandNoTopic;
-    }
-    if (first != "ACCEPTED") {
-        PrintError(StartsWith(first, "ERROR") ? first : "unexpected answer: " + first);
-        return kCommandError;
-    }
+    return 0;
+}
 
-    // Whole lines go out as soon as they are in; the stream has no deadline.
-    pollfd watch[2] = {{fd.get(), POLLIN, 0}, {STDOUT_FILENO, 0, 0}};
+// Copies the stream to standard output, whole lines as soon as they are in,
+// until the instance ends it or nobody reads standard output any more.
+int CopyLinesToOutput(int fd, std::string received)
+{
+    char buffer[16 * 1024];
+    pollfd watch[2] = {{fd, POLLIN, 0}, {STDOUT_FILENO, 0, 0}};
     for (;;) {
         const std::size_t whole = received.rfind('\n');
         if (whole != std::string::npos) {
@@ -378,7 +359,7 @@ int RunMonitorCommand(int argc, char** argv, int firstArg)
             watch[1].fd = -1;
         if (watch[0].revents == 0)
             continue;
-        const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (n <= 0) {
@@ -388,6 +369,44 @@ int RunMonitorCommand(int argc, char** argv, int firstArg)
         }
         received.append(buffer, static_cast<std::size_t>(n));
     }
+}
+
+}  // namespace
+
+int RunMonitorCommand(int argc, char** argv, int firstArg)
+{
+    if (firstArg < 0 || firstArg >= argc) {
+        PrintError("usage: velkon --monitor <topic>");
+        return kCommandError;
+    }
+    const std::string topic = JoinArguments(argc, argv, firstArg);
+    if (!CheckTopic(topic))
+        return kCommandError;
+    // A reader that went away (| head) shows as EPIPE and ends us quietly.
+    ::signal(SIGPIPE, SIG_IGN);
+
+    constexpr int kAnswerTimeoutMs = 5000;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
+    Descriptor fd(-1);
+    std::string error;
+    if (const int rc = OpenRequest("MONITOR " + topic, deadline, kAnswerTimeoutMs, fd, error);
+        rc != 0) {
+        PrintError(error);
+        return rc;
+    }
+    std::string received;
+    std::string first;
+    if (const int rc = ReadAnswerLine(fd.get(), deadline, received, first); rc != 0)
+        return rc;
+    if (first == "NO TOPIC") {
+        PrintError("no session has the topic \"" + topic + "\"");
+        return kCommandNoTopic;
+    }
+    if (first != "ACCEPTED") {
+        PrintError(StartsWith(first, "ERROR") ? first : "unexpected answer: " + first);
+        return kCommandError;
+    }
+    return CopyLinesToOutput(fd.get(), std::move(received));
 }
 
 }  // namespace velkon
