@@ -120,8 +120,7 @@ int main(int argc, char** argv)
         return Fail(std::string("cannot set up signal handling: ") + std::strerror(errno));
 
     ShellCommandTarget target(*shell);
-    CommandServer commands(
-        [&target](std::string_view line) { return HandleCommandLine(target, line); });
+    CommandServer commands(CommandProtocolHandler(target));
     std::string commandError;
     if (!commands.Start(commandError)) {
         return Fail("cannot serve the command socket: " + commandError);

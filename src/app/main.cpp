@@ -30,13 +30,17 @@ const char* const kUsage =
     "       velkon -- file.vkc\n"
     "       velkon --send <topic> <command text...>\n"
     "       velkon --status\n"
+    "       velkon --monitor <topic>\n"
     "       velkon --help | --version\n"
     "Opens the bridge window with the sessions of the configuration file\n"
     "(default: default.vkc in the program folder). The whole argument text names\n"
     "the file; \"--\" before a name that starts with \"-\".\n"
     "--send sends a command to the running instance's session of that topic\n"
     "(exit 0 accepted, 1 refused, 2 no topic, 3 no instance, 4 error);\n"
-    "--status prints the state of the running instance's sessions.\n";
+    "--status prints the state of the running instance's sessions;\n"
+    "--monitor prints that session's traffic as it passes, one line per 16 bytes\n"
+    "in hex and text, until the session or the instance ends (exit 0; 2 no topic,\n"
+    "3 no instance, 4 error).\n";
 
 }  // namespace
 
@@ -56,6 +60,8 @@ int main(int argc, char** argv)
         }
         return velkon::RunStatusCommand();
     }
+    if (line.action == velkon::CommandLine::Action::Monitor)
+        return velkon::RunMonitorCommand(argc, argv, line.firstArgument);
 
     // A relative name is taken from the folder the program was started in,
     // before the program folder becomes the current folder.

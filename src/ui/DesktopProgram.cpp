@@ -81,9 +81,7 @@ void DesktopProgram::Start(const std::string& commandLine)
     // Other programs drive the sessions through the command socket. A second
     // instance leaves the first one's socket alone and runs without one.
     m_commandTarget = std::make_unique<ShellCommandTarget>(m_main->shell());
-    ShellCommandTarget* target = m_commandTarget.get();
-    m_commands = std::make_unique<CommandServer>(
-        [target](std::string_view line) { return HandleCommandLine(*target, line); });
+    m_commands = std::make_unique<CommandServer>(CommandProtocolHandler(*m_commandTarget));
     std::string commandError;
     if (!m_commands->Start(commandError)) {
         std::fprintf(stderr, "velkon: no command socket: %s\n", commandError.c_str());

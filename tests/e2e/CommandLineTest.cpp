@@ -90,6 +90,8 @@ TEST(CommandLine, HelpVersionAndUnknownOptionsTouchNoFileAndNeedNoDisplay)
     EXPECT_EQ(status.code, 3);
     EXPECT_TRUE(status.err.contains("no running instance")) << status.err.toStdString();
     EXPECT_EQ(rig.Start("velkon", {"--send", "COM1", "[ACTIVATE]"}).code, 3);
+    EXPECT_EQ(rig.Start("velkon", {"--monitor", "COM1"}).code, 3);
+    EXPECT_EQ(rig.Start("velkon-headless", {"--monitor", "COM1"}).code, 2);
 }
 
 TEST(CommandLine, AConfigurationNamedWithALeadingDashIsReachable)

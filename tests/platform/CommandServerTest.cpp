@@ -20,10 +20,12 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -33,6 +35,7 @@
 #include "command/CommandClient.h"
 #include "command/CommandServer.h"
 #include "session/CommandProtocol.h"
+#include "session/TrafficFeed.h"
 
 using velkon::CommandServer;
 using velkon::test::FillEveryCommandSlot;
@@ -104,8 +107,69 @@ public:
         commands.push_back(std::to_string(index) + ":" + command);
         return command == "[ACTIVATE]";
     }
+    // Only COM3 has traffic to watch; reset() plays its removal.
+    velkon::TrafficFeed* Traffic(int index) override { return index == 0 ? feed.get() : nullptr; }
     std::vector<std::string> commands;
+    std::unique_ptr<velkon::TrafficFeed> feed =
+        std::make_unique<velkon::TrafficFeed>(nullptr, nullptr);
 };
+
+// Serves target's protocol, MONITOR included.
+struct ProtocolServer {
+    explicit ProtocolServer(FakeTarget& target) : server(velkon::CommandProtocolHandler(target)) {}
+    bool Start()
+    {
+        std::string error;
+        const bool ok = server.Start(error);
+        EXPECT_TRUE(ok) << error;
+        return ok;
+    }
+    CommandServer server;
+};
+
+void SerialSends(velkon::TrafficFeed& feed, const std::string& text)
+{
+    feed.SerialRead(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+// What monitor lines show: the data bytes in order (both directions) and the
+// texts after "--". Every line must have the monitor's shape.
+struct Shown {
+    std::string bytes;
+    std::vector<std::string> events;
+};
+
+Shown ParseMonitorLines(const std::string& text)
+{
+    Shown shown;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.size() < 17 || line[12] != ' ') {
+            ADD_FAILURE() << "not a monitor line: " << line;
+            continue;
+        }
+        const std::string rest = line.substr(13);
+        if (rest.rfind("-- ", 0) == 0) {
+            shown.events.push_back(rest.substr(3));
+            continue;
+        }
+        std::istringstream hex(rest.substr(4, rest.find("  ") - 4));
+        std::string pair;
+        while (hex >> pair)
+            shown.bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
+    }
+    return shown;
+}
+
+// The count in a "<n> bytes not shown" event, or -1.
+long long SkippedCount(const std::string& event)
+{
+    const std::size_t blank = event.find(' ');
+    if (blank == std::string::npos || event.substr(blank) != " bytes not shown")
+        return -1;
+    return std::stoll(event.substr(0, blank));
+}
 
 const char* const kStatusAnswer =
     "1\tCOM3\tactive\tS1 serial\tS1 network\tplain\t0\t0\t0\t0\t0\n2\tNone\tinactive\tS2 "
@@ -660,6 +724,168 @@ TEST(CommandServer, AClientOfAnotherUserIsRefused)
     ASSERT_TRUE(c.Send("mine\n"));
     ASSERT_TRUE(c.WaitForLines(1));
     EXPECT_EQ(c.received, "got:mine\n");
+}
+
+TEST(CommandServer, AMonitorStreamsItsSessionUntilTheClientLeavesAndIsNeverIdle)
+{
+    RuntimeFolder folder;
+    FakeTarget target;
+    ProtocolServer protocol(target);
+    ASSERT_TRUE(protocol.Start());
+    Client monitor(folder.socket());
+    // The request after MONITOR is not answered: the connection is a stream.
+    ASSERT_TRUE(monitor.Send("MONITOR com3\nSTATUS\n"));
+    ASSERT_TRUE(monitor.WaitForLines(1));
+    ASSERT_TRUE(WaitFor([&] { return target.feed->Watched(); }, kWaitMs));
+
+    protocol.server.SetIdleTimeout(std::chrono::milliseconds(20));
+    Client idle(folder.socket());
+    ASSERT_TRUE(idle.WaitForEnd());
+    SerialSends(*target.feed, "Hi\x1b[2J");
+    target.feed->Event(velkon::TrafficEventKind::kDeactivated);
+    target.feed->Event(velkon::TrafficEventKind::kActivated);
+    const std::uint8_t fromClient[] = {0x00, 0xff};
+    target.feed->NetworkReceived(0, fromClient, sizeof fromClient);
+    ASSERT_TRUE(monitor.WaitForLines(5));
+    EXPECT_EQ(monitor.received,
+              "ACCEPTED\n"
+              "00:00:00.000 S>N 48 69 1b 5b 32 4a  Hi.[2J\n"
+              "00:00:00.000 -- deactivated\n"
+              "00:00:00.000 -- activated\n"
+              "00:00:00.000 N>S 00 ff  ..\n");
+    EXPECT_FALSE(monitor.ended);
+
+    monitor.Close();
+    ASSERT_TRUE(WaitFor([&] { return !target.feed->Watched(); }, kWaitMs));
+    ASSERT_TRUE(WaitFor([&] { return protocol.server.ConnectionCount() == 0; }, kWaitMs));
+    // Nothing is left that would reach the closed connection.
+    SerialSends(*target.feed, "after");
+}
+
+TEST(CommandServer, AMonitorWhoseReaderStallsMissesChunksAndIsToldTheExactCount)
+{
+    RuntimeFolder folder;
+    FakeTarget target;
+    ProtocolServer protocol(target);
+    ASSERT_TRUE(protocol.Start());
+    Client monitor(folder.socket());
+    ASSERT_TRUE(monitor.Send("MONITOR COM3\n"));
+    ASSERT_TRUE(monitor.WaitForLines(1));
+    ASSERT_EQ(monitor.received, "ACCEPTED\n");
+    monitor.received.clear();
+
+    // The reader takes nothing while the server runs: the socket fills, then
+    // the monitor's own bound, and the rest is left out.
+    std::string chunk(1024, '\0');
+    for (std::size_t i = 0; i < chunk.size(); ++i)
+        chunk[i] = static_cast<char>(i * 7);
+    std::uint64_t pushed = 0;
+    for (int i = 0; i < 1024; ++i) {
+        SerialSends(*target.feed, chunk);
+        pushed += chunk.size();
+        QCoreApplication::processEvents();
+    }
+    // Reading again: the next chunk that fits follows the skip line.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            monitor.Drain();
+            if (monitor.received.find("  end\n") != std::string::npos)
+                return true;
+            SerialSends(*target.feed, "end");
+            pushed += 3;
+            return false;
+        },
+        kWaitMs));
+
+    // Whole chunks in order, one skip line, then only what came after.
+    const std::size_t skipEnd = monitor.received.find(" bytes not shown\n");
+    ASSERT_NE(skipEnd, std::string::npos);
+    const std::size_t split = monitor.received.rfind('\n', skipEnd) + 1;
+    const Shown before = ParseMonitorLines(monitor.received.substr(0, split));
+    const Shown after = ParseMonitorLines(monitor.received.substr(split));
+    EXPECT_TRUE(before.events.empty());
+    ASSERT_EQ(after.events.size(), 1u);
+    const long long skipped = SkippedCount(after.events[0]);
+    EXPECT_GT(skipped, 0);
+    EXPECT_EQ(before.bytes.size() + after.bytes.size() + static_cast<std::uint64_t>(skipped),
+              pushed);
+    ASSERT_GT(before.bytes.size(), 0u);
+    EXPECT_EQ(before.bytes.size() % chunk.size(), 0u);
+    for (std::size_t at = 0; at < before.bytes.size(); at += chunk.size())
+        EXPECT_EQ(before.bytes.compare(at, chunk.size(), chunk), 0) << at;
+    EXPECT_FALSE(after.bytes.empty());
+    for (std::size_t at = 0; at < after.bytes.size(); at += 3)
+        EXPECT_EQ(after.bytes.substr(at, 3), "end");
+}
+
+TEST(CommandServer, AHundredMonitorsGetTheFreeSlotsAndStopClosesThem)
+{
+    RuntimeFolder folder;
+    FakeTarget target;
+    ProtocolServer protocol(target);
+    ASSERT_TRUE(protocol.Start());
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 100; ++i)
+        clients.push_back(std::make_unique<Client>(folder.socket()));
+    std::vector<Client*> served;
+    for (const auto& c : clients) {
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                c->Drain();
+                return c->ended || protocol.server.ConnectionCount() >= served.size() + 1;
+            },
+            kWaitMs));
+        if (c->ended) {
+            EXPECT_EQ(c->received, "ERROR too many connections\n");
+        } else {
+            served.push_back(c.get());
+        }
+    }
+    ASSERT_EQ(served.size(), CommandServer::kMaxConnections);
+    for (Client* c : served) {
+        ASSERT_TRUE(c->Send("MONITOR COM3\n"));
+        ASSERT_TRUE(c->WaitForLines(1));
+    }
+    SerialSends(*target.feed, "x");
+    for (Client* c : served) {
+        ASSERT_TRUE(c->WaitForLines(2));
+        EXPECT_EQ(c->received, "ACCEPTED\n00:00:00.000 S>N 78  x\n");
+    }
+
+    // Lines not yet sent still go out before the close.
+    SerialSends(*target.feed, "y");
+    protocol.server.Stop();
+    EXPECT_FALSE(target.feed->Watched());
+    for (Client* c : served) {
+        ASSERT_TRUE(c->WaitForEnd());
+        EXPECT_EQ(c->received, "ACCEPTED\n00:00:00.000 S>N 78  x\n00:00:00.000 S>N 79  y\n");
+    }
+}
+
+TEST(CommandServer, AMonitorEndsWithItsSessionAndOnlyASessionWithTrafficIsMonitored)
+{
+    RuntimeFolder folder;
+    FakeTarget target;
+    ProtocolServer protocol(target);
+    ASSERT_TRUE(protocol.Start());
+    Client none(folder.socket());
+    ASSERT_TRUE(none.Send("MONITOR None\nSTATUS\n"));
+    ASSERT_TRUE(none.WaitForLines(4));
+    EXPECT_EQ(none.received.rfind("ERROR ", 0), 0u) << none.received;
+    EXPECT_EQ(none.received.substr(none.received.find('\n') + 1), kStatusAnswer);
+
+    Client monitor(folder.socket());
+    ASSERT_TRUE(monitor.Send("MONITOR COM3\n"));
+    ASSERT_TRUE(monitor.WaitForLines(1));
+    ASSERT_TRUE(WaitFor([&] { return target.feed->Watched(); }, kWaitMs));
+    // As a session does when it goes: the event, then the feed is gone.
+    SerialSends(*target.feed, "z");
+    target.feed->Event(velkon::TrafficEventKind::kSessionRemoved);
+    target.feed.reset();
+    ASSERT_TRUE(monitor.WaitForEnd());
+    EXPECT_EQ(monitor.received,
+              "ACCEPTED\n00:00:00.000 S>N 7a  z\n00:00:00.000 -- session removed\n");
+    ASSERT_TRUE(WaitFor([&] { return protocol.server.ConnectionCount() == 1; }, kWaitMs));
 }
 
 }  // namespace

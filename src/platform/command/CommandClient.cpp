@@ -1,6 +1,7 @@
 #include "command/CommandClient.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "system/RuntimeDir.h"
 
@@ -39,6 +41,12 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return m_fd; }
+    void reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
 
 private:
     int m_fd;
@@ -76,6 +84,42 @@ void PrintError(const std::string& text)
     std::fprintf(stderr, "velkon: %s\n", text.c_str());
 }
 
+// A topic as one request word can carry it.
+bool CheckTopic(const std::string& topic)
+{
+    if (topic.empty() || topic.find_first_of("\t\r\n") != std::string::npos ||
+        topic.front() == ' ') {
+        PrintError("not a topic: \"" + topic + "\"");
+        return false;
+    }
+    return true;
+}
+
+std::string JoinArguments(int argc, char** argv, int first)
+{
+    std::string text;
+    for (int i = first; i < argc; ++i) {
+        if (i > first)
+            text += ' ';
+        text += argv[i];
+    }
+    return text;
+}
+
+// Writes all of text to standard output; false when nobody reads it any more.
+bool WriteOut(std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string CommandSocketPath()
@@ -83,16 +127,13 @@ std::string CommandSocketPath()
     return RuntimeDirectory() + "/command";
 }
 
-int SendCommandRequest(const std::string& request, std::string& answer, std::string& error,
-                       int timeoutMs)
+namespace {
+
+// Connects to the running instance and sends the request line. 0, or
+// kCommandNoInstance with error saying why.
+int OpenRequest(const std::string& request, Clock::time_point deadline, int timeoutMs,
+                Descriptor& fd, std::string& error)
 {
-    answer.clear();
-    error.clear();
-    if (request.find('\n') != std::string::npos) {
-        error = "a request must not hold a line break";
-        return kCommandError;
-    }
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::string path = CommandSocketPath();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -102,7 +143,7 @@ int SendCommandRequest(const std::string& request, std::string& answer, std::str
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
-    Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.get() < 0) {
         error = std::string("socket: ") + std::strerror(errno);
         return kCommandNoInstance;
@@ -157,6 +198,24 @@ int SendCommandRequest(const std::string& request, std::string& answer, std::str
         }
         sent += static_cast<std::size_t>(n);
     }
+    return 0;
+}
+
+}  // namespace
+
+int SendCommandRequest(const std::string& request, std::string& answer, std::string& error,
+                       int timeoutMs)
+{
+    answer.clear();
+    error.clear();
+    if (request.find('\n') != std::string::npos) {
+        error = "a request must not hold a line break";
+        return kCommandError;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    Descriptor fd(-1);
+    if (const int rc = OpenRequest(request, deadline, timeoutMs, fd, error); rc != 0)
+        return rc;
 
     const bool status = IsStatusRequest(request);
     char buffer[16 * 1024];
@@ -193,17 +252,9 @@ int RunSendCommand(int argc, char** argv, int firstArg)
         return kCommandError;
     }
     const std::string topic = argv[firstArg];
-    if (topic.empty() || topic.find_first_of("\t\r\n") != std::string::npos ||
-        topic.front() == ' ') {
-        PrintError("not a topic: \"" + topic + "\"");
+    if (!CheckTopic(topic))
         return kCommandError;
-    }
-    std::string text;
-    for (int i = firstArg + 1; i < argc; ++i) {
-        if (i > firstArg + 1)
-            text += ' ';
-        text += argv[i];
-    }
+    const std::string text = JoinArguments(argc, argv, firstArg + 1);
 
     std::string answer;
     std::string error;
@@ -247,6 +298,115 @@ int RunStatusCommand()
     std::fputs(answer.c_str(), stdout);
     std::fflush(stdout);
     return 0;
+}
+
+namespace {
+
+// Reads the answer line of a request into first and leaves what came after
+// it in received. 0, or kCommandNoInstance with a message on stderr.
+int ReadAnswerLine(int fd, Clock::time_point deadline, std::string& received, std::string& first)
+{
+    char buffer[16 * 1024];
+    std::size_t lineEnd = std::string::npos;
+    while ((lineEnd = received.find('\n')) == std::string::npos) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, RemainingMs(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            PrintError("the running instance did not answer in time");
+            return kCommandNoInstance;
+        }
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        if (n <= 0) {
+            PrintError("the running instance closed the connection before answering");
+            return kCommandNoInstance;
+        }
+        received.append(buffer, static_cast<std::size_t>(n));
+    }
+    first = received.substr(0, lineEnd);
+    received.erase(0, lineEnd + 1);
+    return 0;
+}
+
+// Copies the stream to standard output, whole lines as soon as they are in,
+// until the instance ends it or nobody reads standard output any more.
+int CopyLinesToOutput(int fd, std::string received)
+{
+    char buffer[16 * 1024];
+    pollfd watch[2] = {{fd, POLLIN, 0}, {STDOUT_FILENO, 0, 0}};
+    for (;;) {
+        const std::size_t whole = received.rfind('\n');
+        if (whole != std::string::npos) {
+            if (!WriteOut(std::string_view(received).substr(0, whole + 1)))
+                return 0;
+            received.erase(0, whole + 1);
+        }
+        const int ready = ::poll(watch, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0) {
+            PrintError(std::string("poll: ") + std::strerror(errno));
+            return kCommandError;
+        }
+        // Asked for no events, standard output reports only its reader's
+        // end: a closed pipe ends the monitor even while no traffic flows.
+        if (watch[1].revents & (POLLERR | POLLHUP))
+            return 0;
+        if (watch[1].revents & POLLNVAL)
+            watch[1].fd = -1;
+        if (watch[0].revents == 0)
+            continue;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        if (n <= 0) {
+            // The instance ended the monitor (a reset is an end as well).
+            WriteOut(received);
+            return 0;
+        }
+        received.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+int RunMonitorCommand(int argc, char** argv, int firstArg)
+{
+    if (firstArg < 0 || firstArg >= argc) {
+        PrintError("usage: velkon --monitor <topic>");
+        return kCommandError;
+    }
+    const std::string topic = JoinArguments(argc, argv, firstArg);
+    if (!CheckTopic(topic))
+        return kCommandError;
+    // A reader that went away (| head) shows as EPIPE and ends us quietly.
+    ::signal(SIGPIPE, SIG_IGN);
+
+    constexpr int kAnswerTimeoutMs = 5000;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
+    Descriptor fd(-1);
+    std::string error;
+    if (const int rc = OpenRequest("MONITOR " + topic, deadline, kAnswerTimeoutMs, fd, error);
+        rc != 0) {
+        PrintError(error);
+        return rc;
+    }
+    std::string received;
+    std::string first;
+    if (const int rc = ReadAnswerLine(fd.get(), deadline, received, first); rc != 0)
+        return rc;
+    if (first == "NO TOPIC") {
+        PrintError("no session has the topic \"" + topic + "\"");
+        return kCommandNoTopic;
+    }
+    if (first != "ACCEPTED") {
+        PrintError(StartsWith(first, "ERROR") ? first : "unexpected answer: " + first);
+        return kCommandError;
+    }
+    return CopyLinesToOutput(fd.get(), std::move(received));
 }
 
 }  // namespace velkon

@@ -4,7 +4,7 @@
 
 namespace velkon {
 
-// Exit codes of "velkon --send" and "velkon --status".
+// Exit codes of "velkon --send", "velkon --status" and "velkon --monitor".
 inline constexpr int kCommandAccepted = 0;
 inline constexpr int kCommandRefused = 1;
 inline constexpr int kCommandNoTopic = 2;
@@ -36,5 +36,13 @@ int RunSendCommand(int argc, char** argv, int firstArg);
 // two status texts, tab separated) and returns 0, or kCommandNoInstance /
 // kCommandError with a message on stderr.
 int RunStatusCommand();
+
+// velkon --monitor <topic>: the arguments from argv[firstArg] on, joined with
+// single blanks, name the session. Writes the monitor lines that follow
+// ACCEPTED to standard output, each as soon as it is in, and returns 0 when
+// the instance ends the monitor or nobody reads standard output any more
+// (SIGPIPE is ignored from the call on); kCommandNoTopic, kCommandNoInstance
+// or kCommandError with a message on stderr.
+int RunMonitorCommand(int argc, char** argv, int firstArg);
 
 }  // namespace velkon

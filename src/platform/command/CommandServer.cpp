@@ -15,6 +15,9 @@
 #include <QTimer>
 
 #include "command/CommandClient.h"
+#include "session/CommandProtocol.h"
+#include "session/MonitorLines.h"
+#include "session/TrafficFeed.h"
 #include "system/RuntimeDir.h"
 
 namespace velkon {
@@ -83,6 +86,34 @@ void RefuseAndClose(int fd, const char* answer)
 
 }  // namespace
 
+// A monitor connection's lines. New text only wakes the connection's writer:
+// the bridge's call returns at once.
+class CommandServer::MonitorStream : public MonitorLineBuffer {
+public:
+    MonitorStream(CommandServer& server, Connection& connection)
+        : MonitorLineBuffer(kMonitorTextLimit), m_server(server), m_connection(connection)
+    {
+    }
+    void OnTrafficData(const TrafficChunk& chunk) override
+    {
+        MonitorLineBuffer::OnTrafficData(chunk);
+        m_server.OnMonitorText(&m_connection);
+    }
+    void OnTrafficEvent(const TrafficEvent& event) override
+    {
+        MonitorLineBuffer::OnTrafficEvent(event);
+        if (event.kind == TrafficEventKind::kSessionRemoved) {
+            m_server.OnSessionRemoved(&m_connection);
+        } else {
+            m_server.OnMonitorText(&m_connection);
+        }
+    }
+
+private:
+    CommandServer& m_server;
+    Connection& m_connection;
+};
+
 struct CommandServer::Connection {
     int fd = -1;
     std::unique_ptr<QSocketNotifier> readNotifier;
@@ -104,11 +135,27 @@ struct CommandServer::Connection {
     // The last time a byte came in or went out.
     std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
     bool closed = false;
+    // Set once the connection streams a session's traffic.
+    std::unique_ptr<MonitorStream> monitor;
+    // The traffic the monitor is attached to; null once the session is gone.
+    TrafficFeed* feed = nullptr;
 
     std::size_t Pending() const { return output.size() - outputOffset; }
+    bool HasTextToSend() const
+    {
+        return Pending() > 0 || (monitor != nullptr && !monitor->Pending().empty());
+    }
 };
 
 CommandServer::CommandServer(Handler handler, std::chrono::milliseconds idleTimeout)
+    : CommandServer(ReplyHandler([plain = std::move(handler)](std::string_view line) {
+                        return CommandReply{plain(line)};
+                    }),
+                    idleTimeout)
+{
+}
+
+CommandServer::CommandServer(ReplyHandler handler, std::chrono::milliseconds idleTimeout)
     : m_handler(std::move(handler)),
       m_sweepTimer(std::make_unique<QTimer>()),
       m_idleTimer(std::make_unique<QTimer>()),
@@ -143,7 +190,7 @@ void CommandServer::CloseIdle()
     const auto now = std::chrono::steady_clock::now();
     std::vector<Connection*> idle;
     for (const auto& c : m_connections) {
-        if (!c->answering && !c->deferred && now - c->lastActivity >= m_idleTimeout)
+        if (!c->monitor && !c->answering && !c->deferred && now - c->lastActivity >= m_idleTimeout)
             idle.push_back(c.get());
     }
     for (Connection* c : idle)
@@ -264,8 +311,14 @@ bool CommandServer::Start(std::string& error)
 
 void CommandServer::Stop()
 {
-    while (!m_connections.empty())
-        CloseConnection(m_connections.back().get());
+    while (!m_connections.empty()) {
+        Connection* c = m_connections.back().get();
+        if (c->monitor) {
+            EndMonitor(c);
+        } else {
+            CloseConnection(c);
+        }
+    }
     if (m_handlerDepth == 0)
         m_closed.clear();
 
@@ -347,7 +400,15 @@ bool CommandServer::DeferWhileHandling(Connection* c)
 
 void CommandServer::OnReadable(Connection* c)
 {
-    if (c->closed || DeferWhileHandling(c))
+    if (c->closed)
+        return;
+    if (c->monitor) {
+        DiscardInput(c);
+        if (!c->closed && c->peerDone)
+            EndMonitor(c);
+        return;
+    }
+    if (DeferWhileHandling(c))
         return;
     char buffer[16 * 1024];
     std::size_t total = 0;
@@ -376,7 +437,7 @@ void CommandServer::OnReadable(Connection* c)
 void CommandServer::OnWritable(Connection* c)
 {
     Flush(c);
-    if (!c->closed)
+    if (!c->closed && !c->monitor)
         ProcessInput(c);
 }
 
@@ -392,13 +453,13 @@ void CommandServer::ProcessInput(Connection* c)
         if (c->closed)
             return;
         // Lines still waiting are handled once the peer takes the answers.
-        if (c->Pending() >= kMaxPendingOutput)
+        if (c->monitor || c->Pending() >= kMaxPendingOutput)
             break;
         if (c->input.find('\n') == std::string::npos)
             break;
     }
 
-    if (c->peerDone && c->Pending() < kMaxPendingOutput &&
+    if (!c->monitor && c->peerDone && c->Pending() < kMaxPendingOutput &&
         c->input.find('\n') == std::string::npos) {
         if (!c->input.empty() && !c->discarding) {
             const std::string last = std::move(c->input);
@@ -414,7 +475,9 @@ void CommandServer::ProcessInput(Connection* c)
             return;
     }
 
-    if (c->peerDone && c->input.empty() && c->Pending() == 0) {
+    if (c->monitor && c->peerDone) {
+        EndMonitor(c);
+    } else if (c->peerDone && c->input.empty() && c->Pending() == 0) {
         CloseConnection(c);
     } else {
         UpdateNotifiers(c);
@@ -426,7 +489,8 @@ void CommandServer::ProcessInput(Connection* c)
 void CommandServer::HandleLines(Connection* c)
 {
     std::size_t start = 0;
-    while (!c->closed && c->Pending() < kMaxPendingOutput && start < c->input.size()) {
+    while (!c->closed && !c->monitor && c->Pending() < kMaxPendingOutput &&
+           start < c->input.size()) {
         const std::size_t end = c->input.find('\n', start);
         if (c->discarding) {
             if (end == std::string::npos) {
@@ -453,23 +517,31 @@ void CommandServer::HandleLines(Connection* c)
         }
         start = end + 1;
     }
-    if (!c->closed)
+    if (c->closed)
+        return;
+    // A monitor's connection is a stream now: what follows is ignored.
+    if (c->monitor) {
+        c->input.clear();
+    } else {
         c->input.erase(0, std::min(start, c->input.size()));
+    }
 }
 
 void CommandServer::HandleLine(Connection* c, std::string_view line)
 {
-    std::string answer;
+    CommandReply reply;
     ++m_handlerDepth;
     c->answering = true;
     try {
-        answer = m_handler(line);
+        reply = m_handler(line);
     } catch (...) {
-        answer = "ERROR internal error\n";
+        reply = {"ERROR internal error\n", nullptr};
     }
     c->answering = false;
     --m_handlerDepth;
-    Answer(c, answer);
+    Answer(c, reply.answer);
+    if (reply.monitor != nullptr && !c->closed)
+        StartMonitor(c, reply.monitor);
     // Connections closed during a nested event loop wait for this moment.
     if (m_handlerDepth == 0 && !m_closed.empty())
         m_sweepTimer->start();
@@ -489,23 +561,93 @@ void CommandServer::Answer(Connection* c, const std::string& text)
         c->output += '\n';
 }
 
+void CommandServer::StartMonitor(Connection* c, TrafficFeed* feed)
+{
+    c->monitor = std::make_unique<MonitorStream>(*this, *c);
+    c->feed = feed;
+    c->input.clear();
+    c->discarding = false;
+    feed->Attach(c->monitor.get());
+}
+
+void CommandServer::DiscardInput(Connection* c)
+{
+    char buffer[16 * 1024];
+    std::size_t total = 0;
+    while (total < kReadChunk) {
+        const ssize_t n = ::recv(c->fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            total += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            c->peerDone = true;
+            UpdateNotifiers(c);
+            return;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            CloseConnection(c);
+        return;
+    }
+}
+
+void CommandServer::OnMonitorText(Connection* c)
+{
+    // Sent from the event loop when the socket takes it; a notifier already
+    // on is left as it is.
+    if (!c->closed)
+        c->writeNotifier->setEnabled(true);
+}
+
+void CommandServer::OnSessionRemoved(Connection* c)
+{
+    // The feed goes away with the session: it must not be touched again.
+    c->feed = nullptr;
+    EndMonitor(c);
+}
+
+void CommandServer::EndMonitor(Connection* c)
+{
+    if (c->closed)
+        return;
+    Flush(c);
+    if (c->closed)
+        return;
+    // Unread bytes at the close would reach the peer as a reset instead of
+    // the end of the stream.
+    DiscardInput(c);
+    CloseConnection(c);
+}
+
+long CommandServer::SendNow(Connection* c, std::string_view text)
+{
+    for (;;) {
+        const ssize_t n = ::send(c->fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            if (n > 0)
+                c->lastActivity = std::chrono::steady_clock::now();
+            return static_cast<long>(n);
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        // The peer is gone: nothing more to say to it.
+        CloseConnection(c);
+        return -1;
+    }
+}
+
 void CommandServer::Flush(Connection* c)
 {
     while (!c->closed && c->Pending() > 0) {
-        const ssize_t n = ::send(c->fd, c->output.data() + c->outputOffset, c->Pending(),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            c->outputOffset += static_cast<std::size_t>(n);
-            c->lastActivity = std::chrono::steady_clock::now();
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        const long n =
+            SendNow(c, std::string_view(c->output).substr(c->outputOffset, c->Pending()));
+        if (n <= 0)
             break;
-        // The peer is gone: nothing more to say to it.
-        CloseConnection(c);
-        return;
+        c->outputOffset += static_cast<std::size_t>(n);
     }
     if (c->closed)
         return;
@@ -516,6 +658,15 @@ void CommandServer::Flush(Connection* c)
         c->output.erase(0, c->outputOffset);
         c->outputOffset = 0;
     }
+    // Monitor lines follow the answers, never mix with them.
+    while (c->monitor && c->Pending() == 0 && !c->monitor->Pending().empty()) {
+        const long n = SendNow(c, c->monitor->Pending());
+        if (n <= 0)
+            break;
+        c->monitor->Consume(static_cast<std::size_t>(n));
+    }
+    if (c->closed)
+        return;
     UpdateNotifiers(c);
 }
 
@@ -523,8 +674,9 @@ void CommandServer::UpdateNotifiers(Connection* c)
 {
     if (c->closed)
         return;
-    c->writeNotifier->setEnabled(c->Pending() > 0);
-    c->readNotifier->setEnabled(!c->peerDone && !c->deferred && c->Pending() < kMaxPendingOutput);
+    c->writeNotifier->setEnabled(c->HasTextToSend());
+    c->readNotifier->setEnabled(!c->peerDone && !c->deferred &&
+                                (c->monitor != nullptr || c->Pending() < kMaxPendingOutput));
 }
 
 void CommandServer::CloseConnection(Connection* c)
@@ -532,6 +684,10 @@ void CommandServer::CloseConnection(Connection* c)
     if (c->closed)
         return;
     c->closed = true;
+    if (c->feed != nullptr) {
+        c->feed->Detach(c->monitor.get());
+        c->feed = nullptr;
+    }
     c->readNotifier->setEnabled(false);
     c->writeNotifier->setEnabled(false);
     ::close(c->fd);
@@ -572,6 +728,20 @@ void CommandServer::Sweep()
     if (m_handlerDepth > 0)
         return;
     m_closed.clear();
+}
+
+CommandServer::ReplyHandler CommandProtocolHandler(CommandTarget& target)
+{
+    return [&target](std::string_view line) {
+        int monitored = -1;
+        CommandReply reply{HandleCommandLine(target, line, &monitored), nullptr};
+        if (monitored >= 0) {
+            reply.monitor = target.Traffic(monitored);
+            if (reply.monitor == nullptr)
+                reply.answer = "ERROR the session has no traffic to monitor\n";
+        }
+        return reply;
+    };
 }
 
 }  // namespace velkon

@@ -13,6 +13,17 @@ class QTimer;
 
 namespace velkon {
 
+class CommandTarget;
+class TrafficFeed;
+
+// What the server does with one request line: the answer, and for a request
+// that turns the connection into a monitor, the traffic it streams from then
+// on as monitor lines (see MonitorLines.h).
+struct CommandReply {
+    std::string answer;
+    TrafficFeed* monitor = nullptr;
+};
+
 // The command socket of a running program: a Unix stream socket named
 // "command" in the runtime folder, served on the Qt event loop.
 //
@@ -34,6 +45,16 @@ namespace velkon {
 //   closed, so idle callers cannot hold every slot; one whose request is
 //   being answered, or waits for another's answer to finish, is not idle.
 //
+// Monitors: after a reply that names a TrafficFeed the connection only
+// streams that traffic; further requests on it are read and ignored. Each
+// monitor keeps at most kMonitorTextLimit bytes of lines for its reader and
+// replaces what does not fit by one "bytes not shown" line, so a reader that
+// stalls never slows the bridge. A monitor is never idle; it ends when the
+// peer closes (its sink is detached at once), when the session is removed or
+// when the server stops: the lines still held are sent as far as the socket
+// takes them without waiting, then the connection closes. Monitors count
+// against kMaxConnections like any other connection.
+//
 // Security: the socket file has mode 0600, and a peer whose user id differs
 // from ours (SO_PEERCRED) is answered "ERROR permission denied" and closed.
 //
@@ -44,14 +65,23 @@ namespace velkon {
 class CommandServer {
 public:
     using Handler = std::function<std::string(std::string_view line)>;
+    using ReplyHandler = std::function<CommandReply(std::string_view line)>;
 
     static constexpr std::size_t kMaxLineLength = 4096;
     static constexpr std::size_t kMaxConnections = 32;
     static constexpr std::size_t kMaxPendingOutput = 256 * 1024;
     static constexpr std::size_t kReadChunk = 64 * 1024;
     static constexpr std::chrono::milliseconds kIdleTimeout{30000};
+    // The lines of the largest chunk the bridge reads at once (64 KiB, about
+    // 330 KB as text) fit with room to spare, so a reader that keeps up sees
+    // every chunk, and one that pauses for a moment (a pager, a scrolling
+    // terminal) on a serial line misses nothing; 32 stalled monitors hold at
+    // most 32 MiB (events may use twice the bound).
+    static constexpr std::size_t kMonitorTextLimit = 512 * 1024;
 
     explicit CommandServer(Handler handler, std::chrono::milliseconds idleTimeout = kIdleTimeout);
+    explicit CommandServer(ReplyHandler handler,
+                           std::chrono::milliseconds idleTimeout = kIdleTimeout);
     ~CommandServer();
     CommandServer(const CommandServer&) = delete;
     CommandServer& operator=(const CommandServer&) = delete;
@@ -72,6 +102,7 @@ public:
 
 private:
     struct Connection;
+    class MonitorStream;
 
     void AcceptPending();
     // True when a handler is running and the connection must wait for it.
@@ -82,6 +113,15 @@ private:
     void HandleLines(Connection* c);
     void HandleLine(Connection* c, std::string_view line);
     void Answer(Connection* c, const std::string& text);
+    void StartMonitor(Connection* c, TrafficFeed* feed);
+    void DiscardInput(Connection* c);
+    void OnMonitorText(Connection* c);
+    void OnSessionRemoved(Connection* c);
+    // Sends what the socket takes now, then closes.
+    void EndMonitor(Connection* c);
+    // The count sent without waiting, or -1 when the peer is gone (the
+    // connection is closed then).
+    long SendNow(Connection* c, std::string_view text);
     void Flush(Connection* c);
     void UpdateNotifiers(Connection* c);
     void CloseConnection(Connection* c);
@@ -91,7 +131,7 @@ private:
     void UpdateIdleTimer();
     void ReleaseLock();
 
-    Handler m_handler;
+    ReplyHandler m_handler;
     std::string m_socketPath;
     std::string m_lockPath;
     int m_listenFd = -1;
@@ -111,5 +151,9 @@ private:
     std::chrono::milliseconds m_idleTimeout;
     int m_handlerDepth = 0;
 };
+
+// Serves the command protocol (CommandProtocol.h) for target, with MONITOR
+// streaming the session's traffic.
+CommandServer::ReplyHandler CommandProtocolHandler(CommandTarget& target);
 
 }  // namespace velkon

@@ -63,6 +63,9 @@ CommandLine ParseCommandLine(int argc, char** argv, bool clientOptions)
     } else if (clientOptions && first == "--status") {
         line.action = CommandLine::Action::Status;
         line.firstArgument = 2;
+    } else if (clientOptions && first == "--monitor") {
+        line.action = CommandLine::Action::Monitor;
+        line.firstArgument = 2;
     } else if (first.rfind("--", 0) == 0) {
         line.action = CommandLine::Action::UnknownOption;
         line.option = first;

@@ -18,16 +18,18 @@ std::string ConfigurationArgument(int argc, char** argv);
 // What the command line asks for. Options count only as the first argument,
 // so the rest of the text stays a file name; "--" ends the options.
 struct CommandLine {
-    enum class Action { Run, Help, Version, Send, Status, UnknownOption };
+    enum class Action { Run, Help, Version, Send, Status, Monitor, UnknownOption };
     Action action = Action::Run;
     // Run: the configuration file (absolute, or empty for default.vkc).
     std::string configuration;
-    // Send: the index of the topic in argv. UnknownOption: the option.
+    // Send, Monitor: the index of the topic in argv. UnknownOption: the
+    // option.
     int firstArgument = 0;
     std::string option;
 };
 
-// clientOptions: the desktop program also takes --send and --status.
+// clientOptions: the desktop program also takes --send, --status and
+// --monitor.
 CommandLine ParseCommandLine(int argc, char** argv, bool clientOptions);
 
 // Handles --help, --version and an unknown option: prints what they ask for
