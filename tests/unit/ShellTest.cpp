@@ -123,7 +123,7 @@ TEST(Configuration, WriteThenReadRoundTripsEverySessionField)
     EXPECT_EQ(rig.S(2).settings().IPAddress, "10.0.0.9");
     EXPECT_EQ(rig.S(2).settings().RemoteLineControl, 0);
     const GlobalSettings& g = rig.world.app.globalSettings;
-    EXPECT_EQ(g.OnErrorRunApp, "/usr/bin/alarm");  // enclosing quotes are removed
+    EXPECT_EQ(g.OnErrorRunApp, "\"/usr/bin/alarm\"");  // quotes as entered, not lost on a save
     EXPECT_EQ(g.Password, "Pw");
     EXPECT_EQ(g.PingFrequency, 11);
     EXPECT_EQ(g.PingTimeout, 19);

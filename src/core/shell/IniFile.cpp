@@ -50,6 +50,20 @@ std::string OneLine(std::string_view text)
     return line;
 }
 
+// A value as it is written: one line, and in double quotes when the reader
+// would otherwise take blanks off its ends or a pair of quotes from around it
+// (a prompt "login: " must not come back as "login:").
+std::string WrittenValue(std::string_view value)
+{
+    std::string line = OneLine(value);
+    const bool enclosed = line.size() >= 2 && (line.front() == '"' || line.front() == '\'') &&
+                          line.back() == line.front();
+    if (enclosed || Trim(line).size() != line.size()) {
+        line = '"' + line + '"';
+    }
+    return line;
+}
+
 // A name as it is matched and written: one line, no surrounding blanks.
 std::string NormalizeName(std::string_view name)
 {
@@ -299,7 +313,7 @@ void IniFile::Write(std::string_view section, std::string_view key, std::string_
     }
     const std::string foldedSection = Fold(sectionName);
     const std::string foldedKey = Fold(keyName);
-    const std::string oneLineValue = OneLine(value);
+    const std::string writtenValue = WrittenValue(value);
 
     if (FindKey(sectionName, keyName) == nullptr && AppendsAtFileEnd(foldedSection)) {
         TerminateLastLine();
@@ -309,7 +323,7 @@ void IniFile::Write(std::string_view section, std::string_view key, std::string_
     if (sectionIt == m_sectionIndex.end()) {
         Section added;
         added.header = Line{"[" + sectionName + "]", NewLineEnd()};
-        added.body.push_back(Line{keyName + "=" + oneLineValue, NewLineEnd()});
+        added.body.push_back(Line{keyName + "=" + writtenValue, NewLineEnd()});
         added.keys.emplace(foldedKey, 0);
         added.contentEnd = 1;
         m_sectionIndex.emplace(foldedSection, m_sections.size());
@@ -322,14 +336,14 @@ void IniFile::Write(std::string_view section, std::string_view key, std::string_
     if (keyIt != target.keys.end()) {
         Line& line = target.body[keyIt->second];
         const std::string_view spelled = line.text;
-        line.text = std::string(Trim(spelled.substr(0, spelled.find('=')))) + "=" + oneLineValue;
+        line.text = std::string(Trim(spelled.substr(0, spelled.find('=')))) + "=" + writtenValue;
         return;
     }
 
     // Only lines past contentEnd are blank, so no key index at or after it needs to move.
     const std::size_t at = target.contentEnd;
     target.body.insert(target.body.begin() + static_cast<std::ptrdiff_t>(at),
-                       Line{keyName + "=" + oneLineValue, NewLineEnd()});
+                       Line{keyName + "=" + writtenValue, NewLineEnd()});
     target.keys.emplace(foldedKey, at);
     target.contentEnd = at + 1;
 }

@@ -32,7 +32,9 @@ namespace velkon {
 //
 // Writing: a value or name is always written as one line, with CR and LF replaced by
 // blanks, because a line break would end the key's line and turn the rest into a line of
-// its own that the next read takes as something else. A name that could not be read back
+// its own that the next read takes as something else. A value with blanks at either end,
+// or enclosed in a matching pair of quotation marks, is written inside double quotes so
+// that ReadText gives it back as it was. A name that could not be read back
 // as the same key or section (a key that is empty, contains '=' or starts with ';', '#'
 // or '[', a section containing ']') is not written at all, for the same reason.
 class IniFile {
