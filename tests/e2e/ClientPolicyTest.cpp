@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include "../LoopbackClient.h"
 #include "E2eSupport.h"
 
 namespace velkon::test {
@@ -84,27 +85,6 @@ struct PolicyRig {
     QString out;
     int port = 0;
 };
-
-// A raw loopback client from source (127.0.0.x), non-blocking once connected.
-int ConnectFrom(const char* source, int port, int receiveBuffer = 0)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    ::inet_pton(AF_INET, source, &from.sin_addr);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0 ||
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // Reads what has arrived, at most limit bytes; the end: 0 end of stream,
 // an errno, or -1 (not yet).

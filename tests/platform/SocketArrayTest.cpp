@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../LoopbackClient.h"
 #include "PlatformTestSupport.h"
 
 #include <algorithm>
@@ -807,24 +808,6 @@ int EndOf(int fd)
         }
     });
     return end;
-}
-
-int ConnectFrom(const char* source, int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    ::inet_pton(AF_INET, source, &from.sin_addr);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0 ||
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 TEST(SocketArrayTest, DroppedPeersAreResetAndFilteredOnesNeverBecomeRequests)
