@@ -32,6 +32,7 @@
 namespace velkon {
 namespace {
 
+using test::ConnectFrom;
 using test::ConnectLoopback;
 using test::WaitFor;
 
