@@ -217,7 +217,7 @@ TEST(SerialToNetwork, ASlowClientQueuesOnItsOwnThenLosesBytesWhileTheOthersGoOn)
     EXPECT_EQ(S(rig.sock().el(1).sent), taken);
     EXPECT_EQ(S(rig.sock().el(3).sent), taken);
     EXPECT_EQ(S(rig.sock().el(2).sent), "abc");
-    EXPECT_EQ(rig.s().DroppedBytes(), ConnectionMonitor::kStallTicks - 1);
+    EXPECT_EQ(rig.s().Counters().dropped, ConnectionMonitor::kStallTicks - 1u);
     EXPECT_FALSE(rig.serial().held);
     EXPECT_EQ(rig.s().SerialToNetworkQueue().Count(), 0);
 
@@ -254,7 +254,7 @@ TEST(SerialToNetwork, WhenEveryClientIsFullTheSerialSideWaitsAndNothingIsLost)
         rig.serial().Arrive({});
         for (int i = 1; i <= clients; ++i)
             EXPECT_EQ(rig.sock().el(i).sent, Pattern(3000));
-        EXPECT_EQ(rig.s().DroppedBytes(), 0);
+        EXPECT_EQ(rig.s().Counters().dropped, 0u);
     }
 }
 

@@ -153,6 +153,7 @@ TEST(Traffic, ASlowReaderGetsOneSkipLineThatCountsWhatItMissed)
     EXPECT_EQ(S(rebuilt.toNetwork), "end");
     // The bridge passed everything on regardless.
     EXPECT_EQ(rig.sock().el(1).sent.size(), 5003u);
+    rig.s().traffic().Detach(&lines);
 }
 
 }  // namespace

@@ -139,8 +139,6 @@ public:
     void LogUndelivered();
     // Datagrams of UDP peers not in the allowed list, dropped unanswered.
     std::int64_t RefusedDatagrams() const { return m_refusedDatagrams; }
-    // Serial bytes not sent to a client that had fallen too far behind.
-    std::int64_t DroppedBytes() const { return static_cast<std::int64_t>(Counters().dropped); }
 
     SerialPort& serialPort() { return *m_components.serialPort; }
     VirtualPort& virtualPort() { return *m_components.virtualPort; }
