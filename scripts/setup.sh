@@ -5,7 +5,8 @@ VELKON_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # python3-serial: the RFC 2217 peer of the end-to-end tests; openssl: the
 # TLS tests make their certificates and use it as a peer.
 # python3-prometheus-client: reads the metrics page in its test.
-VELKON_PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libssl-dev libgtest-dev libgmock-dev python3-serial openssl python3-prometheus-client)
+# socat: the TLS peer of the end-to-end tests.
+VELKON_PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libssl-dev libgtest-dev libgmock-dev python3-serial openssl python3-prometheus-client socat)
 
 velkon_install_packages() {
     local missing=()
