@@ -40,9 +40,9 @@ QString StandIn(int charset)
     return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
 }
 
-void LocalizeMenu(QMenu* menu, const StringTable& strings)
+// Actions whose text is a string number, and the menus under them.
+void LocalizeActions(const QList<QAction*>& actions, const StringTable& strings)
 {
-    const auto actions = menu->actions();
     for (QAction* action : actions) {
         if (action->isSeparator())
             continue;
@@ -52,7 +52,7 @@ void LocalizeMenu(QMenu* menu, const StringTable& strings)
                 action->setText(QString::fromStdString(*text));
         }
         if (action->menu())
-            LocalizeMenu(action->menu(), strings);
+            LocalizeActions(action->menu()->actions(), strings);
     }
 }
 
@@ -125,19 +125,11 @@ void LocalizeWindow(QWidget* window, const StringTable& strings)
     const auto widgets = window->findChildren<QWidget*>();
     for (QWidget* w : widgets) {
         if (auto* bar = qobject_cast<QMenuBar*>(w)) {
-            for (QAction* action : bar->actions()) {
-                const int id = LeadingWholeNumber(action->text().toStdString());
-                if (id > 0) {
-                    if (auto text = strings.Find(id))
-                        action->setText(QString::fromStdString(*text));
-                }
-                if (action->menu())
-                    LocalizeMenu(action->menu(), strings);
-            }
+            LocalizeActions(bar->actions(), strings);
             continue;
         }
         if (auto* menu = qobject_cast<QMenu*>(w)) {
-            LocalizeMenu(menu, strings);
+            LocalizeActions(menu->actions(), strings);
             continue;
         }
         if (qobject_cast<QComboBox*>(w)) {

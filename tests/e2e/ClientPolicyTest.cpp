@@ -22,15 +22,7 @@ namespace {
 
 // The real headless program in a home of its own.
 struct PolicyRig {
-    PolicyRig()
-    {
-        env = QProcessEnvironment::systemEnvironment();
-        env.insert("VELKON_HOME", home.path());
-        env.insert("VELKON_RUNTIME_DIR", home.path() + "/run");
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
-    }
+    PolicyRig() { env = IsolatedEnvironment(home.path()); }
     // One TCP server session on 127.0.0.1 over virtual port COM<com>.
     void Start(int com, const std::string& extraKeys)
     {

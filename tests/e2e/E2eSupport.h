@@ -16,6 +16,7 @@
 #include <string>
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -34,6 +35,20 @@ inline QByteArray RandomBytes(int size, unsigned seed)
     for (int i = 0; i < size; ++i)
         data[i] = static_cast<char>(i < 256 ? i : rng() & 0xff);
     return data;
+}
+
+// The environment of a program under test: its folders under home, and no
+// display, so it never reaches the user's files or screen.
+inline QProcessEnvironment IsolatedEnvironment(const QString& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VELKON_HOME", home);
+    env.insert("VELKON_RUNTIME_DIR", home + "/run");
+    env.insert("XDG_CONFIG_HOME", home + "/config");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    return env;
 }
 
 inline int FreeTcpPort()

@@ -16,16 +16,7 @@ namespace velkon::test {
 namespace {
 
 struct HeadlessRig {
-    HeadlessRig()
-    {
-        env = QProcessEnvironment::systemEnvironment();
-        env.insert("VELKON_HOME", home.path());
-        env.insert("VELKON_RUNTIME_DIR", home.path() + "/run");
-        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
-    }
+    HeadlessRig() { env = IsolatedEnvironment(home.path()); }
     void WriteConfig(const QString& name, const std::string& text)
     {
         QFile f(home.path() + "/" + name);

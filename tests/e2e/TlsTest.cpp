@@ -18,12 +18,7 @@ namespace {
 struct TlsRig {
     TlsRig()
     {
-        env = QProcessEnvironment::systemEnvironment();
-        env.insert("VELKON_HOME", home.path());
-        env.insert("VELKON_RUNTIME_DIR", home.path() + "/run");
-        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
+        env = IsolatedEnvironment(home.path());
         QProcess make;
         make.setWorkingDirectory(Cert(""));
         QDir().mkpath(Cert(""));
